@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine and runs the whole test suite: a Release build
+# with every test, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
+#
+#   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
+#   QUELMUX_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${QUELMUX_SKIP_INSTALL:-0}" != 1 ]; then
+  scripts/install-deps.sh
+fi
+
+# A missing external tool fails its test here instead of skipping it.
+export QUELMUX_REQUIRE_TOOLS=1
+jobs=$(nproc)
+
+echo "== Release build and tests"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_BENCH=ON
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_SANITIZE=ON
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE long
+
+if [ -f fuzz/CMakeLists.txt ] && [ -x scripts/fuzz.sh ]; then
+  echo "== Fuzz targets"
+  scripts/fuzz.sh "${QUELMUX_FUZZ_SECONDS:-60}"
+fi
+
+echo "== All tests passed"

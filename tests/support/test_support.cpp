@@ -1,0 +1,162 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() {
+    if (pipe(fd) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  }
+  ~Pipe() { close_both(); }
+  void close_end(int i) {
+    if (fd[i] >= 0) close(fd[i]);
+    fd[i] = -1;
+  }
+  void close_both() {
+    close_end(0);
+    close_end(1);
+  }
+};
+
+}  // namespace
+
+RunResult run(const std::vector<std::string>& argv, const std::string& input) {
+  Pipe in;
+  Pipe out;
+  Pipe err;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.fd[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out.fd[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err.fd[1], 2);
+  for (Pipe* p : {&in, &out, &err}) {
+    posix_spawn_file_actions_addclose(&actions, p->fd[0]);
+    posix_spawn_file_actions_addclose(&actions, p->fd[1]);
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  RunResult result;
+  if (rc != 0) {
+    result.err = "cannot start " + argv[0];
+    return result;
+  }
+  in.close_end(0);
+  out.close_end(1);
+  err.close_end(1);
+
+  // Feed the input and drain both outputs together so that no pipe fills up.
+  std::size_t fed = 0;
+  if (input.empty()) in.close_end(1);
+  std::array<char, 65536> buf{};
+  while (out.fd[0] >= 0 || err.fd[0] >= 0) {
+    std::vector<pollfd> fds;
+    if (out.fd[0] >= 0) fds.push_back({out.fd[0], POLLIN, 0});
+    if (err.fd[0] >= 0) fds.push_back({err.fd[0], POLLIN, 0});
+    if (in.fd[1] >= 0) fds.push_back({in.fd[1], POLLOUT, 0});
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (const auto& p : fds) {
+      if (p.revents == 0) continue;
+      if (p.fd == in.fd[1]) {
+        const ssize_t n = write(p.fd, input.data() + fed, input.size() - fed);
+        if (n > 0) fed += static_cast<std::size_t>(n);
+        if (n < 0 || fed == input.size()) in.close_end(1);
+        continue;
+      }
+      const ssize_t n = read(p.fd, buf.data(), buf.size());
+      if (n <= 0) {
+        if (p.fd == out.fd[0]) out.close_end(0);
+        else err.close_end(0);
+        continue;
+      }
+      (p.fd == out.fd[0] ? result.out : result.err).append(buf.data(), static_cast<std::size_t>(n));
+    }
+  }
+  in.close_end(1);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+  return result;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("quelmux-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path.string());
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path.string());
+}
+
+bool have_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return false;
+  std::string dirs = path;
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    const std::size_t end = dirs.find(':', start);
+    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool need_program(const std::string& name) {
+  if (have_program(name)) return true;
+  const char* require = std::getenv("QUELMUX_REQUIRE_TOOLS");
+  if (require != nullptr && std::string(require) == "1") {
+    ADD_FAILURE() << name << " is required (QUELMUX_REQUIRE_TOOLS=1) but not installed";
+  }
+  return false;
+}
+
+}  // namespace testsupport

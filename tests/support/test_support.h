@@ -1,0 +1,49 @@
+// Helpers shared by the test programs: running real programs, scratch
+// directories, whole-file I/O and external tools that may be missing.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+  int exit_code = -1;  // the program's exit status; 128 + signal if it was killed
+  std::string out;     // everything it wrote to standard output
+  std::string err;     // everything it wrote to standard error
+};
+
+// Runs argv[0] (a path, or a name looked up in PATH) with the given arguments,
+// feeding `input` to its standard input, and waits for it.
+RunResult run(const std::vector<std::string>& argv, const std::string& input = {});
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// True when `name` is an executable in PATH.
+bool have_program(const std::string& name);
+
+// For tests that need an external tool (GStreamer, mediainfo): true when it is
+// there. When it is missing the test is skipped, unless the environment sets
+// QUELMUX_REQUIRE_TOOLS=1 (as the CI script does), which makes it a failure.
+// Use as: if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+bool need_program(const std::string& name);
+
+}  // namespace testsupport
