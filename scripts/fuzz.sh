@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs each for a bounded time.
+#   scripts/fuzz.sh [seconds-per-target]   (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUELMUX_BUILD_FUZZ=ON -DQUELMUX_SANITIZE=ON -DQUELMUX_BUILD_TESTS=OFF
+cmake --build build/fuzz -j "$(nproc)"
+
+shopt -s nullglob
+targets=(build/fuzz/fuzzers/fuzz_*)
+if [ ${#targets[@]} -eq 0 ]; then
+  echo "no fuzz targets"
+  exit 0
+fi
+for target in "${targets[@]}"; do
+  name=${target##*/fuzz_}
+  work=build/fuzz/corpus/$name
+  mkdir -p "$work"
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+  echo "-- fuzz_$name for ${seconds}s"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "$target" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=20 -print_final_stats=1 \
+    "$work" "${seeds[@]}" 2>&1 | tail -n 15
+  status=${PIPESTATUS[0]}
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz_$name failed (status $status); the reproducer is in the log above" >&2
+    exit 1
+  fi
+done
