@@ -3,16 +3,17 @@
 
 namespace prediction_detail {
 
-// median(L, A, L + A - D) for bytes L, A, D. With mn = min(L, A) and
-// mx = max(L, A), L + A - D = mn + (mx - D), and its clamp to [mn, mx] is
-// mn + min(max(mx - D, 0), mx - mn): no value leaves 0..255, no branch, and the
-// SIMD loops use the same form on unsigned bytes.
+// median(L, A, L + A - D) for bytes L, A, D: the gradient clamped to
+// [min(L, A), max(L, A)]. Written as selects so that compilers emit
+// conditional moves; a branch here mispredicts on every edge of a picture.
 inline unsigned predict(unsigned l, unsigned a, unsigned d) {
-  const unsigned mn = l < a ? l : a;
-  const unsigned mx = l < a ? a : l;
-  const unsigned up = mx > d ? mx - d : 0;
-  const unsigned span = mx - mn;
-  return mn + (up < span ? up : span);
+  const int li = static_cast<int>(l);
+  const int ai = static_cast<int>(a);
+  const int mn = li < ai ? li : ai;
+  const int mx = li < ai ? ai : li;
+  const int g = li + ai - static_cast<int>(d);
+  const int low = g < mn ? mn : g;
+  return static_cast<unsigned>(low > mx ? mx : low);
 }
 
 }  // namespace prediction_detail

@@ -45,9 +45,12 @@ std::size_t median_rows_simd(const Byte* in, Byte* const planes[PS], std::size_t
 }
 
 template <std::size_t PS>
-void de_entropy_planes(const Byte* in, Byte* const planes[PS], int width, int height,
+void de_entropy_planes(const Byte* in, Byte* const planes_in[PS], int width, int height,
                        PredictionSimd level) {
   if (width <= 0 || height <= 0) return;
+  // A local copy, which the byte stores below cannot alias.
+  Byte* planes[PS];
+  for (std::size_t k = 0; k < PS; ++k) planes[k] = planes_in[k];
   if (static_cast<int>(level) > static_cast<int>(best_prediction_simd())) {
     level = best_prediction_simd();
   }

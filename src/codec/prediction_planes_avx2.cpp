@@ -55,7 +55,7 @@ QUELMUX_AVX2 inline void store(Byte* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-// median(L, A, L + A - D) on unsigned bytes, as in prediction_median.h.
+// median(L, A, L + A - D) on unsigned bytes.
 QUELMUX_AVX2 inline __m256i predict(__m256i l, __m256i a, __m256i d) {
   const __m256i mn = _mm256_min_epu8(l, a);
   const __m256i mx = _mm256_max_epu8(l, a);
