@@ -90,7 +90,7 @@ void BM_DeEntropyPlanes(benchmark::State& state) {
   state.SetLabel(std::string(ps == 3 ? "24-bit " : "32-bit ") + prediction_simd_name(level));
 }
 BENCHMARK(BM_DeEntropyPlanes)
-    ->ArgsProduct({{3, 4}, {static_cast<int>(PredictionSimd::Scalar), static_cast<int>(PredictionSimd::Avx2)}})
+    ->ArgsProduct({{3, 4}, {static_cast<int>(PredictionSimd::Scalar), static_cast<int>(PredictionSimd::Ssse3), static_cast<int>(PredictionSimd::Avx2)}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_ReEntropyPlanes(benchmark::State& state) {

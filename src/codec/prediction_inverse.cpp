@@ -83,7 +83,7 @@ struct ScalarSteps {
                      std::size_t to, std::size_t) {
     median_scalar<PS>(out, r, width, from, to);
   }
-  static void recorrelate(Byte* out, std::size_t from, std::size_t to, std::size_t) {
+  static void recorrelate(Byte* out, std::size_t from, std::size_t to) {
     recorrelate_scalar<PS>(out, from, to);
   }
 };
@@ -173,7 +173,7 @@ struct Sse2Steps {
     median_scalar<PS>(out, r, width, j, to);
   }
 
-  static void recorrelate(Byte* out, std::size_t from, std::size_t to, std::size_t n) {
+  static void recorrelate(Byte* out, std::size_t from, std::size_t to) {
     if constexpr (PS == 4) {
       const __m128i low = _mm_set1_epi32(0xFF);
       std::size_t j = from;
@@ -186,30 +186,34 @@ struct Sse2Steps {
       }
       recorrelate_scalar<4>(out, j, to);
     } else {
-      // Byte 0 takes the byte after it, byte 2 the byte before it: shifted
-      // loads masked to those positions. Only byte 1 of a pixel is read
-      // through them and it never changes, so working in place is safe.
-      if (from == 0 && to > 0) {
-        recorrelate_scalar<3>(out, 0, 1);
-        from = 1;
-      }
-      const __m128i lanes[3][2] = {
-          {_mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
-           _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0)},
-          {_mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
-           _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)},
-          {_mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0),
-           _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1)},
-      };
+      // Per block of 16 pixels (three vectors): byte 0 takes the byte after
+      // it, byte 2 the byte before it, through byte shifts of the loaded
+      // vectors masked to those positions. Only byte 1 of a pixel is moved
+      // that way and it never changes. Shifting in registers instead of
+      // reloading at +-1 keeps loads from straddling the previous stores.
+      const __m128i take_next[3] = {
+          _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
+          _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+          _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
+      const __m128i take_prev[3] = {
+          _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+          _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0),
+          _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1)};
       std::size_t j = from;
-      // The load after the block reads one byte past it, which must be inside
-      // the frame.
-      for (; j < to && to - j >= 16 && 3 * (n - j) > 48; j += 16) {
+      for (; to - j >= 16; j += 16) {
         Byte* x = out + 3 * j;
-        for (int v = 0; v < 3; ++v, x += 16) {
-          const __m128i next = _mm_and_si128(load16(x + 1), lanes[v][0]);
-          const __m128i prev = _mm_and_si128(load16(x - 1), lanes[v][1]);
-          store16(x, _mm_add_epi8(load16(x), _mm_add_epi8(next, prev)));
+        const __m128i v0 = load16(x), v1 = load16(x + 16), v2 = load16(x + 32);
+        // The byte after byte 15 of v0 is byte 0 of v1; the byte before
+        // byte 0 of v2 is byte 15 of v1. No other pixel crosses a vector.
+        const __m128i next[3] = {_mm_or_si128(_mm_srli_si128(v0, 1), _mm_slli_si128(v1, 15)),
+                                 _mm_srli_si128(v1, 1), _mm_srli_si128(v2, 1)};
+        const __m128i prev[3] = {_mm_slli_si128(v0, 1), _mm_slli_si128(v1, 1),
+                                 _mm_or_si128(_mm_slli_si128(v2, 1), _mm_srli_si128(v1, 15))};
+        const __m128i v[3] = {v0, v1, v2};
+        for (int k = 0; k < 3; ++k) {
+          const __m128i g = _mm_or_si128(_mm_and_si128(next[k], take_next[k]),
+                                         _mm_and_si128(prev[k], take_prev[k]));
+          store16(x + 16 * k, _mm_add_epi8(v[k], g));
         }
       }
       recorrelate_scalar<3>(out, j, to);
@@ -243,12 +247,12 @@ void re_entropy(const Byte* const planes[PS], Byte* out, std::size_t w, std::siz
     Steps::median(out, r, w, j, end, n);
     // Later pixels read no pixel before end - w - 1.
     if (end > w + 1 && end - w - 1 > done) {
-      Steps::recorrelate(out, done, end - w - 1, n);
+      Steps::recorrelate(out, done, end - w - 1);
       done = end - w - 1;
     }
     begin = end;
   }
-  Steps::recorrelate(out, done, n, n);
+  Steps::recorrelate(out, done, n);
 }
 
 template <std::size_t PS>

@@ -38,6 +38,13 @@ std::size_t median_rows_simd(const Byte* in, Byte* const planes[PS], std::size_t
       return prediction_detail::forward_median_avx2_32(in, planes, width, begin, end);
     }
   }
+  if (level == PredictionSimd::Ssse3) {
+    if constexpr (PS == 3) {
+      return prediction_detail::forward_median_ssse3_24(in, planes, width, begin, end);
+    } else {
+      return prediction_detail::forward_median_ssse3_32(in, planes, width, begin, end);
+    }
+  }
 #else
   (void)in, (void)planes, (void)width, (void)end, (void)level;
 #endif

@@ -1,14 +1,14 @@
 // AVX2 forms of the plane prediction. Each block of 32 pixels is split into
 // colour vectors with byte shuffles (lane 0 holding pixels 0-15, lane 1 pixels
 // 16-31, so the in-lane shuffles need no lane crossing), decorrelated, and
-// predicted with the byte form of the median predictor of prediction_median.h.
+// predicted with the median predictor in unsigned bytes (prediction_shuffles.h).
 #include "codec/prediction_kernels.h"
 
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
-#include <array>
+#include "codec/prediction_shuffles.h"
 
 #define QUELMUX_AVX2 __attribute__((target("avx2")))
 
@@ -16,30 +16,6 @@ namespace prediction_detail {
 namespace {
 
 using Byte = unsigned char;
-
-// Shuffle masks: mask[c][t] moves colour byte c of pixel i of a block of 16
-// three-byte pixels to byte i, taking it from the t-th 16-byte third of the
-// block; the bytes of pixels whose byte c lies in another third become zero.
-using Masks24 = std::array<std::array<std::array<signed char, 16>, 3>, 3>;
-
-constexpr Masks24 make_masks24() {
-  Masks24 m{};
-  for (int c = 0; c < 3; ++c) {
-    for (int t = 0; t < 3; ++t) {
-      for (int i = 0; i < 16; ++i) {
-        const int offset = 3 * i + c - 16 * t;
-        m[c][t][i] = static_cast<signed char>(offset >= 0 && offset < 16 ? offset : -128);
-      }
-    }
-  }
-  return m;
-}
-
-alignas(16) constexpr Masks24 kMasks24 = make_masks24();
-
-// Groups the bytes of four 4-byte pixels by position: b0-3, g0-3, r0-3, a0-3.
-alignas(16) constexpr std::array<signed char, 16> kGroup32 = {0, 4, 8,  12, 1, 5, 9,  13,
-                                                              2, 6, 10, 14, 3, 7, 11, 15};
 
 QUELMUX_AVX2 inline __m256i load_lanes(const Byte* lo, const Byte* hi) {
   const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo));
@@ -55,7 +31,6 @@ QUELMUX_AVX2 inline void store(Byte* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-// median(L, A, L + A - D) on unsigned bytes.
 QUELMUX_AVX2 inline __m256i predict(__m256i l, __m256i a, __m256i d) {
   const __m256i mn = _mm256_min_epu8(l, a);
   const __m256i mx = _mm256_max_epu8(l, a);

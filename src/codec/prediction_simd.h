@@ -6,7 +6,8 @@
 enum class PredictionSimd {
   Scalar,  // portable C++, on every machine
   Sse2,    // x86-64 baseline
-  Avx2,    // chosen only where the CPU reports it
+  Ssse3,   // this and the next: chosen only where the CPU reports them
+  Avx2,
 };
 
 // The highest level this machine runs.

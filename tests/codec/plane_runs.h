@@ -16,7 +16,7 @@ namespace planeruns {
 using Bytes = std::vector<unsigned char>;
 
 inline std::vector<PredictionSimd> all_levels() {
-  return {PredictionSimd::Scalar, PredictionSimd::Sse2, PredictionSimd::Avx2};
+  return {PredictionSimd::Scalar, PredictionSimd::Sse2, PredictionSimd::Ssse3, PredictionSimd::Avx2};
 }
 
 inline std::string level_name(const testing::TestParamInfo<PredictionSimd>& info) {
