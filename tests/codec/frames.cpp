@@ -1,0 +1,129 @@
+#include "frames.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+
+#if defined(QUELMUX_HAVE_PNG)
+#include <png.h>
+#endif
+
+namespace testframes {
+
+namespace {
+
+std::size_t bytes_of(int width, int height, int pixel_size) {
+  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+         static_cast<std::size_t>(pixel_size);
+}
+
+const char* const kPhotos[] = {"astronaut.png", "coffee.png", "chelsea.png",
+                               "motorcycle_left.png", "ihc.png", "color.png"};
+
+}  // namespace
+
+Bytes noise(int width, int height, int pixel_size, std::uint32_t seed) {
+  Bytes b(bytes_of(width, height, pixel_size));
+  std::mt19937 rng(seed);
+  for (auto& v : b) v = static_cast<unsigned char>(rng() >> 24);
+  return b;
+}
+
+Bytes gradient(int width, int height, int pixel_size) {
+  Bytes b(bytes_of(width, height, pixel_size));
+  std::size_t i = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int k = 0; k < pixel_size; ++k) {
+        b[i++] = static_cast<unsigned char>((x * (k + 1) + y * (3 - k) + 17 * k) / 2);
+      }
+    }
+  }
+  return b;
+}
+
+Bytes solid(int width, int height, const std::vector<unsigned char>& pixel) {
+  Bytes b(bytes_of(width, height, static_cast<int>(pixel.size())));
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = pixel[i % pixel.size()];
+  return b;
+}
+
+Bytes screen(int width, int height, int pixel_size, std::uint32_t seed) {
+  Bytes b(bytes_of(width, height, pixel_size));
+  std::mt19937 rng(seed);
+  const auto colour = [&](int x, int y) -> std::uint32_t {
+    if (y % 97 < 20) return 0x2060C0u;                      // title bars
+    if ((x / 8 + y / 12) % 7 == 0 && y % 12 < 9) return 0;  // strokes of text
+    if (x % 200 < 2 || y % 150 < 2) return 0x808080u;       // frames
+    return x < width / 3 ? 0xF0F0F0u : 0xFFFFFFu;
+  };
+  std::size_t i = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint32_t c = colour(x, y);
+      if ((x / 64 + y / 64) % 13 == 5) c = rng();  // a picture in the page
+      for (int k = 0; k < pixel_size; ++k) b[i++] = static_cast<unsigned char>(c >> (8 * k));
+    }
+  }
+  return b;
+}
+
+std::string photo_dir() {
+  const char* dir = std::getenv("QUELMUX_PHOTO_DIR");
+  return dir != nullptr ? dir : "/usr/lib/python3/dist-packages/skimage/data";
+}
+
+Image photo(const std::string& name, int pixel_size) {
+  Image image;
+#if defined(QUELMUX_HAVE_PNG)
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  const std::string path = photo_dir() + "/" + name;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
+  png.format = pixel_size == 4 ? PNG_FORMAT_BGRA : PNG_FORMAT_BGR;
+  Bytes pixels(PNG_IMAGE_SIZE(png));
+  if (!png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) {
+    png_image_free(&png);
+    return image;
+  }
+  image.width = static_cast<int>(png.width);
+  image.height = static_cast<int>(png.height);
+  image.pixels = std::move(pixels);
+#else
+  (void)name, (void)pixel_size;
+#endif
+  return image;
+}
+
+bool photos_available() { return !photo(kPhotos[0], 3).pixels.empty(); }
+
+Bytes photo_mosaic(int width, int height, int pixel_size) {
+  std::vector<Image> tiles;
+  for (const char* name : kPhotos) {
+    Image image = photo(name, pixel_size);
+    if (image.pixels.empty()) return {};
+    tiles.push_back(std::move(image));
+  }
+  Bytes b(bytes_of(width, height, pixel_size));
+  const std::size_t ps = static_cast<std::size_t>(pixel_size);
+  // Bands of kBand rows; each tile is the top left of the next photograph.
+  constexpr int kBand = 300;
+  std::size_t next = 0;
+  for (int y0 = 0; y0 < height; y0 += kBand) {
+    for (int x0 = 0; x0 < width;) {
+      const Image& t = tiles[next++ % tiles.size()];
+      const int w = std::min(t.width, width - x0);
+      const int h = std::min({t.height, kBand, height - y0});
+      for (int y = 0; y < h; ++y) {
+        const unsigned char* src = t.pixels.data() + static_cast<std::size_t>(y) * t.width * ps;
+        unsigned char* dst =
+            b.data() + (static_cast<std::size_t>(y0 + y) * static_cast<std::size_t>(width) + x0) * ps;
+        std::copy(src, src + static_cast<std::size_t>(w) * ps, dst);
+      }
+      x0 += w;
+    }
+  }
+  return b;
+}
+
+}  // namespace testframes
