@@ -100,10 +100,8 @@ std::vector<std::uint8_t> build_moov(const MovieOptions& o, const MovieLayout& l
   a.begin_full("stsd").u32(1);
   write_sample_description(a, o);
   a.end();
-  a.begin_full("stts");
-  if (o.frames > 0) a.u32(1).u32(o.frames).u32(o.sample_duration);
-  else a.u32(0);
-  a.end();
+  // One entry even without frames, so that the frame duration is there to read.
+  a.begin_full("stts").u32(1).u32(o.frames).u32(o.sample_duration).end();
   a.begin_full("stsc").u32(static_cast<std::uint32_t>(layout.stsc.size()));
   for (const ChunkRun& r : layout.stsc) a.u32(r.first_chunk).u32(r.samples_per_chunk).u32(1);
   a.end();

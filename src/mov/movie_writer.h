@@ -29,7 +29,7 @@ struct MovieOptions {
   int height = 240;
   std::uint32_t frames = 30;
   DataFormat format = DataFormat::raw;
-  std::vector<ChunkRun> chunking{{1, 1}};  // first run starts at chunk 1
+  std::vector<ChunkRun> chunking = std::vector<ChunkRun>(1);  // one frame a chunk
   std::uint32_t time_scale = 600;           // time units per second
   std::uint32_t sample_duration = 20;       // time units per frame
   bool moov_last = false;                   // movie atom behind the media data

@@ -76,7 +76,8 @@ void render_screen(std::span<std::uint8_t> rgb, int w, int h, std::uint64_t seed
   const int text_left = left + 4, text_top = top + bar + 4;
   const int columns = std::max(1, (right - text_left - 4) / 5);
   const int lines = std::max(1, (bottom - text_top - 4) / 8);
-  // Half the page is there from the start; one more glyph is typed a frame.
+  // Half the page is there from the start; one more glyph is typed a frame,
+  // followed by a block cursor.
   const std::uint64_t typed = std::uint64_t(columns) * std::uint64_t(lines) / 2 + index;
   fill(rgb, w, h, [&](int x, int y) {
     if (x < left || x >= right || y < top || y >= bottom) return desktop;
@@ -86,7 +87,8 @@ void render_screen(std::span<std::uint8_t> rgb, int w, int h, std::uint64_t seed
     const int column = (x - text_left) / 5, gx = (x - text_left) % 5;
     if (line >= lines || column >= columns || gy >= 5 || gx >= 4) return paper;
     const std::uint64_t glyph = std::uint64_t(line) * std::uint64_t(columns) + std::uint64_t(column);
-    if (glyph >= typed) return paper;
+    if (glyph == typed) return ink;  // the cursor
+    if (glyph > typed) return paper;
     const std::uint64_t bits = splitmix(seed * 7919 + glyph);
     if (bits % 6 == 0) return paper;  // a space between words
     return (bits >> (8 + gy * 4 + gx)) & 1 ? ink : paper;
