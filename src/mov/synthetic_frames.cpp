@@ -230,7 +230,11 @@ bool write_movie(const std::string& path, const MovieOptions& options, const Fra
   if (!writer.open(path, options, error)) return false;
   // One picture and one stored frame, reused for every frame.
   const bool as_rendered = options.format == DataFormat::raw;
-  std::vector<std::uint8_t> rgb(source.frame_size()), frame(as_rendered ? 0 : source.frame_size());
+  std::vector<std::uint8_t> rgb, frame;
+  if (options.frames > 0) {
+    rgb.resize(source.frame_size());
+    if (!as_rendered) frame.resize(source.frame_size());
+  }
   for (std::uint32_t i = 0; i < options.frames; ++i) {
     source.render(i, rgb);
     if (!as_rendered) to_stored(options.format, options.width, options.height, rgb, frame);
