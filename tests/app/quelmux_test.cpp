@@ -1,6 +1,7 @@
 // The quelmux program, run as a whole on real files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -40,6 +41,13 @@ std::string header_lines(int width, int height, const char* format, const char* 
                 "%d frames indexed\n",
                 width, height, format, rate, runs, chunks, frames);
   return text;
+}
+
+// Where the first occurrence of a four-character tag lies in `bytes`.
+std::size_t offset_of(const Bytes& bytes, const char* tag) {
+  const auto at = std::search(bytes.begin(), bytes.end(), tag, tag + std::strlen(tag));
+  EXPECT_NE(at, bytes.end()) << tag;
+  return static_cast<std::size_t>(at - bytes.begin());
 }
 
 class Quelmux : public testing::Test {
@@ -130,24 +138,21 @@ TEST_F(Quelmux, HeaderFailuresExitWithOne) {
   o.height = 4;
   o.frames = 2;
   Bytes bytes = testsupport::read_file(movie(o));
-  const auto tag = [&](const char* t) {
-    return std::search(bytes.begin(), bytes.end(), t, t + 4);
-  };
   Bytes co64 = bytes;
-  std::memcpy(&co64[tag("stco") - bytes.begin()], "co64", 4);
+  std::memcpy(&co64[offset_of(bytes, "stco")], "co64", 4);
   RunResult r = quelmux({file(co64), out()});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.out.ends_with("Number of entries = 1\nUnable to find tag \"stco\"\n")) << r.out;
 
   Bytes jpeg = bytes;
-  std::memcpy(&jpeg[tag("raw ") - bytes.begin()], "jpeg", 4);
+  std::memcpy(&jpeg[offset_of(bytes, "raw ")], "jpeg", 4);
   r = quelmux({file(jpeg), out()});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.out.ends_with("Data format = \"jpeg\"\nUnsupported data format, please select \"BMP\" or "
                               "\"none\" as the video compression when saving a .mov file\n"));
 
   Bytes long_table = bytes;
-  const auto stco = tag("stco") - bytes.begin();
+  const std::size_t stco = offset_of(bytes, "stco");
   long_table[stco + 8] = 0x10;  // 268435458 entries
   r = quelmux({file(long_table), out()});
   EXPECT_EQ(r.exit_code, 1);
@@ -186,7 +191,7 @@ TEST_F(Quelmux, FramesTooLargeOrTooManyAreRefused) {
   o.frames = 2;
   o.chunking = {{1, 2}};
   Bytes bytes = testsupport::read_file(movie(o));
-  const auto stsc = std::search(bytes.begin(), bytes.end(), "stsc", "stsc" + 4) - bytes.begin();
+  const std::size_t stsc = offset_of(bytes, "stsc");
   const std::uint8_t huge[4] = {0xFF, 0xFF, 0xFF, 0xFF};
   std::copy(huge, huge + 4, bytes.begin() + stsc + 16);  // samples per chunk
   r = quelmux({file(bytes), out()});
@@ -215,7 +220,7 @@ TEST_F(Quelmux, RunningOutOfMemoryIsReported) {
   o.width = 0;
   o.frames = 1;
   Bytes bytes = testsupport::read_file(movie(o));
-  const auto stsc = std::search(bytes.begin(), bytes.end(), "stsc", "stsc" + 4) - bytes.begin();
+  const std::size_t stsc = offset_of(bytes, "stsc");
   const std::uint8_t most[4] = {0x7F, 0xFF, 0xFF, 0xFF};
   std::copy(most, most + 4, bytes.begin() + stsc + 16);
   const RunResult r = run({"prlimit", "--as=1073741824", QUELMUX_EXE, file(bytes), out()});
