@@ -48,13 +48,6 @@ TEST(FindTag, MissingTagPrintsAndLeavesPositionAndWindow) {
   EXPECT_EQ(s.out, "Unable to find tag \"stco\"\n");
 }
 
-TEST(FindTag, NeverLooksBehindThePosition) {
-  std::string t = "mdhd....tkhd....";
-  const Search s = search(t, "mdhd", 8, 8);
-  EXPECT_EQ(s.result, 0);
-  EXPECT_EQ(s.out, "Unable to find tag \"mdhd\"\n");
-}
-
 TEST(FindTag, EmptyOrNegativeWindowFindsNothing) {
   std::string t = "mvhd";
   EXPECT_EQ(search(t, "mvhd", 0).result, 0);

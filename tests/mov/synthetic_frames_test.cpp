@@ -66,23 +66,14 @@ TEST(SyntheticContent, EveryKindRendersDeterministicallyAtAnySize) {
   EXPECT_FALSE(movgen::parse_content("plaid", c));
 }
 
-TEST(SyntheticContent, KindsLookTheWayTheyAreNamed) {
-  const Bytes solid = picture(FrameSource(4, 3, {Content::solid, 1, {10, 20, 30}}), 5);
-  for (std::size_t i = 0; i < solid.size(); i += 3) EXPECT_EQ(Bytes(solid.begin() + i, solid.begin() + i + 3), (Bytes{10, 20, 30}));
-
-  const Bytes grey = picture(FrameSource(9, 7, {Content::grey}), 2);
-  for (std::size_t i = 0; i < grey.size(); i += 3) {
-    EXPECT_EQ(grey[i], grey[i + 1]);
-    EXPECT_EQ(grey[i], grey[i + 2]);
-  }
-
-  // Moving content changes from frame to frame; noise with the seed too.
+TEST(SyntheticContent, MovingKindsChangeEveryFrameAndStillOnesDoNot) {
   for (Content c : {Content::gradient_h, Content::gradient_v, Content::grey, Content::shape, Content::screen, Content::noise}) {
     const FrameSource s(64, 48, {c});
     EXPECT_NE(picture(s, 0), picture(s, 1)) << movgen::content_name(c);
   }
   EXPECT_NE(picture(FrameSource(8, 8, {Content::noise, 1}), 0), picture(FrameSource(8, 8, {Content::noise, 2}), 0));
-  const FrameSource still(8, 8, {Content::solid});
+  const FrameSource still(2, 1, {Content::solid, 1, {10, 20, 30}});
+  EXPECT_EQ(picture(still, 0), (Bytes{10, 20, 30, 10, 20, 30}));
   EXPECT_EQ(picture(still, 0), picture(still, 1));
 }
 
@@ -116,10 +107,7 @@ TEST(PpmImage, RefusesOtherOrBrokenFiles) {
   EXPECT_FALSE(movgen::parse_ppm(ppm("P3\n1 1\n255\n", {'1', ' ', '2', ' ', '3'}), img, error));
   EXPECT_FALSE(movgen::parse_ppm(ppm("P6\n2 2\n255\n", {1, 2, 3}), img, error));
   EXPECT_EQ(error, "truncated PPM image");
-  EXPECT_FALSE(movgen::parse_ppm(ppm("P6\n0 2\n255\n", {}), img, error));
   EXPECT_FALSE(movgen::parse_ppm(ppm("P6\n2", {}), img, error));
-  EXPECT_FALSE(movgen::parse_ppm(Bytes{}, img, error));
-  EXPECT_FALSE(movgen::read_ppm("/nonexistent/x.ppm", img, error));
 }
 
 }  // namespace
