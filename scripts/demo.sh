@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, builds quelmux in Release, makes a sample
+# movie with mkmovie and runs quelmux on it.
+#
+#   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${QUELMUX_SKIP_INSTALL:-0}" != 1 ]; then
+  echo "== Installing packages (scripts/install-deps.sh)"
+  scripts/install-deps.sh
+fi
+
+echo "== Building in Release (build/release)"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release -j "$(nproc)" --target quelmux mkmovie
+
+mkdir -p build/demo
+movie=build/demo/sample.mov
+avi=build/demo/sample.avi
+
+echo "== Making a sample movie: 3 seconds of a 320x240 moving shape, 30 frames a second"
+build/release/tools/mkmovie --size 320x240 --frames 90 --content shape \
+  --time-scale 600 --duration 20 --chunking 1:2,3:1 "$movie"
+
+echo "== Running: quelmux $movie $avi"
+build/release/src/app/quelmux "$movie" "$avi"
+
+echo "== Done"

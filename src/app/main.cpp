@@ -1,0 +1,23 @@
+#include <cstdlib>
+#include <fstream>
+
+#include "app/command_line.h"
+#include "app/movie_input.h"
+#include "mov/movie_header.h"
+
+int main(int argc, char** argv) {
+  CommandLine line;
+  if (!parse_command_line(argc, argv, line)) return EXIT_FAILURE;
+
+  mov_info info;
+  if (!load_movie_header(line.input, info)) return EXIT_FAILURE;
+
+  // A fresh stream, so that nothing of the header read carries over.
+  std::ifstream movie;
+  if (!open_movie(line.input, movie)) return EXIT_FAILURE;
+
+  // The conversion run goes here: it reads the frames from `movie` at
+  // frame_offsets, in the layout info.data_format gives, and writes them to
+  // line.output, compressed unless line.uncompressed.
+  return EXIT_SUCCESS;
+}

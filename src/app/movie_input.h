@@ -1,0 +1,17 @@
+// The movie file on the input side: its header read, then the stream the
+// frames are read from.
+#pragma once
+
+#include <fstream>
+
+#include "mov/movie_header.h"
+
+// Reads the first mov_header_window bytes of the movie at `path` (all of a
+// shorter file, the rest of the window left zero) and has read_mov_header fill
+// `info`, frame_offsets and total_frames. Returns 1, or prints why and
+// returns 0. The header buffer is released before it returns.
+int load_movie_header(const char* path, mov_info& info);
+
+// Opens the movie afresh in binary mode for the frame reads. Returns 1, or
+// prints "Unable to open the input file." and returns 0.
+int open_movie(const char* path, std::ifstream& movie);

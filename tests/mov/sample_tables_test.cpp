@@ -1,0 +1,88 @@
+#include "mov/sample_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Offsets = std::vector<std::int64_t>;
+
+struct Built {
+  int result;
+  Offsets offsets;
+  std::string out;
+};
+
+Built build(const std::vector<sample_to_chunk>& runs, const std::vector<std::uint32_t>& chunks,
+            int frame_size, int max_frames = INT_MAX) {
+  testing::internal::CaptureStdout();
+  const int result = calc_frame_offsets(runs, chunks, frame_size, max_frames);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(total_frames, static_cast<int>(frame_offsets.size()));
+  return {result, frame_offsets, out};
+}
+
+TEST(FrameOffsets, OneSampleAChunkGivesTheChunkOffsets) {
+  const Built b = build({{1, 1, 1}}, {100, 5000, 300}, 77);
+  EXPECT_EQ(b.result, 1);
+  EXPECT_EQ(b.offsets, (Offsets{100, 5000, 300}));
+}
+
+TEST(FrameOffsets, RunsSplitTheChunks) {
+  // Two frames in each of chunks 1 and 2, then one: P, P+s, Q, Q+s, R, T.
+  const std::uint32_t P = 1000, Q = 5000, R = 9000, T = 12000;
+  const int s = 40;
+  const Built b = build({{1, 2, 1}, {3, 1, 1}}, {P, Q, R, T}, s);
+  EXPECT_EQ(b.offsets, (Offsets{P, P + s, Q, Q + s, R, T}));
+}
+
+TEST(FrameOffsets, RunWithoutSamplesGivesNoFrames) {
+  const Built b = build({{1, 1, 1}, {2, 0, 1}, {3, 2, 1}}, {10, 20, 30}, 5);
+  EXPECT_EQ(b.offsets, (Offsets{10, 30, 35}));
+}
+
+TEST(FrameOffsets, NoChunksOrNoRunsGiveNoFrames) {
+  EXPECT_EQ(build({{1, 3, 1}}, {}, 5).offsets, Offsets{});
+  // No run describes the chunks, so none holds a sample.
+  const Built b = build({}, {10, 20}, 5);
+  EXPECT_EQ(b.result, 1);
+  EXPECT_EQ(b.offsets, Offsets{});
+}
+
+TEST(FrameOffsets, EachChunkAdvancesAtMostOneRun) {
+  // Every run claims chunk 1, yet chunk j can only reach run j + 1; the first
+  // run's own first chunk is not looked at.
+  EXPECT_EQ(build({{1, 1, 1}, {1, 2, 1}, {1, 3, 1}}, {0, 100, 200}, 1).offsets,
+            (Offsets{0, 1, 100, 101, 102, 200, 201, 202}));
+  EXPECT_EQ(build({{7, 2, 1}}, {0, 100}, 1).offsets, (Offsets{0, 1, 100, 101}));
+}
+
+TEST(FrameOffsets, OffsetsReachPastFourGibibytes) {
+  // A chunk at 3 GiB is read from 3 GiB, and its later frames lie past 4 GiB.
+  const std::int64_t at = 0xC0000000;
+  const Built b = build({{1, 3, 1}}, {0xC0000000u}, INT_MAX);
+  EXPECT_EQ(b.offsets, (Offsets{at, at + INT_MAX, at + 2LL * INT_MAX}));
+}
+
+TEST(FrameOffsets, TooManySamplesAreRefused) {
+  Built b = build({{1, 0x80000000u, 1}}, {0}, 3);
+  EXPECT_EQ(b.result, 0);
+  EXPECT_EQ(b.offsets, Offsets{});
+  EXPECT_EQ(b.out, "Too many frames: the sample tables describe 2147483648, at most 2147483647 can be indexed\n");
+  // A sum that would wrap 32 bits is seen whole.
+  b = build({{1, 0xFFFFFFFFu, 1}}, {0, 0}, 3);
+  EXPECT_EQ(b.result, 0);
+  b = build({{1, 3, 1}}, {0, 10}, 1, 5);
+  EXPECT_EQ(b.result, 0);
+  EXPECT_EQ(b.out, "Too many frames: the sample tables describe 6, at most 5 can be indexed\n");
+  EXPECT_EQ(build({{1, 3, 1}}, {0, 10}, 1, 6).result, 1);
+}
+
+TEST(FrameOffsets, ABuildReplacesTheLastTable) {
+  build({{1, 4, 1}}, {0, 10, 20}, 1);
+  EXPECT_EQ(build({{1, 1, 1}}, {7}, 1).offsets, (Offsets{7}));
+}
+
+}  // namespace
