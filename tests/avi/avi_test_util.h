@@ -26,6 +26,10 @@ inline void set_u32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 inline void set_tag(Bytes& b, std::size_t at, const char* t) { std::memcpy(&b.at(at), t, 4); }
 inline void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+inline Bytes concat(Bytes a, const Bytes& b) {
+  append(a, b);
+  return a;
+}
 inline void append_u32(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
