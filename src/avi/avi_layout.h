@@ -69,4 +69,11 @@ constexpr std::uint64_t file_length_for(std::uint64_t frames, std::uint64_t fram
   return file_length(kFirstChunk + frames * chunk_span(frame_length), frames);
 }
 
+// Whether a frame of `frame_length` bytes still fits after frame chunks ending
+// at `movi_end` and `frames` index entries: the file finished right after it
+// (its chunk, one more entry, the closing chunk) stays below the limit.
+constexpr bool frame_fits(std::uint64_t movi_end, std::uint64_t frames, std::uint64_t frame_length) {
+  return file_length(movi_end + chunk_span(frame_length), frames + 1) < kFileLengthLimit;
+}
+
 }  // namespace avi::layout

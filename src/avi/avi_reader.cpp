@@ -167,7 +167,7 @@ bool AviReader::parse_riff_avi(const Chunk& riff) {
   std::optional<Chunk> idx1;
   ChildWalker walker(*this, riff);
   Chunk chunk;
-  int step;
+  int step = 0;
   while ((step = walker.next(chunk)) > 0) {
     if (chunk.id == kList && chunk.type == fourcc("hdrl")) {
       if (!hdrl) hdrl = chunk;
@@ -194,7 +194,7 @@ bool AviReader::parse_riff_avi(const Chunk& riff) {
 bool AviReader::parse_hdrl(const Chunk& hdrl) {
   ChildWalker walker(*this, hdrl);
   Chunk chunk;
-  int step;
+  int step = 0;
   int number = 0;
   while (!have_video_ && (step = walker.next(chunk)) > 0) {
     if (chunk.id == kList && chunk.type == fourcc("strl")) {
@@ -210,7 +210,7 @@ bool AviReader::parse_strl(const Chunk& strl, int number) {
   std::optional<Chunk> strf;
   ChildWalker walker(*this, strl);
   Chunk chunk;
-  int step;
+  int step = 0;
   while ((step = walker.next(chunk)) > 0) {
     if (chunk.id == fourcc("strh") && !strh) strh = chunk;
     if (chunk.id == fourcc("strf") && !strf) strf = chunk;
@@ -322,7 +322,7 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
 bool AviReader::scan_movi(const Chunk& list, int depth) {
   ChildWalker walker(*this, list);
   Chunk chunk;
-  int step;
+  int step = 0;
   while ((step = walker.next(chunk)) > 0) {
     if (stream_chunk(chunk.id)) {
       add_frame(chunk.data(), chunk.size, 0);

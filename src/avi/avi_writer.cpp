@@ -185,9 +185,7 @@ std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t f
 
 bool AviWriter::fits(std::uint64_t frame_length) const {
   if (frame_length > static_cast<std::uint64_t>(INT_MAX)) return false;
-  const std::uint64_t movi_end = position + layout::chunk_span(frame_length);
-  return layout::file_length(movi_end, static_cast<std::uint64_t>(frame_count) + 1) <
-         layout::kFileLengthLimit;
+  return layout::frame_fits(position, static_cast<std::uint64_t>(frame_count), frame_length);
 }
 
 bool AviWriter::write_bytes(const void* bytes, std::uint64_t count) {
