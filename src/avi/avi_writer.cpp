@@ -5,6 +5,7 @@
 #include "avi/avi_template.h"
 #include "entropy/zero_rle.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -99,15 +100,17 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
     return 0;
   }
   // Room for the entry comes first, so that a failure leaves no chunk
-  // without its entry.
+  // without its entry. 512 entries first, then doubling: a growing vector is
+  // copied on every step, and linear steps would make long runs quadratic.
   if (frame_count >= index_capacity) {
+    const int grown = index_capacity + std::max(kIndexStep, index_capacity);
     try {
-      index.reserve(static_cast<std::size_t>(index_capacity) + kIndexStep);
+      index.reserve(static_cast<std::size_t>(grown));
     } catch (const std::bad_alloc&) {
       std::printf("Out of memory writing output file %s\n", filename);
       return 0;
     }
-    index_capacity += kIndexStep;
+    index_capacity = grown;
   }
 
   const auto length = static_cast<std::uint32_t>(size);

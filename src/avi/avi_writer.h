@@ -25,7 +25,7 @@ static_assert(sizeof(AVIINDEXENTRY) == 16);
 
 class AviWriter {
  public:
-  // The index grows by this many entries at a time.
+  // The index first has room for this many entries.
   static constexpr int kIndexStep = 512;
   static constexpr std::uint32_t kKeyFrame = 0x10;  // AVIIF_KEYFRAME
 
@@ -69,7 +69,7 @@ class AviWriter {
 
   std::unique_ptr<unsigned char[]> header;
   int frame_count = 0;
-  std::vector<AVIINDEXENTRY> index;  // grows by kIndexStep entries
+  std::vector<AVIINDEXENTRY> index;  // room for index_capacity entries
   int index_capacity = 0;
   std::ofstream file;
   std::uint32_t largest_chunk = 0;  // largest frame length + 4
