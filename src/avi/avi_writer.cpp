@@ -6,7 +6,6 @@
 #include "entropy/zero_rle.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -187,7 +186,7 @@ std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t f
 }
 
 bool AviWriter::fits(std::uint64_t frame_length) const {
-  if (frame_length > static_cast<std::uint64_t>(INT_MAX)) return false;
+  if (frame_length > kMaxFrameLength) return false;
   return layout::frame_fits(position, static_cast<std::uint64_t>(frame_count), frame_length);
 }
 

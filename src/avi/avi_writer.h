@@ -8,6 +8,7 @@
 // later calls return 0 without a further message, and the file is incomplete.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -28,6 +29,8 @@ class AviWriter {
   // The index first has room for this many entries.
   static constexpr int kIndexStep = 512;
   static constexpr std::uint32_t kKeyFrame = 0x10;  // AVIIF_KEYFRAME
+  // write_frame takes the length as an int.
+  static constexpr std::uint64_t kMaxFrameLength = INT_MAX;
 
   AviWriter() = default;
   ~AviWriter() = default;  // releases header and index, closes an open file
@@ -54,11 +57,13 @@ class AviWriter {
   int flush();
 
   // The exact length of a finished file of `frames` frames of `frame_length`
-  // bytes each (padded or not: the same result). It must stay below 2^32.
+  // bytes each (padded or not: the same result). A movie can be written when
+  // this stays below 2^32 and frame_length is at most kMaxFrameLength.
   static std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t frame_length);
 
-  // Whether a frame of `frame_length` bytes can still be written: the file
-  // finished right after it would stay below 2^32 bytes.
+  // Whether a frame of `frame_length` bytes can still be written: it is at
+  // most kMaxFrameLength and the file finished right after it would stay
+  // below 2^32 bytes.
   bool fits(std::uint64_t frame_length) const;
 
   int frames_written() const { return frame_count; }
