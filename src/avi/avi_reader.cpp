@@ -1,0 +1,346 @@
+#include "avi/avi_reader.h"
+
+#include "avi/avi_endian.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <new>
+#include <optional>
+#include <utility>
+
+namespace avi {
+
+namespace {
+
+constexpr FourCC kRiff = fourcc("RIFF");
+constexpr FourCC kList = fourcc("LIST");
+
+// "rec " lists may nest; anything deeper than this is skipped, not searched.
+constexpr int kMaxListDepth = 4;
+// The index is read in blocks of this many entries.
+constexpr std::size_t kIndexBlock = 4096;
+constexpr std::size_t kStrhMinimum = 48;  // up to dwSampleSize
+constexpr std::size_t kStrfMinimum = 40;  // BITMAPINFOHEADER
+
+std::string at_offset(std::uint64_t offset) { return " at offset " + std::to_string(offset); }
+
+std::string quoted(const FourCC& code) {
+  std::string text(1, '"');
+  text += to_string(code);
+  text += '"';
+  return text;
+}
+
+FourCC fourcc_at(const unsigned char* bytes) { return {bytes[0], bytes[1], bytes[2], bytes[3]}; }
+
+}  // namespace
+
+bool AviReader::Chunk::is_list() const { return id == kRiff || id == kList; }
+
+// Walks the children of a list (or of the RIFF form) in file order. Children
+// follow each other at 2-byte fill as RIFF has it, or at the 4-byte fill that
+// AviWriter uses: when the id at the 2-byte position is not a chunk id, the
+// 4-byte position is tried. Every step moves forward by at least 8 bytes.
+class AviReader::ChildWalker {
+ public:
+  ChildWalker(AviReader& reader, const Chunk& parent)
+      : reader_(reader), parent_(parent), pos_(parent.data() + (parent.is_list() ? 4 : 0)),
+        alt_(pos_), end_(parent.end()) {}
+
+  // 1 when `child` holds the next child, 0 at the end of the parent, -1 on a
+  // malformed child (the reader's error is set).
+  int next(Chunk& child) {
+    if (room(pos_) < 8) return 0;  // at most the fill of the last child
+    if (!read_header(pos_, child)) return -1;
+    if (!is_printable(child.id)) {
+      if (alt_ == pos_ || room(alt_) < 8) {
+        if (alt_ != pos_) return 0;
+        return bad_id(child);
+      }
+      Chunk second;
+      if (!read_header(alt_, second)) return -1;
+      if (!is_printable(second.id)) return bad_id(child);
+      child = second;
+    }
+    if (child.is_list()) {
+      if (child.size < 4) {
+        reader_.fail("list " + quoted(child.id) + at_offset(child.offset) + " is too short for its type");
+        return -1;
+      }
+      std::array<std::uint8_t, 4> type{};
+      if (!reader_.source_.read(child.data(), type)) {
+        reader_.fail("unreadable list type" + at_offset(child.data()));
+        return -1;
+      }
+      child.type = type;
+    }
+    if (child.size > end_ - child.data()) {
+      reader_.fail("chunk " + quoted(child.id) + at_offset(child.offset) + " of size " +
+                   std::to_string(child.size) + " runs past the end of its parent " +
+                   quoted(parent_.is_list() ? parent_.type : parent_.id) + " at offset " +
+                   std::to_string(end_));
+      return -1;
+    }
+    pos_ = child.end() + (child.size & 1);
+    alt_ = child.data() + ((std::uint64_t{child.size} + 3) & ~std::uint64_t{3});
+    return 1;
+  }
+
+ private:
+  std::uint64_t room(std::uint64_t at) const { return at >= end_ ? 0 : end_ - at; }
+
+  bool read_header(std::uint64_t at, Chunk& chunk) {
+    std::array<std::uint8_t, 8> head{};
+    if (!reader_.source_.read(at, head)) {
+      reader_.fail("unreadable chunk header" + at_offset(at));
+      return false;
+    }
+    chunk = Chunk{};
+    chunk.id = fourcc_at(head.data());
+    chunk.size = get_u32(head.data() + 4);
+    chunk.offset = at;
+    return true;
+  }
+
+  int bad_id(const Chunk& chunk) {
+    reader_.fail("invalid chunk id " + quoted(chunk.id) + at_offset(chunk.offset));
+    return -1;
+  }
+
+  AviReader& reader_;
+  const Chunk& parent_;
+  std::uint64_t pos_;  // the next child at 2-byte fill
+  std::uint64_t alt_;  // the next child at 4-byte fill
+  std::uint64_t end_;
+};
+
+bool AviReader::open(const std::filesystem::path& path) {
+  if (!source_.open(path)) return fail("cannot open " + path.string());
+  return parse();
+}
+
+bool AviReader::open(std::span<const std::uint8_t> bytes) {
+  source_.open(bytes);
+  return parse();
+}
+
+bool AviReader::fail(std::string message) {
+  error_ = std::move(message);
+  return false;
+}
+
+bool AviReader::parse() {
+  error_.clear();
+  video_ = {};
+  have_video_ = false;
+  frames_ = {};
+  index_used_ = false;
+  largest_frame_ = 0;
+  try {
+    std::array<std::uint8_t, 12> head{};
+    if (!source_.read(0, head)) return fail("not an AVI file: too short for a RIFF header");
+    Chunk riff;
+    riff.id = fourcc_at(head.data());
+    riff.size = get_u32(head.data() + 4);
+    riff.type = fourcc_at(head.data() + 8);
+    if (riff.id != kRiff || riff.type != fourcc("AVI ")) {
+      return fail("not an AVI file: no RIFF \"AVI \" header");
+    }
+    if (riff.size < 4) return fail("RIFF list too short");
+    if (riff.end() > source_.size()) {
+      return fail("file is truncated: its RIFF list needs " + std::to_string(riff.end()) +
+                  " bytes, the file has " + std::to_string(source_.size()));
+    }
+    // OpenDML files go on with RIFF "AVIX" lists after this one; their frames
+    // are not read (yet).
+    return parse_riff_avi(riff);
+  } catch (const std::bad_alloc&) {
+    frames_ = {};
+    return fail("out of memory");
+  }
+}
+
+bool AviReader::parse_riff_avi(const Chunk& riff) {
+  std::optional<Chunk> hdrl;
+  std::optional<Chunk> movi;
+  std::optional<Chunk> idx1;
+  ChildWalker walker(*this, riff);
+  Chunk chunk;
+  int step = 0;
+  while ((step = walker.next(chunk)) > 0) {
+    if (chunk.id == kList && chunk.type == fourcc("hdrl")) {
+      if (!hdrl) hdrl = chunk;
+    } else if (chunk.id == kList && chunk.type == fourcc("movi")) {
+      if (!movi) movi = chunk;
+    } else if (chunk.id == fourcc("idx1")) {
+      if (!idx1) idx1 = chunk;
+    }
+  }
+  if (step < 0) return false;
+  if (!hdrl) return fail("no header list (LIST \"hdrl\")");
+  if (!parse_hdrl(*hdrl)) return false;
+  if (!have_video_) return fail("no video stream");
+  if (!movi) return fail("no frame list (LIST \"movi\")");
+  if (idx1 && load_index(*idx1, *movi)) {
+    index_used_ = true;
+    return true;
+  }
+  frames_.clear();
+  largest_frame_ = 0;
+  return scan_movi(*movi, 0);
+}
+
+bool AviReader::parse_hdrl(const Chunk& hdrl) {
+  ChildWalker walker(*this, hdrl);
+  Chunk chunk;
+  int step = 0;
+  int number = 0;
+  while (!have_video_ && (step = walker.next(chunk)) > 0) {
+    if (chunk.id == kList && chunk.type == fourcc("strl")) {
+      if (!parse_strl(chunk, number)) return false;
+      ++number;
+    }
+  }
+  return have_video_ || step >= 0;
+}
+
+bool AviReader::parse_strl(const Chunk& strl, int number) {
+  std::optional<Chunk> strh;
+  std::optional<Chunk> strf;
+  ChildWalker walker(*this, strl);
+  Chunk chunk;
+  int step = 0;
+  while ((step = walker.next(chunk)) > 0) {
+    if (chunk.id == fourcc("strh") && !strh) strh = chunk;
+    if (chunk.id == fourcc("strf") && !strf) strf = chunk;
+  }
+  if (step < 0) return false;
+  if (!strh) return true;  // not a stream this reader can use
+
+  std::array<std::uint8_t, kStrhMinimum> h{};
+  if (strh->size < 4) return fail("stream header (strh)" + at_offset(strh->offset) + " is too short");
+  if (!source_.read(strh->data(), std::span(h).first(4))) return fail("unreadable stream header");
+  if (fourcc_at(h.data()) != fourcc("vids")) return true;
+
+  const std::string stream = "video stream " + std::to_string(number);
+  if (strh->size < kStrhMinimum) return fail(stream + ": stream header (strh) is too short");
+  if (!source_.read(strh->data(), h)) return fail(stream + ": unreadable stream header");
+  if (!strf || strf->size < kStrfMinimum) {
+    return fail(stream + ": no bitmap format (strf of at least 40 bytes)");
+  }
+  std::array<std::uint8_t, kStrfMinimum> f{};
+  if (!source_.read(strf->data(), f)) return fail(stream + ": unreadable bitmap format");
+  if (number > 99) return fail(stream + ": stream number too large for its chunk ids");
+
+  VideoStream v;
+  v.number = number;
+  v.handler = fourcc_at(h.data() + 4);
+  v.scale = get_u32(h.data() + 20);
+  v.rate = get_u32(h.data() + 24);
+  v.length = get_u32(h.data() + 32);
+  v.width = static_cast<std::int32_t>(get_u32(f.data() + 4));
+  v.height = static_cast<std::int32_t>(get_u32(f.data() + 8));
+  v.bit_count = get_u16(f.data() + 14);
+  v.compression = fourcc_at(f.data() + 16);
+  v.size_image = get_u32(f.data() + 20);
+  if (v.width <= 0 || v.height == 0 || v.height == INT32_MIN) {
+    return fail(stream + ": invalid frame size " + std::to_string(v.width) + " x " +
+                std::to_string(v.height));
+  }
+  video_ = v;
+  have_video_ = true;
+  return true;
+}
+
+bool AviReader::stream_chunk(const FourCC& id) const {
+  return id[0] == '0' + video_.number / 10 && id[1] == '0' + video_.number % 10 && id[2] == 'd' &&
+         (id[3] == 'c' || id[3] == 'b');
+}
+
+void AviReader::add_frame(std::uint64_t offset, std::uint32_t size, std::uint32_t flags) {
+  frames_.push_back(Frame{offset, size, flags});
+  largest_frame_ = std::max(largest_frame_, size);
+}
+
+// Uses "idx1" when every entry of the stream points at a chunk of that id
+// inside "movi" whose size agrees with the entry. Offsets count from the
+// "movi" list type, or, as some writers have it, from the start of the file;
+// the first entry decides which. False (and no error) when the index cannot
+// be used: "movi" is scanned instead.
+bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
+  const std::uint64_t movi_type = movi.data();
+  const std::uint64_t movi_first = movi_type + 4;
+  const std::uint64_t movi_end = movi.end();
+  std::optional<std::uint64_t> base;
+
+  // The size of the chunk that an entry points at, if it matches.
+  auto chunk_at = [&](std::uint64_t at, const FourCC& id, std::uint32_t length) -> std::optional<std::uint32_t> {
+    if (at < movi_first || at > movi_end || movi_end - at < 8) return std::nullopt;
+    std::array<std::uint8_t, 8> head{};
+    if (!source_.read(at, head) || fourcc_at(head.data()) != id) return std::nullopt;
+    const std::uint32_t size = get_u32(head.data() + 4);
+    if (size > movi_end - at - 8) return std::nullopt;
+    // The entry's length is the chunk size, or the size with its fill.
+    if (length < size || std::uint64_t{length} > ((std::uint64_t{size} + 3) & ~std::uint64_t{3})) {
+      return std::nullopt;
+    }
+    return size;
+  };
+
+  const std::uint64_t entries = idx1.size / 16;
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(entries, kIndexBlock)) * 16);
+  for (std::uint64_t first = 0; first < entries; first += kIndexBlock) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(entries - first, kIndexBlock));
+    const std::span<std::uint8_t> bytes = std::span(block).first(count * 16);
+    if (!source_.read(idx1.data() + first * 16, bytes)) return false;
+    for (std::size_t e = 0; e < count; ++e) {
+      const std::uint8_t* entry = bytes.data() + e * 16;
+      const FourCC id = fourcc_at(entry);
+      if (!stream_chunk(id)) continue;
+      const std::uint32_t flags = get_u32(entry + 4);
+      const std::uint32_t offset = get_u32(entry + 8);
+      const std::uint32_t length = get_u32(entry + 12);
+      if (!base) {
+        if (chunk_at(movi_type + offset, id, length)) {
+          base = movi_type;
+        } else if (chunk_at(offset, id, length)) {
+          base = 0;
+        } else {
+          return false;
+        }
+      }
+      const std::uint64_t at = *base + offset;
+      const std::optional<std::uint32_t> size = chunk_at(at, id, length);
+      if (!size) return false;
+      add_frame(at + 8, *size, flags);
+    }
+  }
+  return !frames_.empty();
+}
+
+bool AviReader::scan_movi(const Chunk& list, int depth) {
+  ChildWalker walker(*this, list);
+  Chunk chunk;
+  int step = 0;
+  while ((step = walker.next(chunk)) > 0) {
+    if (stream_chunk(chunk.id)) {
+      add_frame(chunk.data(), chunk.size, 0);
+    } else if (chunk.id == kList && chunk.type == fourcc("rec ") && depth < kMaxListDepth) {
+      if (!scan_movi(chunk, depth + 1)) return false;
+    }
+  }
+  return step >= 0;
+}
+
+bool AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+  const Frame& frame = frames_[i];
+  if (out.size() < frame.size) return fail("buffer too small for frame " + std::to_string(i));
+  if (!source_.read(frame.offset, out.first(frame.size))) {
+    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+  }
+  return true;
+}
+
+}  // namespace avi

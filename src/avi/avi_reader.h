@@ -1,0 +1,97 @@
+// AviReader: finds the first video stream of a RIFF "AVI " file and where
+// each of its frames lies, as written by AviWriter and by other writers
+// (2-byte chunk fill, "rec " lists inside "movi", no index, "JUNK" anywhere).
+//
+// Every size is checked against the chunk that holds it and against the file,
+// and nothing is allocated beyond what the file's own length bounds: a
+// malformed file makes open() return false with a message in error(), never
+// read out of bounds or run on without end.
+#pragma once
+
+#include "avi/byte_source.h"
+#include "avi/fourcc.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace avi {
+
+struct VideoStream {
+  int number = 0;               // position of its "strl" list: chunks "NNdc"/"NNdb"
+  FourCC handler{};             // "strh" fccHandler
+  std::uint32_t rate = 0;       // "strh" dwRate: time units per second
+  std::uint32_t scale = 0;      // "strh" dwScale: time units per frame
+  std::uint32_t length = 0;     // "strh" dwLength, as stored (frames().size() is what was found)
+  std::int32_t width = 0;       // "strf" biWidth, > 0
+  std::int32_t height = 0;      // "strf" biHeight as stored: negative for top row first
+  std::uint16_t bit_count = 0;  // "strf" biBitCount
+  FourCC compression{};         // "strf" biCompression; 0 0 0 0 for BI_RGB
+  std::uint32_t size_image = 0; // "strf" biSizeImage
+};
+
+struct Frame {
+  std::uint64_t offset = 0;  // file offset of the frame's data (past its chunk header)
+  std::uint32_t size = 0;    // data bytes, without fill
+  std::uint32_t flags = 0;   // "idx1" dwFlags; 0 when the frames were found by scanning "movi"
+};
+
+class AviReader {
+ public:
+  AviReader() = default;
+  AviReader(const AviReader&) = delete;
+  AviReader& operator=(const AviReader&) = delete;
+
+  // Parses the file at `path`, or `bytes` (which must outlive the reader).
+  bool open(const std::filesystem::path& path);
+  bool open(std::span<const std::uint8_t> bytes);
+
+  // Why the last open() or read_frame() failed.
+  const std::string& error() const { return error_; }
+
+  const VideoStream& video() const { return video_; }
+  std::span<const Frame> frames() const { return frames_; }
+  // True when the frames came from "idx1", false when "movi" was scanned.
+  bool index_used() const { return index_used_; }
+  // The size of the largest frame: a buffer of this size takes any of them.
+  std::uint32_t largest_frame() const { return largest_frame_; }
+
+  // Reads frame `i`'s data into the start of `out`, which must hold at least
+  // frames()[i].size bytes.
+  bool read_frame(std::size_t i, std::span<std::uint8_t> out);
+
+ private:
+  struct Chunk {
+    FourCC id{};
+    FourCC type{};            // list type, for "RIFF" and "LIST"
+    std::uint64_t offset = 0; // of the chunk header
+    std::uint32_t size = 0;
+    bool is_list() const;
+    std::uint64_t data() const { return offset + 8; }
+    std::uint64_t end() const { return data() + size; }
+  };
+  class ChildWalker;
+
+  bool parse();
+  bool parse_riff_avi(const Chunk& riff);
+  bool parse_hdrl(const Chunk& hdrl);
+  bool parse_strl(const Chunk& strl, int number);
+  bool load_index(const Chunk& idx1, const Chunk& movi);
+  bool scan_movi(const Chunk& list, int depth);
+  bool stream_chunk(const FourCC& id) const;
+  void add_frame(std::uint64_t offset, std::uint32_t size, std::uint32_t flags);
+  bool fail(std::string message);
+
+  ByteSource source_;
+  std::string error_;
+  VideoStream video_;
+  bool have_video_ = false;
+  std::vector<Frame> frames_;
+  bool index_used_ = false;
+  std::uint32_t largest_frame_ = 0;
+};
+
+}  // namespace avi

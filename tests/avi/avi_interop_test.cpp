@@ -1,0 +1,151 @@
+// Other readers and writers of AVI files: GStreamer and mediainfo read what
+// AviWriter writes, and AviReader reads what GStreamer's avimux writes.
+#include "avi/avi_reader.h"
+#include "avi/avi_writer.h"
+
+#include "avi_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace {
+
+using avitest::Bytes;
+
+constexpr int kWidth = 64;  // rows of 192 bytes: no row fill in either layout
+constexpr int kHeight = 48;
+constexpr std::size_t kRow = kWidth * 3;
+constexpr std::size_t kFrame = kRow * kHeight;
+
+Bytes flip_rows(const Bytes& frame) {
+  Bytes out(frame.size());
+  const std::size_t rows = frame.size() / kRow;
+  for (std::size_t r = 0; r < rows; ++r) {
+    std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(r * kRow), kRow,
+                out.begin() + static_cast<std::ptrdiff_t>((rows - 1 - r) * kRow));
+  }
+  return out;
+}
+
+std::string frame_name(const testsupport::TempDir& dir, int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "f%05d.bin", i);
+  return (dir / name).string();
+}
+
+class WrittenMovie : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937 random(42);
+    AviWriter writer;
+    ASSERT_EQ(writer.init(path_.c_str(), kWidth, kHeight, 25, 1, 0), 1);
+    for (int k = 0; k < 7; ++k) {
+      Bytes frame(kFrame + 3);
+      for (auto& b : frame) b = static_cast<std::uint8_t>(random());
+      ASSERT_EQ(writer.write_frame(frame.data(), kFrame, 0x10), 1);
+      frame.resize(kFrame);
+      frames_.push_back(frame);
+    }
+    ASSERT_EQ(writer.flush(), 1);
+  }
+
+  testsupport::TempDir dir_;
+  std::string path_ = (dir_ / "movie.avi").string();
+  std::vector<Bytes> frames_;
+};
+
+TEST_F(WrittenMovie, AvidemuxHandsOutEveryFrameUnchanged) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  testsupport::TempDir out;
+  const auto r = testsupport::run({"gst-launch-1.0", "-q", "filesrc", "location=" + path_, "!", "avidemux", "!",
+                                   "multifilesink", "location=" + (out / "f%05d.bin").string()});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  for (int i = 0; i < 7; ++i) {
+    // avidemux turns bottom-up bitmaps top row first.
+    EXPECT_EQ(testsupport::read_file(frame_name(out, i)), flip_rows(frames_[i])) << "frame " << i;
+  }
+  EXPECT_FALSE(std::filesystem::exists(frame_name(out, 7)));
+}
+
+TEST_F(WrittenMovie, DiscovererReportsSizeRateAndDuration) {
+  if (!testsupport::need_program("gst-discoverer-1.0")) GTEST_SKIP();
+  const auto r = testsupport::run({"gst-discoverer-1.0", path_});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Width: 64"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Height: 48"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Frame rate: 25/1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Duration: 0:00:00.280000000"), std::string::npos) << r.out;
+}
+
+TEST_F(WrittenMovie, MediainfoCountsTheFrames) {
+  if (!testsupport::need_program("mediainfo")) GTEST_SKIP();
+  const auto r = testsupport::run({"mediainfo", "--Inform=Video;%FrameCount% %Width% %Height%", path_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "7 64 48\n");
+}
+
+TEST(AvimuxFile, ReaderFindsEveryFrameAsWritten) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  testsupport::TempDir dir;
+  const std::string avi = (dir / "avimux.avi").string();
+  const std::string raw = (dir / "raw.bin").string();
+  // The same buffers go to avimux and, untouched, to a raw file.
+  const auto r = testsupport::run(
+      {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=5", "pattern=ball", "!",
+       "video/x-raw,format=BGR,width=64,height=48,framerate=30/1", "!", "tee", "name=t", "t.", "!", "queue", "!",
+       "avimux", "!", "filesink", "location=" + avi, "t.", "!", "queue", "!", "filesink", "location=" + raw});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  const Bytes source = testsupport::read_file(raw);
+  ASSERT_EQ(source.size(), 5 * kFrame);
+
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(std::filesystem::path(avi))) << reader.error();
+  const avi::VideoStream& v = reader.video();
+  EXPECT_EQ(v.width, 64);
+  EXPECT_EQ(v.height, 48);
+  EXPECT_EQ(v.bit_count, 24);
+  EXPECT_EQ(v.compression, (avi::FourCC{0, 0, 0, 0}));
+  EXPECT_EQ(v.rate, 30u);
+  EXPECT_EQ(v.scale, 1u);
+  EXPECT_TRUE(reader.index_used());
+  ASSERT_EQ(reader.frames().size(), 5u);
+  Bytes frame(reader.largest_frame());
+  for (std::size_t i = 0; i < 5; ++i) {
+    ASSERT_EQ(reader.frames()[i].size, kFrame);
+    ASSERT_TRUE(reader.read_frame(i, frame)) << reader.error();
+    // avimux stores the bitmaps bottom-up.
+    const Bytes expected(source.begin() + static_cast<std::ptrdiff_t>(i * kFrame),
+                         source.begin() + static_cast<std::ptrdiff_t>((i + 1) * kFrame));
+    EXPECT_EQ(frame, flip_rows(expected)) << "frame " << i;
+  }
+}
+
+// JPEG frames have odd lengths now and then: avimux fills them to 2 bytes.
+TEST(AvimuxFile, ReaderFindsCompressedFramesOfAnyLength) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  testsupport::TempDir dir;
+  const std::string avi = (dir / "mjpeg.avi").string();
+  const auto r = testsupport::run(
+      {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=12", "pattern=snow", "!",
+       "video/x-raw,width=32,height=16,framerate=10/1", "!", "jpegenc", "!", "tee", "name=t", "t.", "!", "queue", "!",
+       "avimux", "!", "filesink", "location=" + avi, "t.", "!", "queue", "!", "multifilesink",
+       "location=" + (dir / "f%05d.bin").string()});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(std::filesystem::path(avi))) << reader.error();
+  EXPECT_EQ(reader.video().compression, avi::fourcc("MJPG"));
+  ASSERT_EQ(reader.frames().size(), 12u);
+  Bytes frame(reader.largest_frame());
+  for (std::size_t i = 0; i < 12; ++i) {
+    const Bytes expected = testsupport::read_file(frame_name(dir, static_cast<int>(i)));
+    ASSERT_TRUE(reader.read_frame(i, frame)) << reader.error();
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + reader.frames()[i].size), expected) << "frame " << i;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,416 @@
+#include "avi/avi_reader.h"
+#include "avi/avi_writer.h"
+
+#include "avi_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using avitest::Bytes;
+using avitest::append;
+using avitest::append_tag;
+using avitest::append_u32;
+using avitest::chunk;
+using avitest::list;
+namespace fs = std::filesystem;
+
+Bytes pattern(std::size_t size, std::uint8_t seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed * 31 + 7 * i + 1);
+  return b;
+}
+
+std::vector<Bytes> some_frames() {
+  std::vector<Bytes> frames;
+  for (std::uint8_t n = 0; n < 9; ++n) frames.push_back(pattern(n, n));
+  frames.push_back(pattern(1001, 50));
+  frames.push_back(pattern(0, 51));
+  frames.push_back(pattern(4096, 52));
+  return frames;
+}
+
+// Every frame the reader found, read back.
+std::vector<Bytes> read_all(avi::AviReader& reader) {
+  std::vector<Bytes> out;
+  Bytes buffer(reader.largest_frame());
+  for (std::size_t i = 0; i < reader.frames().size(); ++i) {
+    EXPECT_TRUE(reader.read_frame(i, buffer)) << reader.error();
+    out.emplace_back(buffer.begin(), buffer.begin() + reader.frames()[i].size);
+  }
+  return out;
+}
+
+Bytes write_with_writer(const fs::path& path, const std::vector<Bytes>& frames, int compressed) {
+  AviWriter writer;
+  const std::string name = path.string();
+  EXPECT_EQ(writer.init(name.c_str(), 32, 16, 30000, 1001, compressed), 1);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    Bytes buffer = frames[i];
+    buffer.resize(buffer.size() + 3);
+    EXPECT_EQ(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i == 3 ? 0x02 : 0x10), 1);
+  }
+  EXPECT_EQ(writer.flush(), 1);
+  return testsupport::read_file(path);
+}
+
+// How a hand-made file lays out the same frames.
+struct Layout {
+  int fill = 2;          // frame chunks fill to 2 or 4 bytes
+  int rec = 0;           // frames per "LIST rec ", 0 for none
+  int index = 1;         // 0: no idx1; 1: offsets from "movi"; 2: offsets from the file's start
+  bool junk = false;     // "JUNK" before, between and inside the lists
+  bool audio = false;    // an audio stream comes first: the video is stream 1
+  int32_t height = 16;   // negative for top row first
+};
+
+Bytes make_avi(const std::vector<Bytes>& frames, const Layout& l) {
+  const Bytes junk = chunk("JUNK", Bytes(6, 0));
+  Bytes hdrl = chunk("avih", Bytes(56, 0));
+  if (l.junk) append(hdrl, junk);
+  if (l.audio) {
+    append(hdrl, list("strl", avitest::concat(chunk("strh", avitest::strh("auds", "\0\0\0\0", 44100, 1, 0)),
+                                              chunk("strf", Bytes(18, 1)))));
+  }
+  Bytes strl = chunk("strh", avitest::strh("vids", "TEST", 30000, 1001, static_cast<std::uint32_t>(frames.size())));
+  if (l.junk) append(strl, junk);
+  append(strl, chunk("strf", avitest::bitmap(32, l.height, 24, "TEST")));
+  append(hdrl, list("strl", strl));
+
+  const char* id = l.audio ? "01dc" : "00dc";
+  struct Entry {
+    const char* id;
+    std::size_t at;  // from the start of the "movi" data
+    std::size_t size;
+  };
+  std::vector<Entry> entries;
+  Bytes movi;
+  Bytes group;
+  auto flush_group = [&] {
+    if (group.empty()) return;
+    entries.push_back({"rec ", movi.size(), group.size() + 4});
+    append(movi, list("rec ", group));
+    group.clear();
+  };
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    Bytes& to = l.rec > 0 ? group : movi;
+    const std::size_t base = l.rec > 0 ? movi.size() + 12 : 0;
+    if (l.audio) {
+      entries.push_back({"00wb", base + to.size(), 10});
+      append(to, chunk("00wb", Bytes(10, 0xAB), l.fill));
+    }
+    if (l.junk && i % 4 == 1) append(to, junk);
+    entries.push_back({id, base + to.size(), frames[i].size()});
+    append(to, chunk(id, frames[i], l.fill));
+    if (l.rec > 0 && (i + 1) % static_cast<std::size_t>(l.rec) == 0) flush_group();
+  }
+  flush_group();
+
+  Bytes body;
+  if (l.junk) append(body, junk);
+  append(body, list("hdrl", hdrl));
+  if (l.junk) append(body, junk);
+  const std::size_t movi_data = 12 + body.size() + 12;  // file offset of the first chunk in "movi"
+  append(body, list("movi", movi));
+  if (l.index != 0) {
+    Bytes idx1;
+    for (const Entry& e : entries) {
+      append_tag(idx1, e.id);
+      append_u32(idx1, 0x10);
+      append_u32(idx1, static_cast<std::uint32_t>(l.index == 1 ? e.at + 4 : e.at + movi_data));
+      append_u32(idx1, static_cast<std::uint32_t>(e.size));
+    }
+    append(body, chunk("idx1", idx1));
+  }
+  if (l.junk) append(body, junk);
+  return list("AVI ", body, "RIFF");
+}
+
+bool open_bytes(avi::AviReader& reader, const Bytes& file) { return reader.open(std::span<const std::uint8_t>(file)); }
+
+// A damaged file either fails with a message or yields frames that lie
+// within the file and read back.
+void expect_safe(const Bytes& file) {
+  avi::AviReader reader;
+  if (!open_bytes(reader, file)) {
+    EXPECT_FALSE(reader.error().empty());
+    return;
+  }
+  Bytes buffer(reader.largest_frame());
+  for (std::size_t i = 0; i < reader.frames().size(); ++i) {
+    const avi::Frame& f = reader.frames()[i];
+    ASSERT_LE(f.offset + f.size, file.size());
+    ASSERT_TRUE(reader.read_frame(i, buffer)) << reader.error();
+  }
+}
+
+// The offsets of every chunk header below the RIFF header, found by walking
+// the file as RIFF lays it out (AviWriter's 4-byte fill included).
+std::vector<std::size_t> chunk_offsets(const Bytes& f, std::size_t from, std::size_t to) {
+  std::vector<std::size_t> out;
+  std::size_t at = from;
+  while (at + 8 <= to) {
+    if (f[at] == 0 && at + 2 < to) {  // fill
+      at += 2;
+      continue;
+    }
+    out.push_back(at);
+    const std::string id = avitest::tag(f, at);
+    const std::size_t size = avitest::u32(f, at + 4);
+    if (id == "LIST") {
+      const auto inner = chunk_offsets(f, at + 12, at + 8 + size);
+      out.insert(out.end(), inner.begin(), inner.end());
+    }
+    at += 8 + size + (size & 1);
+  }
+  return out;
+}
+
+TEST(AviReaderWriterFiles, ReadBackExactly) {
+  testsupport::TempDir dir;
+  const auto frames = some_frames();
+  for (const int compressed : {0, 1}) {
+    write_with_writer(dir / "w.avi", frames, compressed);
+    avi::AviReader reader;
+    ASSERT_TRUE(reader.open(dir / "w.avi")) << reader.error();
+    const avi::VideoStream& v = reader.video();
+    EXPECT_EQ(v.number, 0);
+    EXPECT_EQ(v.handler, avi::fourcc(compressed ? "crvt" : "DIB "));
+    EXPECT_EQ(v.compression, compressed ? avi::fourcc("CRVT") : (avi::FourCC{0, 0, 0, 0}));
+    EXPECT_EQ(v.width, 32);
+    EXPECT_EQ(v.height, 16);
+    EXPECT_EQ(v.bit_count, 24);
+    EXPECT_EQ(v.rate, 30000u);
+    EXPECT_EQ(v.scale, 1001u);
+    EXPECT_EQ(v.length, frames.size());
+    EXPECT_EQ(v.size_image, 32u * 16u * 3u);
+    EXPECT_TRUE(reader.index_used());
+    ASSERT_EQ(reader.frames().size(), frames.size());
+    EXPECT_EQ(reader.frames()[0].offset, 0x200Cu + 8u);
+    EXPECT_EQ(reader.frames()[3].flags, 0x02u);
+    EXPECT_EQ(reader.frames()[4].flags, 0x10u);
+    EXPECT_EQ(reader.largest_frame(), 4096u);
+    EXPECT_EQ(read_all(reader), frames);
+  }
+}
+
+TEST(AviReaderWriterFiles, EmptyFileHasNoFrames) {
+  testsupport::TempDir dir;
+  const Bytes f = write_with_writer(dir / "e.avi", {}, 1);
+  avi::AviReader reader;
+  ASSERT_TRUE(open_bytes(reader, f)) << reader.error();
+  EXPECT_TRUE(reader.frames().empty());
+  EXPECT_EQ(reader.largest_frame(), 0u);
+}
+
+// The index cannot be used: "movi" is scanned, and finds the same frames.
+TEST(AviReaderWriterFiles, ScansWhenTheIndexIsMissingOrWrong) {
+  testsupport::TempDir dir;
+  const auto frames = some_frames();
+  const Bytes good = write_with_writer(dir / "w.avi", frames, 1);
+  const std::size_t idx1 = avitest::u32(good, 0x2004) + 0x2008;
+  ASSERT_EQ(avitest::tag(good, idx1), "idx1");
+
+  Bytes missing = good;
+  avitest::set_tag(missing, idx1, "JUNK");
+  Bytes outside = good;
+  avitest::set_u32(outside, idx1 + 8 + 5 * 16 + 8, 0x00100000);  // entry 5 points past "movi"
+  Bytes into_a_frame = good;
+  avitest::set_u32(into_a_frame, idx1 + 8 + 9 * 16 + 8, avitest::u32(good, idx1 + 8 + 9 * 16 + 8) + 8);
+  Bytes wrong_length = good;
+  avitest::set_u32(wrong_length, idx1 + 8 + 2 * 16 + 12, 7);
+  for (const Bytes* f : {&missing, &outside, &into_a_frame, &wrong_length}) {
+    avi::AviReader reader;
+    ASSERT_TRUE(open_bytes(reader, *f)) << reader.error();
+    EXPECT_FALSE(reader.index_used());
+    EXPECT_EQ(read_all(reader), frames);
+    EXPECT_EQ(reader.frames()[3].flags, 0u);
+  }
+}
+
+TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
+  const auto frames = some_frames();
+  for (const int fill : {2, 4}) {
+    for (const int rec : {0, 3}) {
+      for (const int index : {0, 1, 2}) {
+        for (const bool junk : {false, true}) {
+          for (const bool audio : {false, true}) {
+            Layout l;
+            l.fill = fill;
+            l.rec = rec;
+            l.index = index;
+            l.junk = junk;
+            l.audio = audio;
+            l.height = junk ? -16 : 16;  // negative: top row first
+            SCOPED_TRACE(testing::Message() << "fill " << fill << " rec " << rec << " index " << index
+                                            << " junk " << junk << " audio " << audio);
+            const Bytes file = make_avi(frames, l);
+            avi::AviReader reader;
+            ASSERT_TRUE(open_bytes(reader, file)) << reader.error();
+            EXPECT_EQ(reader.video().number, audio ? 1 : 0);
+            EXPECT_EQ(reader.video().handler, avi::fourcc("TEST"));
+            EXPECT_EQ(reader.video().height, l.height);
+            EXPECT_EQ(reader.index_used(), index != 0);
+            EXPECT_EQ(read_all(reader), frames);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(AviReaderBroken, TruncatedAnywhere) {
+  testsupport::TempDir dir;
+  const Bytes good = write_with_writer(dir / "w.avi", some_frames(), 1);
+  std::vector<std::size_t> cuts = chunk_offsets(good, 12, good.size());
+  for (std::size_t n : {0, 1, 7, 11, 12, 13, 100, 8203, 8205, 8211}) cuts.push_back(n);
+  for (const std::size_t cut : cuts) {
+    SCOPED_TRACE(cut);
+    const Bytes shorter(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+    avi::AviReader reader;
+    EXPECT_FALSE(open_bytes(reader, shorter));
+    EXPECT_FALSE(reader.error().empty());
+    // With the RIFF size made to agree, the damage is inside the lists.
+    if (cut >= 12) {
+      Bytes resized = shorter;
+      avitest::set_u32(resized, 4, static_cast<std::uint32_t>(cut - 8));
+      expect_safe(resized);
+    }
+  }
+  const Bytes hand = make_avi(some_frames(), Layout{});
+  for (std::size_t cut = 0; cut < hand.size(); ++cut) {
+    avi::AviReader reader;
+    const Bytes shorter(hand.begin(), hand.begin() + static_cast<std::ptrdiff_t>(cut));
+    ASSERT_FALSE(open_bytes(reader, shorter)) << cut;
+  }
+}
+
+TEST(AviReaderBroken, ChunkSizesOffByOne) {
+  testsupport::TempDir dir;
+  Layout rec;
+  rec.rec = 3;
+  rec.junk = true;
+  for (const Bytes& good : {write_with_writer(dir / "w.avi", some_frames(), 1), make_avi(some_frames(), rec)}) {
+    for (const std::size_t at : chunk_offsets(good, 0, good.size())) {
+      for (const int delta : {-1, 1}) {
+        SCOPED_TRACE(testing::Message() << "chunk at " << at << " size " << delta);
+        Bytes bad = good;
+        avitest::set_u32(bad, at + 4, avitest::u32(good, at + 4) + static_cast<std::uint32_t>(delta));
+        expect_safe(bad);
+      }
+    }
+  }
+}
+
+TEST(AviReaderBroken, ListLargerThanItsParent) {
+  Bytes f = make_avi(some_frames(), Layout{});
+  const std::size_t strl = 12 + 12 + 64;  // after the RIFF and hdrl headers and avih
+  ASSERT_EQ(avitest::tag(f, strl + 8), "strl");
+  avitest::set_u32(f, strl + 4, avitest::u32(f, 16));  // as large as hdrl itself
+  avi::AviReader reader;
+  EXPECT_FALSE(open_bytes(reader, f));
+  EXPECT_NE(reader.error().find("runs past the end of its parent \"hdrl\""), std::string::npos) << reader.error();
+}
+
+TEST(AviReaderBroken, WrongOrMissingStreams) {
+  struct Case {
+    Bytes file;
+    const char* message;
+  };
+  const Bytes movi = list("movi", {});
+  const Bytes strf = chunk("strf", avitest::bitmap(32, 16, 24, nullptr));
+  auto with_strl = [&](const Bytes& strl) {
+    return list("AVI ", avitest::concat(list("hdrl", list("strl", strl)), movi), "RIFF");
+  };
+  const Case cases[] = {
+      {Bytes{'R', 'I', 'F', 'X', 4, 0, 0, 0, 'A', 'V', 'I', ' '}, "not an AVI file"},
+      {list("WAVE", {}, "RIFF"), "not an AVI file"},
+      {list("AVI ", movi, "RIFF"), "no header list"},
+      {with_strl(avitest::concat(chunk("strh", avitest::strh("auds", "\0\0\0\0", 1, 1, 0)), strf)), "no video stream"},
+      {with_strl(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0))), "no bitmap format"},
+      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
+                                 chunk("strf", Bytes(20, 0)))),
+       "no bitmap format"},
+      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0, 40)), strf)), "too short"},
+      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
+                                 chunk("strf", avitest::bitmap(0, 16, 24, nullptr)))),
+       "invalid frame size"},
+      {list("AVI ", list("hdrl", list("strl", avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
+                                                               strf))),
+            "RIFF"),
+       "no frame list"},
+  };
+  for (const Case& c : cases) {
+    avi::AviReader reader;
+    EXPECT_FALSE(open_bytes(reader, c.file)) << c.message;
+    EXPECT_NE(reader.error().find(c.message), std::string::npos) << reader.error();
+  }
+}
+
+TEST(AviReaderBroken, AbsurdSizesAndCounts) {
+  const Bytes good = make_avi(some_frames(), Layout{});
+  const std::size_t idx1 = good.size() - (8 + 16 * some_frames().size());
+  ASSERT_EQ(avitest::tag(good, idx1), "idx1");
+  Bytes huge_index = good;
+  avitest::set_u32(huge_index, idx1 + 4, 0xFFFFFFF0);
+  Bytes huge_riff = good;
+  avitest::set_u32(huge_riff, 4, 0xFFFFFFFF);
+  Bytes huge_length = good;
+  for (const Bytes* f : {&huge_index, &huge_riff}) {
+    avi::AviReader reader;
+    EXPECT_FALSE(open_bytes(reader, *f));
+    EXPECT_FALSE(reader.error().empty());
+  }
+  // The stream header's frame count is only reported, never trusted.
+  const std::size_t strh = 12 + 12 + 64 + 12;
+  ASSERT_EQ(avitest::tag(huge_length, strh), "strh");
+  avitest::set_u32(huge_length, strh + 8 + 32, 0xFFFFFFFF);
+  avi::AviReader reader;
+  ASSERT_TRUE(open_bytes(reader, huge_length)) << reader.error();
+  EXPECT_EQ(reader.video().length, 0xFFFFFFFFu);
+  EXPECT_EQ(reader.frames().size(), some_frames().size());
+}
+
+TEST(AviReaderFiles, MissingFileAndShrunkenFile) {
+  testsupport::TempDir dir;
+  avi::AviReader reader;
+  EXPECT_FALSE(reader.open(dir / "none.avi"));
+  EXPECT_NE(reader.error().find("cannot open"), std::string::npos);
+
+  write_with_writer(dir / "w.avi", some_frames(), 0);
+  ASSERT_TRUE(reader.open(dir / "w.avi")) << reader.error();
+  fs::resize_file(dir / "w.avi", 8300);
+  Bytes buffer(reader.largest_frame());
+  EXPECT_TRUE(reader.read_frame(5, buffer));  // still within the file
+  EXPECT_FALSE(reader.read_frame(11, buffer));
+  EXPECT_NE(reader.error().find("frame 11 could not be read"), std::string::npos) << reader.error();
+  EXPECT_FALSE(reader.read_frame(12, buffer));
+  Bytes small(10);
+  EXPECT_FALSE(reader.read_frame(9, small));
+}
+
+// Offsets past 4 GiB, on a sparse file where the file system has them.
+TEST(AviReaderFiles, ReadsBeyondFourGiB) {
+  testsupport::TempDir dir;
+  const fs::path path = dir / "sparse.bin";
+  constexpr std::uint64_t kFar = (std::uint64_t{5} << 30) + 3;
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(kFar));
+    out.write("far!", 4);
+    if (!out) GTEST_SKIP() << "no large sparse files here";
+  }
+  avi::ByteSource source;
+  ASSERT_TRUE(source.open(path));
+  EXPECT_EQ(source.size(), kFar + 4);
+  Bytes four(4);
+  ASSERT_TRUE(source.read(kFar, four));
+  EXPECT_EQ(std::string(four.begin(), four.end()), "far!");
+  EXPECT_FALSE(source.read(kFar + 1, four));
+}
+
+}  // namespace

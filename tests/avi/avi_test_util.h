@@ -1,0 +1,122 @@
+// Helpers of the AVI tests: little-endian fields, the header image as the
+// layout tables describe it, and hand-made RIFF files.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace avitest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::uint32_t u32(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b.at(at)) | static_cast<std::uint32_t>(b.at(at + 1)) << 8 |
+         static_cast<std::uint32_t>(b.at(at + 2)) << 16 | static_cast<std::uint32_t>(b.at(at + 3)) << 24;
+}
+inline std::uint16_t u16(const Bytes& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b.at(at) | b.at(at + 1) << 8);
+}
+inline std::string tag(const Bytes& b, std::size_t at) {
+  return std::string(reinterpret_cast<const char*>(b.data()) + at, 4);
+}
+inline void set_u32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void set_tag(Bytes& b, std::size_t at, const char* t) { std::memcpy(&b.at(at), t, 4); }
+inline void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+inline Bytes concat(Bytes a, const Bytes& b) {
+  append(a, b);
+  return a;
+}
+inline void append_u32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+inline void append_tag(Bytes& b, const char* t) { b.insert(b.end(), t, t + 4); }
+
+// The 8204-byte header area with the fixed fields of the layout tables and
+// every start and close field 0.
+inline Bytes empty_header_image() {
+  Bytes h(8204, 0);
+  auto u16put = [&](std::size_t at, std::uint16_t v) {
+    h[at] = static_cast<std::uint8_t>(v);
+    h[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  };
+  set_tag(h, 0x0000, "RIFF");
+  set_tag(h, 0x0008, "AVI ");
+  set_tag(h, 0x000C, "LIST");
+  set_u32(h, 0x0010, 4588);
+  set_tag(h, 0x0014, "hdrl");
+  set_tag(h, 0x0018, "avih");
+  set_u32(h, 0x001C, 56);
+  set_u32(h, 0x002C, 0x10);
+  set_u32(h, 0x0038, 1);
+  set_tag(h, 0x0058, "LIST");
+  set_u32(h, 0x005C, 4244);
+  set_tag(h, 0x0060, "strl");
+  set_tag(h, 0x0064, "strh");
+  set_u32(h, 0x0068, 56);
+  set_tag(h, 0x006C, "vids");
+  set_u32(h, 0x0094, 10000);
+  u16put(0x00A0, 352);
+  u16put(0x00A2, 240);
+  set_tag(h, 0x00A4, "strf");
+  set_u32(h, 0x00A8, 40);
+  set_u32(h, 0x00AC, 40);
+  u16put(0x00B8, 1);
+  u16put(0x00BA, 24);
+  set_tag(h, 0x00D4, "JUNK");
+  set_u32(h, 0x00D8, 4120);
+  set_tag(h, 0x10F4, "LIST");
+  set_u32(h, 0x10F8, 260);
+  set_tag(h, 0x10FC, "odml");
+  set_tag(h, 0x1100, "dmlh");
+  set_u32(h, 0x1104, 248);
+  set_u32(h, 0x1108, 1);
+  set_tag(h, 0x1200, "JUNK");
+  set_u32(h, 0x1204, 3576);
+  set_tag(h, 0x2000, "LIST");
+  set_tag(h, 0x2008, "movi");
+  return h;
+}
+
+// RIFF pieces for hand-made files.
+inline Bytes chunk(const char* id, const Bytes& data, int fill = 2) {
+  Bytes b;
+  append_tag(b, id);
+  append_u32(b, static_cast<std::uint32_t>(data.size()));
+  append(b, data);
+  while (b.size() % static_cast<std::size_t>(fill) != 0) b.push_back(0);
+  return b;
+}
+inline Bytes list(const char* type, const Bytes& body, const char* id = "LIST") {
+  Bytes b;
+  append_tag(b, id);
+  append_u32(b, static_cast<std::uint32_t>(body.size() + 4));
+  append_tag(b, type);
+  append(b, body);
+  return b;
+}
+inline Bytes strh(const char* type, const char* handler, std::uint32_t rate, std::uint32_t scale,
+                  std::uint32_t length, std::size_t size = 56) {
+  Bytes b(size, 0);
+  set_tag(b, 0, type);
+  set_tag(b, 4, handler);
+  set_u32(b, 20, scale);
+  set_u32(b, 24, rate);
+  set_u32(b, 32, length);
+  return b;
+}
+inline Bytes bitmap(std::int32_t width, std::int32_t height, std::uint16_t bits, const char* compression) {
+  Bytes b(40, 0);
+  set_u32(b, 0, 40);
+  set_u32(b, 4, static_cast<std::uint32_t>(width));
+  set_u32(b, 8, static_cast<std::uint32_t>(height));
+  b[12] = 1;
+  b[14] = static_cast<std::uint8_t>(bits);
+  if (compression != nullptr) set_tag(b, 16, compression);
+  return b;
+}
+
+}  // namespace avitest

@@ -1,0 +1,296 @@
+#include "avi/avi_layout.h"
+#include "avi/avi_template.h"
+#include "avi/avi_writer.h"
+
+#include "avi_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+using avitest::Bytes;
+using avitest::tag;
+using avitest::u16;
+using avitest::u32;
+namespace fs = std::filesystem;
+
+struct Stream {
+  int width = 2;
+  int height = 2;
+  int rate = 600;
+  int scale = 20;
+  int compressed = 0;
+};
+
+// Writes `frames` through an AviWriter, each from a buffer with 3 spare bytes
+// behind it, checks that those bytes were zeroed, and returns the file.
+Bytes write_avi(const fs::path& path, const std::vector<Bytes>& frames, const Stream& s = {},
+                const std::vector<int>& flags = {}) {
+  const std::string name = path.string();
+  AviWriter writer;
+  EXPECT_EQ(writer.init(name.c_str(), s.width, s.height, s.rate, s.scale, s.compressed), 1);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    Bytes buffer = frames[i];
+    buffer.insert(buffer.end(), 3, 0xEE);
+    const int size = static_cast<int>(frames[i].size());
+    EXPECT_EQ(writer.write_frame(buffer.data(), size, i < flags.size() ? flags[i] : 0x10), 1);
+    EXPECT_EQ(Bytes(buffer.end() - 3, buffer.end()), Bytes(3, 0)) << "frame " << i;
+  }
+  EXPECT_EQ(writer.flush(), 1);
+  return testsupport::read_file(path);
+}
+
+Bytes pattern(std::size_t size, std::uint8_t seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + 7 * i + 1);
+  return b;
+}
+
+struct Closing {
+  std::uint32_t frames;
+  std::uint32_t movi_size;
+  std::uint32_t suggested;
+  std::uint32_t riff_size;
+};
+
+// The header area of a finished file, built from the layout tables.
+Bytes expected_header(const Stream& s, std::uint32_t period, const Closing& c) {
+  Bytes h = avitest::empty_header_image();
+  const auto w = static_cast<std::uint32_t>(s.width);
+  const auto ht = static_cast<std::uint32_t>(s.height);
+  avitest::set_u32(h, 0x0004, c.riff_size);
+  avitest::set_u32(h, 0x0020, period);
+  avitest::set_u32(h, 0x0030, c.frames);
+  avitest::set_u32(h, 0x0040, w);
+  avitest::set_u32(h, 0x0044, ht);
+  avitest::set_tag(h, 0x0070, s.compressed != 0 ? "crvt" : "DIB ");
+  avitest::set_u32(h, 0x0080, static_cast<std::uint32_t>(s.scale));
+  avitest::set_u32(h, 0x0084, static_cast<std::uint32_t>(s.rate));
+  avitest::set_u32(h, 0x008C, c.frames);
+  avitest::set_u32(h, 0x0090, c.suggested);
+  avitest::set_u32(h, 0x00B0, w);
+  avitest::set_u32(h, 0x00B4, ht);
+  if (s.compressed != 0) avitest::set_tag(h, 0x00BC, "CRVT");
+  avitest::set_u32(h, 0x00C0, 3 * w * ht);
+  std::memcpy(&h[0x1208], avi::kCreditText, sizeof avi::kCreditText);
+  avitest::set_u32(h, 0x2004, c.movi_size);
+  return h;
+}
+
+void expect_entry(const Bytes& f, std::size_t at, std::uint32_t flags, std::uint32_t offset, std::uint32_t length) {
+  EXPECT_EQ(tag(f, at), "00dc");
+  EXPECT_EQ(u32(f, at + 4), flags);
+  EXPECT_EQ(u32(f, at + 8), offset);
+  EXPECT_EQ(u32(f, at + 12), length);
+}
+
+// The closing "JUNK" at `at`: its size and the zero bytes up to the end.
+void expect_closing(const Bytes& f, std::size_t at, std::uint32_t size) {
+  EXPECT_EQ(tag(f, at), "JUNK");
+  EXPECT_EQ(u32(f, at + 4), size);
+  ASSERT_EQ(f.size(), at + 8 + size);
+  for (std::size_t i = at + 8; i < f.size(); ++i) ASSERT_EQ(f[i], 0) << i;
+}
+
+TEST(AviWriterLayout, EmptyFile) {
+  testsupport::TempDir dir;
+  const Bytes f = write_avi(dir / "e.avi", {});
+  ASSERT_EQ(f.size(), 9216u);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 8204), expected_header({}, 33333, {0, 4, 0, 9208}));
+  EXPECT_EQ(tag(f, 8204), "idx1");
+  EXPECT_EQ(u32(f, 8208), 0u);
+  expect_closing(f, 8212, 996);
+}
+
+TEST(AviWriterLayout, OneTwoByTwoFrame) {
+  testsupport::TempDir dir;
+  const Bytes frame = pattern(12, 1);
+  const Bytes f = write_avi(dir / "one.avi", {frame});
+  ASSERT_EQ(f.size(), 9216u);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 8204), expected_header({}, 33333, {1, 24, 16, 9208}));
+  EXPECT_EQ(tag(f, 0x200C), "00dc");
+  EXPECT_EQ(u32(f, 0x2010), 12u);
+  EXPECT_EQ(Bytes(f.begin() + 0x2014, f.begin() + 0x2020), frame);
+  EXPECT_EQ(tag(f, 0x2020), "idx1");
+  EXPECT_EQ(u32(f, 0x2024), 16u);
+  expect_entry(f, 0x2028, 0x10, 4, 12);
+  expect_closing(f, 0x2038, 960);
+}
+
+TEST(AviWriterLayout, FramesOfFiveZeroAndThousandBytes) {
+  testsupport::TempDir dir;
+  const Bytes a = pattern(5, 3), c = pattern(1000, 9);
+  const Bytes f = write_avi(dir / "f.avi", {a, {}, c}, {}, {0x10, 0x02, 0x10});
+  ASSERT_EQ(f.size(), 10240u);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 8204), expected_header({}, 33333, {3, 1036, 1004, 10232}));
+  EXPECT_EQ(tag(f, 8204), "00dc");
+  EXPECT_EQ(u32(f, 8208), 5u);
+  EXPECT_EQ(Bytes(f.begin() + 8212, f.begin() + 8217), a);
+  EXPECT_EQ(Bytes(f.begin() + 8217, f.begin() + 8220), Bytes(3, 0));
+  EXPECT_EQ(tag(f, 8220), "00dc");
+  EXPECT_EQ(u32(f, 8224), 0u);
+  EXPECT_EQ(tag(f, 8228), "00dc");
+  EXPECT_EQ(u32(f, 8232), 1000u);
+  EXPECT_EQ(Bytes(f.begin() + 8236, f.begin() + 9236), c);
+  EXPECT_EQ(tag(f, 9236), "idx1");
+  EXPECT_EQ(u32(f, 9240), 48u);
+  expect_entry(f, 9244, 0x10, 4, 8);
+  expect_entry(f, 9260, 0x02, 20, 0);  // a zero-length frame keeps the flags it was given
+  expect_entry(f, 9276, 0x10, 28, 1000);
+  expect_closing(f, 9292, 940);
+}
+
+TEST(AviWriterLayout, ShortFrameBetweenTwoLongOnes) {
+  testsupport::TempDir dir;
+  const Bytes f = write_avi(dir / "s.avi", {pattern(100, 1), pattern(7, 2), pattern(100, 3)});
+  EXPECT_EQ(u32(f, 0x0090), 104u);
+  const std::size_t second = 0x200C + 108;
+  EXPECT_EQ(u32(f, second + 4), 7u);
+  EXPECT_EQ(Bytes(f.begin() + second + 8, f.begin() + second + 15), pattern(7, 2));
+  EXPECT_EQ(f[second + 15], 0);
+  const std::size_t idx1 = 0x200C + 108 + 16 + 108;
+  EXPECT_EQ(tag(f, idx1), "idx1");
+  expect_entry(f, idx1 + 8, 0x10, 4, 100);
+  expect_entry(f, idx1 + 24, 0x10, 112, 8);
+  expect_entry(f, idx1 + 40, 0x10, 128, 100);
+}
+
+TEST(AviWriterLayout, IndexGrowsPastFiveHundredTwelveEntries) {
+  testsupport::TempDir dir;
+  for (const std::size_t count : {512u, 513u}) {
+    std::vector<Bytes> frames(count, Bytes{1, 2, 3, 4});
+    const Bytes f = write_avi(dir / "many.avi", frames);
+    const std::size_t idx1 = 0x200C + 12 * count;
+    ASSERT_EQ(tag(f, idx1), "idx1");
+    EXPECT_EQ(u32(f, idx1 + 4), 16 * count);
+    expect_entry(f, idx1 + 8 + 16 * (count - 1), 0x10, static_cast<std::uint32_t>(4 + 12 * (count - 1)), 4);
+    EXPECT_EQ(tag(f, idx1 + 8 + 16 * count), "JUNK");  // no spare entries written
+    EXPECT_EQ(u32(f, 0x0030), count);
+    EXPECT_EQ(f.size() % 1024, 0u);
+  }
+}
+
+TEST(AviWriterLayout, ClosingJunkOfSizeZeroAndOfSize1020) {
+  testsupport::TempDir dir;
+  // One frame of L bytes puts the closing "JUNK" id's end at 8240 + L.
+  Bytes f = write_avi(dir / "j0.avi", {pattern(972, 5)});
+  expect_closing(f, 8240 + 972 - 4, 0);
+  EXPECT_EQ(f.size(), 9216u);
+  f = write_avi(dir / "j1020.avi", {pattern(976, 5)});
+  expect_closing(f, 8240 + 976 - 4, 1020);
+  EXPECT_EQ(f.size(), 10240u);
+  EXPECT_EQ(u32(f, 4), 10232u);
+}
+
+TEST(AviWriterHeader, FramePeriodFromRateAndScale) {
+  testsupport::TempDir dir;
+  struct Case {
+    int rate, scale;
+    std::uint32_t period;
+  };
+  const Case cases[] = {{600, 20, 33333},  {25, 1, 40000},          {2997, 100, 33366}, {0, 20, 0},
+                        {600, 0, 0},       {1, 4000, 4000000000u}, {1, 5000, 0},       {-1, 1, 0}};
+  for (const Case& c : cases) {
+    Stream s;
+    s.rate = c.rate;
+    s.scale = c.scale;
+    const Bytes f = write_avi(dir / "p.avi", {}, s);
+    EXPECT_EQ(u32(f, 0x0020), c.period) << c.rate << "/" << c.scale;
+    EXPECT_EQ(u32(f, 0x0080), static_cast<std::uint32_t>(c.scale));
+    EXPECT_EQ(u32(f, 0x0084), static_cast<std::uint32_t>(c.rate));
+  }
+}
+
+// Any non-zero `compressed` selects the Corvath codes.
+TEST(AviWriterHeader, FixedFieldsIgnoreTheFrameSize) {
+  testsupport::TempDir dir;
+  Stream s;
+  s.width = 640;
+  s.height = 480;
+  s.rate = 25;
+  s.scale = 1;
+  s.compressed = 7;
+  const Bytes f = write_avi(dir / "vga.avi", {pattern(40, 1), pattern(3, 2)}, s);
+  EXPECT_EQ(Bytes(f.begin(), f.begin() + 8204), expected_header(s, 40000, {2, 4 + 48 + 12, 44, 9208}));
+  EXPECT_EQ(u16(f, 0x00A0), 352);
+  EXPECT_EQ(u16(f, 0x00A2), 240);
+  EXPECT_EQ(u32(f, 0x1108), 1u);
+  EXPECT_EQ(u32(f, 0x00C0), 921600u);
+}
+
+TEST(AviWriterFiles, ExistingFileIsTruncated) {
+  testsupport::TempDir dir;
+  testsupport::write_file(dir / "old.avi", Bytes(50000, 0x5A));
+  EXPECT_EQ(write_avi(dir / "old.avi", {}).size(), 9216u);
+}
+
+TEST(AviWriterFiles, UncreatableNameIsReported) {
+  testsupport::TempDir dir;
+  const std::string name = (dir / "missing" / "x.avi").string();
+  AviWriter writer;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open output file " + name + "\n");
+}
+
+TEST(AviWriterFiles, NegativeLengthIsRefusedAndTheFileStaysValid) {
+  testsupport::TempDir dir;
+  const std::string name = (dir / "n.avi").string();
+  AviWriter writer;
+  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
+  Bytes frame(8, 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(writer.write_frame(frame.data(), -1, 0x10), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid frame length -1 for output file " + name + "\n");
+  EXPECT_EQ(writer.write_frame(frame.data(), 5, 0x10), 1);
+  EXPECT_EQ(writer.flush(), 1);
+  EXPECT_EQ(u32(testsupport::read_file(name), 0x0030), 1u);
+}
+
+TEST(AviWriterLimits, FinalFileLength) {
+  EXPECT_EQ(AviWriter::final_file_length(0, 0), 9216u);
+  EXPECT_EQ(AviWriter::final_file_length(1, 12), 9216u);
+  EXPECT_EQ(AviWriter::final_file_length(1, 972), 9216u);
+  EXPECT_EQ(AviWriter::final_file_length(1, 976), 10240u);
+  EXPECT_EQ(AviWriter::final_file_length(1, 973), AviWriter::final_file_length(1, 976));
+  // 1080p: 690 frames stay below 4 GiB, 691 do not.
+  EXPECT_EQ(AviWriter::final_file_length(690, 6220800), 4292377600u);
+  EXPECT_EQ(AviWriter::final_file_length(691, 6220800), 4298598400u);
+  // One frame: the last length that stays below 2^32, and the next.
+  EXPECT_EQ(AviWriter::final_file_length(1, 4294958028u), 4294966272u);
+  EXPECT_EQ(AviWriter::final_file_length(1, 4294958029u), 4294967296u);
+}
+
+TEST(AviWriterLimits, NextFrameFitsUpToTheLimit) {
+  namespace layout = avi::layout;
+  constexpr std::uint64_t k4G = std::uint64_t{1} << 32;
+  // Frame chunks ending at `movi_end`, none indexed yet, and a frame of 0 bytes:
+  // its chunk (8), the index (8 + 16) and the closing id (4) put P at movi_end
+  // + 36, and the file ends below 2^32 while P + 1024 does.
+  EXPECT_TRUE(layout::frame_fits(k4G - 1064, 0, 0));
+  EXPECT_FALSE(layout::frame_fits(k4G - 1060, 0, 0));
+  EXPECT_EQ(layout::file_length(k4G - 1064 + 8, 1), k4G - 1024);
+  // Each entry already indexed takes 16 bytes, each frame byte up to 4.
+  EXPECT_TRUE(layout::frame_fits(k4G - 1064 - 160, 10, 0));
+  EXPECT_FALSE(layout::frame_fits(k4G - 1064 - 156, 10, 0));
+  EXPECT_TRUE(layout::frame_fits(k4G - 1064 - 8, 0, 8));
+  EXPECT_FALSE(layout::frame_fits(k4G - 1064 - 8, 0, 9));
+
+  testsupport::TempDir dir;
+  const std::string name = (dir / "fits.avi").string();
+  AviWriter writer;
+  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
+  EXPECT_TRUE(writer.fits(INT_MAX));
+  EXPECT_FALSE(writer.fits(std::uint64_t{INT_MAX} + 1));  // write_frame takes an int
+  Bytes frame(1003, 0);
+  ASSERT_EQ(writer.write_frame(frame.data(), 1000, 0x10), 1);
+  EXPECT_EQ(writer.fits(0), layout::frame_fits(0x200C + 1008, 1, 0));
+  EXPECT_EQ(writer.flush(), 1);
+}
+
+}  // namespace
