@@ -1,0 +1,125 @@
+#include "app/conversion_run.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/pixel_convert.h"
+#include "app/progress.h"
+#include "avi/avi_writer.h"
+#include "mov/sample_tables.h"
+
+namespace {
+
+// The AVI writer zeroes up to 3 bytes behind each frame it is given.
+constexpr std::size_t kWriterSlack = 1024;
+
+struct Buffer {
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t size = 0;
+
+  bool take(std::size_t n) {
+    bytes.reset(new (std::nothrow) unsigned char[n]);
+    size = bytes ? n : 0;
+    return bytes != nullptr;
+  }
+  unsigned char* get() const { return bytes.get(); }
+};
+
+class ConversionRun {
+ public:
+  ConversionRun(const CommandLine& line, const mov_info& info, std::ifstream& movie)
+      : line_(line), info_(info), movie_(movie),
+        raw_(std::memcmp(info.data_format, "raw ", 4) == 0),
+        frame_size_(std::size_t(info.width) * std::size_t(info.height) * 3) {}
+
+  int run();
+
+ private:
+  bool fits_the_file() const;
+  bool take_buffers();
+  bool read_frame(int i);
+  bool write_frame(int i);
+  int finish(bool complete);
+
+  const CommandLine& line_;
+  const mov_info& info_;
+  std::ifstream& movie_;
+  const bool raw_;
+  const std::size_t frame_size_;
+
+  Buffer frame_;
+  Buffer work_;
+  AviWriter writer_;
+};
+
+int ConversionRun::run() {
+  if (!fits_the_file() || !take_buffers()) return 1;
+  if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
+                    line_.uncompressed ? 0 : 1)) {
+    return 1;
+  }
+  std::printf("Writing %s, this may take a while...\n", line_.output);
+  std::fflush(stdout);
+
+  Progress progress(total_frames);
+  for (int i = 0; i < total_frames; ++i) {
+    if (!read_frame(i)) {
+      std::printf("Frame %d could not be read\n", i);
+      return finish(false);
+    }
+    if (!write_frame(i)) return 1;  // the writer has said why
+    progress.update(i + 1);
+  }
+  return finish(true);
+}
+
+// Every frame of an uncompressed file has the same length, so a movie whose
+// file would outgrow the 32-bit fields is refused before anything is written.
+bool ConversionRun::fits_the_file() const {
+  if (!line_.uncompressed) return true;
+  const std::uint64_t length = AviWriter::final_file_length(std::uint64_t(total_frames), frame_size_);
+  if (length < (std::uint64_t(1) << 32) && frame_size_ <= AviWriter::kMaxFrameLength) return true;
+  std::printf("Output file %s would reach 4 GiB: %d frames of %llu bytes do not fit an AVI file\n",
+              line_.output, total_frames, static_cast<unsigned long long>(frame_size_));
+  return false;
+}
+
+bool ConversionRun::take_buffers() {
+  bool ok = frame_.take(frame_size_ + kWriterSlack);
+  if (ok && raw_) ok = work_.take(frame_size_ + kWriterSlack);
+  if (!ok) std::printf("Not enough memory for frames of %d x %d pixels\n", info_.width, info_.height);
+  return ok;
+}
+
+bool ConversionRun::read_frame(int i) {
+  movie_.clear();
+  movie_.seekg(static_cast<std::streamoff>(frame_offsets[static_cast<std::size_t>(i)]));
+  movie_.read(reinterpret_cast<char*>(frame_.get()), static_cast<std::streamsize>(frame_size_));
+  return movie_.gcount() == static_cast<std::streamsize>(frame_size_);
+}
+
+bool ConversionRun::write_frame(int) {
+  unsigned char* data = frame_.get();
+  if (raw_) {
+    raw_to_BGR(frame_.get(), work_.get(), info_.width, info_.height);
+    data = work_.get();
+  }
+  return writer_.write_frame(data, static_cast<int>(frame_size_), AviWriter::kKeyFrame) != 0;
+}
+
+// Completes the file with the frames written so far. `complete` tells
+// whether every frame of the movie is among them.
+int ConversionRun::finish(bool complete) {
+  if (!writer_.flush()) return 1;
+  std::printf("Finished writing file %s\n", line_.output);
+  return complete ? 0 : 1;
+}
+
+}  // namespace
+
+int run_conversion(const CommandLine& line, const mov_info& info, std::ifstream& movie) {
+  return ConversionRun(line, info, movie).run();
+}
