@@ -212,6 +212,22 @@ TEST(AviOpenDmlLimit, FileEndingExactlyAtTheLimitStaysPlain) {
   EXPECT_LE(f.size() - parts[1].start, 16384u);
 }
 
+// The first part of one 940-byte frame ends at 9216; the second, as the last
+// part, ends with its closing "JUNK" at 25600: exactly 16384 bytes. Any frame
+// more needs a third part.
+TEST(AviOpenDmlLimit, LastPartEndingExactlyAtTheLimit) {
+  testsupport::TempDir dir;
+  Bytes f = avitest::write_avi(dir / "a.avi", frames_of({940, 8140, 8140}), {}, {}, 16384);
+  auto parts = walk_parts(f);
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[1].start, 9216u);
+  EXPECT_EQ(f.size(), 25600u);
+  f = avitest::write_avi(dir / "b.avi", frames_of({940, 8140, 8140, 0}), {}, {}, 16384);
+  parts = walk_parts(f);
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[2].chunks.size(), 1u);
+}
+
 // A frame longer than any part can hold is refused; a frame longer than the
 // room left goes to a new part; frames of length 0 go on after a break.
 TEST(AviOpenDmlLimit, LongFramesAndEmptyFrames) {
