@@ -166,7 +166,7 @@ TEST_F(MovieInParts, MediainfoAndDiscovererCountEveryFrame) {
 }
 
 // What a reader without OpenDML sees: the first RIFF alone, its super index
-// ignored, gives the frames of the first part.
+// ignored, is a file of its own, whose "avih", "idx1" and frames agree.
 TEST_F(MovieInParts, FirstRiffAloneForReadersWithoutOpenDml) {
   if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
   write(0, 300, 65536);
@@ -177,9 +177,17 @@ TEST_F(MovieInParts, FirstRiffAloneForReadersWithoutOpenDml) {
   const std::string first = (dir_ / "first.avi").string();
   testsupport::write_file(first, file);
   const std::uint32_t in_first = avitest::u32(file, 0x0030);
+  ASSERT_GT(in_first, 1u);
+  const std::size_t idx1 = 0x2008 + avitest::u32(file, 0x2004);
+  EXPECT_EQ(avitest::tag(file, idx1), "idx1");
+  EXPECT_EQ(idx1 + 8 + avitest::u32(file, idx1 + 4), first_end);
+
+  avi::AviReader reader;  // takes "idx1" only where every entry matches its chunk
+  ASSERT_TRUE(reader.open(std::filesystem::path(first))) << reader.error();
+  EXPECT_TRUE(reader.index_used());
+  EXPECT_EQ(reader.frames().size(), in_first);
   const std::vector<Bytes> out = demux(first);
   ASSERT_EQ(out.size(), in_first);
-  ASSERT_GT(in_first, 1u);
   for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], flip_rows(frames_[i])) << "frame " << i;
 }
 

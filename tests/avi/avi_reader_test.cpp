@@ -319,31 +319,6 @@ TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
   }
 }
 
-// A reader that knows no OpenDML sees the first RIFF as a whole file: its
-// frames, its "idx1" and "avih" agree.
-TEST(AviReaderOpenDml, FirstRiffAloneIsAFileOfItsOwn) {
-  testsupport::TempDir dir;
-  const auto frames = many_frames();
-  const Bytes good = write_in_parts(dir / "parts.avi", frames);
-  const std::size_t first_end = 8 + avitest::u32(good, 4);
-  ASSERT_EQ(avitest::tag(good, first_end), "RIFF");
-  Bytes first(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(first_end));
-  avitest::set_tag(first, 0xD4, "JUNK");
-  const std::uint32_t in_first = avitest::u32(good, 0x0030);
-  const std::size_t idx1 = 0x2008 + avitest::u32(good, 0x2004);
-  EXPECT_EQ(avitest::tag(good, idx1), "idx1");
-  EXPECT_EQ(avitest::u32(good, idx1 + 4), 16 * in_first);
-  EXPECT_EQ(idx1 + 8 + 16 * in_first, first_end);
-  avi::AviReader reader;
-  ASSERT_TRUE(open_bytes(reader, first)) << reader.error();
-  EXPECT_TRUE(reader.index_used());
-  EXPECT_EQ(reader.parts(), 1u);
-  ASSERT_EQ(reader.frames().size(), in_first);
-  ASSERT_GT(in_first, 1u);
-  EXPECT_EQ(read_all(reader), std::vector<Bytes>(frames.begin(), frames.begin() + in_first));
-  for (std::size_t i = 0; i < in_first; ++i) EXPECT_EQ(reader.frames()[i].flags, key_flags(i));
-}
-
 TEST(AviReaderOpenDml, TruncatedOrResizedAnywhere) {
   testsupport::TempDir dir;
   const Bytes good = write_in_parts(dir / "parts.avi", many_frames());
