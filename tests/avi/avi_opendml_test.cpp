@@ -303,7 +303,10 @@ TEST(AviOpenDmlLimit, TwoHundredFiftySixPartsAtMost) {
     EXPECT_EQ(u64(f, entry), parts[i].index);
     EXPECT_EQ(u32(f, entry + 8), 32 + 8 * parts[i].chunks.size());
     EXPECT_EQ(u32(f, entry + 12), parts[i].chunks.size());
-    if (i > 0) EXPECT_LE((i + 1 < parts.size() ? parts[i + 1].start : f.size()) - parts[i].start, kLimit);
+    const std::size_t end = i + 1 < parts.size() ? parts[i + 1].start : f.size();
+    if (i > 0) {
+      EXPECT_LE(end - parts[i].start, kLimit);
+    }
     counted += parts[i].chunks.size();
   }
   EXPECT_EQ(counted, static_cast<std::size_t>(written));
