@@ -130,6 +130,9 @@ constexpr bool part_fits(std::uint64_t start, std::uint64_t movi_end, std::uint6
 constexpr std::uint64_t max_frame_length(std::uint64_t limit) {
   return (limit & ~(kFileGranule - 1)) - (kFirstChunk + 8 + 8 + kIndexEntrySize + 8);
 }
+static_assert(first_part_fits(kFirstChunk + chunk_span(max_frame_length(kMinPartLimit)), 1, kMinPartLimit));
+static_assert(!first_part_fits(kFirstChunk + chunk_span(max_frame_length(kMinPartLimit) + 1), 1, kMinPartLimit));
+static_assert(part_fits(0, kPartHeaderSize + chunk_span(max_frame_length(kMinPartLimit)), 1, kMinPartLimit));
 
 // How a file of equal frames splits into parts.
 struct PartPlan {
