@@ -1,5 +1,6 @@
-// Parses any input as an AVI file and reads every frame it finds: the reader
-// must fail cleanly or find frames that lie within the input.
+// Parses any input as an AVI file, OpenDML parts and indexes included, and
+// reads every frame it finds: the reader must fail cleanly or find frames that
+// lie within the input.
 #include "avi/avi_reader.h"
 
 #include <cstddef>

@@ -1,10 +1,12 @@
 #include "avi/avi_reader.h"
 
 #include "avi/avi_endian.h"
+#include "avi/odml_index.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <utility>
@@ -136,7 +138,10 @@ bool AviReader::parse() {
   have_video_ = false;
   frames_ = {};
   index_used_ = false;
+  super_index_used_ = false;
   largest_frame_ = 0;
+  super_index_.reset();
+  parts_ = {};
   try {
     std::array<std::uint8_t, 12> head{};
     if (!source_.read(0, head)) return fail("not an AVI file: too short for a RIFF header");
@@ -152,8 +157,6 @@ bool AviReader::parse() {
       return fail("file is truncated: its RIFF list needs " + std::to_string(riff.end()) +
                   " bytes, the file has " + std::to_string(source_.size()));
     }
-    // OpenDML files go on with RIFF "AVIX" lists after this one; their frames
-    // are not read (yet).
     return parse_riff_avi(riff);
   } catch (const std::bad_alloc&) {
     frames_ = {};
@@ -182,13 +185,64 @@ bool AviReader::parse_riff_avi(const Chunk& riff) {
   if (!parse_hdrl(*hdrl)) return false;
   if (!have_video_) return fail("no video stream");
   if (!movi) return fail("no frame list (LIST \"movi\")");
-  if (idx1 && load_index(*idx1, *movi)) {
+  parts_.push_back({riff, *movi});
+  if (!parse_parts(riff.end() + (riff.size & 1))) return false;
+  return read_frames(idx1);
+}
+
+// OpenDML files go on with RIFF "AVIX" lists, back to back; anything else
+// ends the parts.
+bool AviReader::parse_parts(std::uint64_t at) {
+  while (at <= source_.size() && source_.size() - at >= 12) {
+    std::array<std::uint8_t, 12> head{};
+    if (!source_.read(at, head)) return fail("unreadable chunk header" + at_offset(at));
+    Chunk riff;
+    riff.id = fourcc_at(head.data());
+    riff.size = get_u32(head.data() + 4);
+    riff.type = fourcc_at(head.data() + 8);
+    riff.offset = at;
+    if (riff.id != kRiff || riff.type != fourcc("AVIX")) break;
+    if (riff.size < 4) return fail("RIFF list" + at_offset(at) + " is too short for its type");
+    if (riff.end() > source_.size()) {
+      return fail("file is truncated: its RIFF \"AVIX\" list" + at_offset(at) + " needs " +
+                  std::to_string(riff.end()) + " bytes, the file has " + std::to_string(source_.size()));
+    }
+    ChildWalker walker(*this, riff);
+    Chunk chunk;
+    int step = 0;
+    while ((step = walker.next(chunk)) > 0) {
+      if (chunk.id == kList && chunk.type == fourcc("movi")) {
+        parts_.push_back({riff, chunk});
+        break;
+      }
+    }
+    if (step < 0) return false;
+    at = riff.end() + (riff.size & 1);
+  }
+  return true;
+}
+
+// The OpenDML indexes when they can be used; else "idx1" for the first part
+// and a scan of the others.
+bool AviReader::read_frames(const std::optional<Chunk>& idx1) {
+  if (super_index_ && load_super_index()) {
     index_used_ = true;
+    super_index_used_ = true;
     return true;
   }
   frames_.clear();
   largest_frame_ = 0;
-  return scan_movi(*movi, 0);
+  const bool indexed = idx1 && load_index(*idx1, parts_.front().movi);
+  if (!indexed) {
+    frames_.clear();
+    largest_frame_ = 0;
+    if (!scan_movi(parts_.front().movi, 0)) return false;
+  }
+  for (std::size_t i = 1; i < parts_.size(); ++i) {
+    if (!scan_movi(parts_[i].movi, 0)) return false;
+  }
+  index_used_ = indexed && parts_.size() == 1;
+  return true;
 }
 
 bool AviReader::parse_hdrl(const Chunk& hdrl) {
@@ -208,12 +262,14 @@ bool AviReader::parse_hdrl(const Chunk& hdrl) {
 bool AviReader::parse_strl(const Chunk& strl, int number) {
   std::optional<Chunk> strh;
   std::optional<Chunk> strf;
+  std::optional<Chunk> indx;
   ChildWalker walker(*this, strl);
   Chunk chunk;
   int step = 0;
   while ((step = walker.next(chunk)) > 0) {
     if (chunk.id == fourcc("strh") && !strh) strh = chunk;
     if (chunk.id == fourcc("strf") && !strf) strf = chunk;
+    if (chunk.id == fourcc("indx") && !indx) indx = chunk;
   }
   if (step < 0) return false;
   if (!strh) return true;  // not a stream this reader can use
@@ -250,6 +306,7 @@ bool AviReader::parse_strl(const Chunk& strl, int number) {
   }
   video_ = v;
   have_video_ = true;
+  super_index_ = indx;
   return true;
 }
 
@@ -317,6 +374,99 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
     }
   }
   return !frames_.empty();
+}
+
+// Uses the super index when it lists the standard indexes in file order,
+// each a well-formed "ix00" of the stream inside a RIFF list of the file, and
+// every entry of those points at a frame chunk of the stream, of the size it
+// says, inside a "movi" list. False (and no error) otherwise. Because the
+// standard indexes may not overlap, the entries cannot outnumber the file's
+// bytes / 8.
+bool AviReader::load_super_index() {
+  constexpr std::size_t kHeader = 24;
+  const Chunk& indx = *super_index_;
+  if (indx.size < kHeader) return false;
+  std::array<std::uint8_t, kHeader> head{};
+  if (!source_.read(indx.data(), head)) return false;
+  const std::uint16_t longs_per_entry = get_u16(head.data());
+  const std::uint32_t entries = get_u32(head.data() + 4);
+  if (longs_per_entry != 4 || head[2] != 0 || head[3] != odml::kIndexOfIndexes ||
+      !stream_chunk(fourcc_at(head.data() + 8))) {
+    return false;
+  }
+  if (entries == 0 || entries > (indx.size - kHeader) / 16) return false;
+  std::vector<std::uint8_t> table(std::size_t{entries} * 16);
+  if (!source_.read(indx.data() + kHeader, table)) return false;
+  std::uint64_t after = 0;  // the end of the previous standard index
+  for (std::size_t e = 0; e < entries; ++e) {
+    const std::uint64_t at = get_u64(table.data() + e * 16);
+    if (at < after || !load_std_index(at, after)) return false;
+  }
+  return !frames_.empty();
+}
+
+// One "ix00" at `at`: its frames go to frames_, and `after` to its end.
+bool AviReader::load_std_index(std::uint64_t at, std::uint64_t& after) {
+  constexpr std::size_t kHeader = 32;
+  std::array<std::uint8_t, kHeader> head{};
+  if (!source_.read(at, head)) return false;
+  const FourCC id = fourcc_at(head.data());
+  const std::uint32_t size = get_u32(head.data() + 4);
+  const Chunk* riff = riff_holding(at);
+  if (id[0] != 'i' || id[1] != 'x' || id[2] != '0' + video_.number / 10 || id[3] != '0' + video_.number % 10 ||
+      riff == nullptr || size < kHeader - 8 || size > riff->end() - at - 8) {
+    return false;
+  }
+  const std::uint16_t longs_per_entry = get_u16(head.data() + 8);
+  const std::uint32_t entries = get_u32(head.data() + 12);
+  const std::uint64_t base = get_u64(head.data() + 20);
+  if (longs_per_entry != 2 || head[10] != 0 || head[11] != odml::kIndexOfChunks ||
+      !stream_chunk(fourcc_at(head.data() + 16)) || entries > (size - (kHeader - 8)) / 8 ||
+      base > source_.size()) {
+    return false;
+  }
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(entries, kIndexBlock)) * 8);
+  for (std::uint64_t first = 0; first < entries; first += kIndexBlock) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(entries - first, kIndexBlock));
+    const std::span<std::uint8_t> bytes = std::span(block).first(count * 8);
+    if (!source_.read(at + kHeader + first * 8, bytes)) return false;
+    for (std::size_t e = 0; e < count; ++e) {
+      const std::uint64_t data = base + get_u32(bytes.data() + e * 8);
+      const std::uint32_t word = get_u32(bytes.data() + e * 8 + 4);
+      const std::uint32_t length = word & ~odml::kNotKeyFrame;
+      const Chunk* movi = movi_holding(data);
+      if (movi == nullptr || !frame_chunk_at(data, length, *movi)) return false;
+      add_frame(data, length, (word & odml::kNotKeyFrame) != 0 ? 0 : 0x10);
+    }
+  }
+  after = at + 8 + size;
+  return true;
+}
+
+// The "movi" list whose chunks may hold frame data at `offset`.
+const AviReader::Chunk* AviReader::movi_holding(std::uint64_t offset) const {
+  const auto next = std::upper_bound(parts_.begin(), parts_.end(), offset,
+                                     [](std::uint64_t at, const Part& part) { return at < part.movi.offset; });
+  if (next == parts_.begin()) return nullptr;
+  const Chunk& movi = std::prev(next)->movi;
+  return offset >= movi.data() + 12 && offset <= movi.end() ? &movi : nullptr;
+}
+
+const AviReader::Chunk* AviReader::riff_holding(std::uint64_t offset) const {
+  const auto next = std::upper_bound(parts_.begin(), parts_.end(), offset,
+                                     [](std::uint64_t at, const Part& part) { return at < part.riff.offset; });
+  if (next == parts_.begin()) return nullptr;
+  const Chunk& riff = std::prev(next)->riff;
+  return offset >= riff.data() + 4 && offset <= riff.end() && riff.end() - offset >= 8 ? &riff : nullptr;
+}
+
+// Whether a chunk of the stream, of exactly `size` bytes, holds `data` and
+// lies inside `movi`.
+bool AviReader::frame_chunk_at(std::uint64_t data, std::uint32_t size, const Chunk& movi) {
+  if (size > movi.end() - data) return false;
+  std::array<std::uint8_t, 8> head{};
+  if (!source_.read(data - 8, head)) return false;
+  return stream_chunk(fourcc_at(head.data())) && get_u32(head.data() + 4) == size;
 }
 
 bool AviReader::scan_movi(const Chunk& list, int depth) {

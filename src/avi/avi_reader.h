@@ -1,6 +1,9 @@
 // AviReader: finds the first video stream of a RIFF "AVI " file and where
 // each of its frames lies, as written by AviWriter and by other writers
-// (2-byte chunk fill, "rec " lists inside "movi", no index, "JUNK" anywhere).
+// (2-byte chunk fill, "rec " lists inside "movi", no index, "JUNK" anywhere),
+// OpenDML files included: the frames of every RIFF "AVIX" part that follows,
+// found through the super index "indx" and its "ix00" indexes when they can
+// be used, else by scanning each part's "movi" list.
 //
 // Every size is checked against the chunk that holds it and against the file,
 // and nothing is allocated beyond what the file's own length bounds: a
@@ -14,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,7 +40,8 @@ struct VideoStream {
 struct Frame {
   std::uint64_t offset = 0;  // file offset of the frame's data (past its chunk header)
   std::uint32_t size = 0;    // data bytes, without fill
-  std::uint32_t flags = 0;   // "idx1" dwFlags; 0 when the frames were found by scanning "movi"
+  std::uint32_t flags = 0;   // "idx1" dwFlags, or 0x10 for a key frame of "ix00";
+                             // 0 when the frames were found by scanning "movi"
 };
 
 class AviReader {
@@ -54,8 +59,13 @@ class AviReader {
 
   const VideoStream& video() const { return video_; }
   std::span<const Frame> frames() const { return frames_; }
-  // True when the frames came from "idx1", false when "movi" was scanned.
+  // True when every frame came from an index ("idx1", or the OpenDML
+  // indexes), false when a "movi" list was scanned.
   bool index_used() const { return index_used_; }
+  // True when the frames came from the OpenDML indexes.
+  bool super_index_used() const { return super_index_used_; }
+  // The parts whose "movi" list was found: 1 + the "AVIX" parts.
+  std::size_t parts() const { return parts_.size(); }
   // The size of the largest frame: a buffer of this size takes any of them.
   std::uint32_t largest_frame() const { return largest_frame_; }
 
@@ -77,6 +87,13 @@ class AviReader {
 
   bool parse();
   bool parse_riff_avi(const Chunk& riff);
+  bool parse_parts(std::uint64_t from);
+  bool read_frames(const std::optional<Chunk>& idx1);
+  bool load_super_index();
+  bool load_std_index(std::uint64_t at, std::uint64_t& after);
+  const Chunk* movi_holding(std::uint64_t offset) const;
+  const Chunk* riff_holding(std::uint64_t offset) const;
+  bool frame_chunk_at(std::uint64_t data, std::uint32_t size, const Chunk& movi);
   bool parse_hdrl(const Chunk& hdrl);
   bool parse_strl(const Chunk& strl, int number);
   bool load_index(const Chunk& idx1, const Chunk& movi);
@@ -91,7 +108,14 @@ class AviReader {
   bool have_video_ = false;
   std::vector<Frame> frames_;
   bool index_used_ = false;
+  bool super_index_used_ = false;
   std::uint32_t largest_frame_ = 0;
+  std::optional<Chunk> super_index_;  // "indx" of the video stream
+  struct Part {
+    Chunk riff;
+    Chunk movi;
+  };
+  std::vector<Part> parts_;  // in file order
 };
 
 }  // namespace avi

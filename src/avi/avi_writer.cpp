@@ -29,6 +29,10 @@ std::uint32_t frame_period(std::uint32_t rate, std::uint32_t scale) {
 
 void put_tag(unsigned char* at, const char* tag) { std::memcpy(at, tag, 4); }
 
+// The most frames a file holds: frame_count and the frame counts of the
+// header are 32-bit.
+constexpr std::uint64_t kMaxFrames = INT_MAX;
+
 }  // namespace
 
 int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed) {
@@ -38,11 +42,17 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   index = {};
   largest_chunk = 0;
   writing = false;
+  parts = {};
+  part_index = {};
 
   header.reset(new (std::nothrow) unsigned char[layout::kHeaderSize]);
-  if (!header) {
-    std::printf("Out of memory writing output file %s\n", filename);
-    return 0;
+  if (!header) return out_of_memory();
+  // Every part's entry is there from the start: opening a part allocates
+  // nothing.
+  try {
+    parts.reserve(kMaxParts);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
   }
   unsigned char* h = header.get();
   zero::deRLE(compact_empty.data(), h, static_cast<int>(layout::kHeaderSize), 1);
@@ -71,8 +81,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   try {
     file.open(filename, std::ios::out | std::ios::binary | std::ios::trunc);
   } catch (const std::bad_alloc&) {
-    std::printf("Out of memory writing output file %s\n", filename);
-    return 0;
+    return out_of_memory();
   }
   if (!file.is_open() || !file) {
     std::printf("Unable to open output file %s\n", filename);
@@ -84,6 +93,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   // Flushed at once, so that an output that takes no data fails here.
   if (!write_bytes(h, layout::kHeaderSize) || !file.flush()) return fail_write();
   position = layout::kHeaderSize;
+  parts.push_back(Part{});
   writing = true;
   return 1;
 }
@@ -94,25 +104,26 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
     std::printf("Invalid frame length %d for output file %s\n", size, filename);
     return 0;
   }
-  if (!fits(static_cast<std::uint64_t>(size))) {
-    std::printf("Output file %s would reach 4 GiB\n", filename);
+  const auto length = static_cast<std::uint32_t>(size);
+  if (length > layout::max_frame_length(limit)) {
+    std::printf("Frame of %d bytes is too large for output file %s\n", size, filename);
     return 0;
   }
-  // Room for the entry comes first, so that a failure leaves no chunk
-  // without its entry. 512 entries first, then doubling: a growing vector is
-  // copied on every step, and linear steps would make long runs quadratic.
-  if (frame_count >= index_capacity) {
-    const int grown = index_capacity + std::max(kIndexStep, index_capacity);
-    try {
-      index.reserve(static_cast<std::size_t>(grown));
-    } catch (const std::bad_alloc&) {
-      std::printf("Out of memory writing output file %s\n", filename);
-      return 0;
-    }
-    index_capacity = grown;
+  const bool next_part = !fits_current_part(length);
+  if (next_part && parts.size() == kMaxParts) {
+    std::printf("Output file %s is full: an AVI file holds at most %d parts of %llu bytes\n", filename,
+                static_cast<int>(kMaxParts), static_cast<unsigned long long>(limit));
+    return 0;
   }
+  if (static_cast<std::uint64_t>(frame_count) == kMaxFrames) {
+    std::printf("Output file %s is full: an AVI file holds at most %d frames\n", filename, INT_MAX);
+    return 0;
+  }
+  // Room for the entries comes first, so that a failure leaves no chunk
+  // without its entry.
+  if (!reserve_entries(parts.size() == 1 && !next_part)) return out_of_memory();
+  if (next_part && (!close_part() || !open_part())) return fail_write();
 
-  const auto length = static_cast<std::uint32_t>(size);
   if (largest_chunk < length + 4) largest_chunk = length + 4;
   data[length] = 0;
   data[length + 1] = 0;
@@ -124,11 +135,15 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   avi::put_u32(size_le, length);
   if (!write_bytes("00dc", 4) || !write_bytes(size_le, 4) || !write_bytes(data, n)) return fail_write();
 
-  AVIINDEXENTRY& entry = index.emplace_back();
-  put_tag(entry.ckid, "00dc");
-  entry.dwFlags = to_avi_edian_l(static_cast<std::uint32_t>(flags));
-  entry.dwChunkOffset = to_avi_edian_l(static_cast<std::uint32_t>(chunk - layout::kMoviType));
-  entry.dwChunkLength = to_avi_edian_l(static_cast<std::uint32_t>(n));
+  if (parts.size() == 1) {
+    AVIINDEXENTRY& entry = index.emplace_back();
+    put_tag(entry.ckid, "00dc");
+    entry.dwFlags = to_avi_edian_l(static_cast<std::uint32_t>(flags));
+    entry.dwChunkOffset = to_avi_edian_l(static_cast<std::uint32_t>(chunk - layout::kMoviType));
+    entry.dwChunkLength = to_avi_edian_l(static_cast<std::uint32_t>(n));
+  }
+  const bool key_frame = (static_cast<std::uint32_t>(flags) & kKeyFrame) != 0;
+  part_index.push_back(avi::odml::std_index_entry(chunk + 8 - parts.back().start, length, key_frame));
   position = chunk + 8 + n;
   ++frame_count;
   return 1;
@@ -137,57 +152,195 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
 int AviWriter::flush() {
   if (!writing) return 0;
   writing = false;
-  unsigned char* h = header.get();
-  const auto frames = static_cast<std::uint32_t>(frame_count);
-  avi::put_u32(h + layout::kAvihSuggestedBufferSize, 0);
-  avi::put_u32(h + layout::kAvihTotalFrames, frames);
-  avi::put_u32(h + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
-  avi::put_u32(h + layout::kLength, frames);
-  avi::put_u32(h + layout::kStart, 0);
-  avi::put_u32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
-
-  const std::uint64_t index_bytes = layout::kIndexEntrySize * frames;
-  unsigned char word[4];
-  avi::put_u32(word, static_cast<std::uint32_t>(index_bytes));
-  if (!write_bytes("idx1", 4) || !write_bytes(word, 4) || !write_bytes(index.data(), index_bytes)) {
+  if (parts.size() == 1) {
+    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
+    if (!write_idx1()) return fail_write();
+  } else if (!write_part_index(parts.back())) {
     return fail_write();
   }
-  position += 8 + index_bytes;
-
-  if (!write_bytes("JUNK", 4)) return fail_write();
-  position += 4;
-  const std::uint64_t end = layout::file_end(position);
-  const std::uint64_t fill = end - position - 4;
-  avi::put_u32(word, static_cast<std::uint32_t>(fill));
-  if (!write_bytes(word, 4) || !write_bytes(kZeros, fill)) return fail_write();
-  position = end;
-  avi::put_u32(h + layout::kRiffSize, static_cast<std::uint32_t>(end - 8));
+  if (!write_closing_junk()) return fail_write();
+  complete_header();
 
   file.close();
   if (!file) return fail_write();
+  if (!rewrite_starts()) return fail_write();
+  return 1;
+}
 
+std::uint64_t AviWriter::max_frame_length(std::uint64_t part_limit) {
+  return layout::max_frame_length(layout::clamp_part_limit(part_limit));
+}
+
+bool AviWriter::can_hold(std::uint64_t frames, std::uint64_t frame_length, std::uint64_t part_limit) {
+  return layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames).parts != 0;
+}
+
+std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t frame_length,
+                                           std::uint64_t part_limit) {
+  const layout::PartPlan plan =
+      layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames);
+  return plan.parts == 0 ? UINT64_MAX : plan.file_length;
+}
+
+bool AviWriter::fits(std::uint64_t frame_length) const {
+  if (frame_length > layout::max_frame_length(limit)) return false;
+  if (parts.empty()) return true;  // nothing written yet
+  if (static_cast<std::uint64_t>(frame_count) == kMaxFrames) return false;
+  return parts.size() < kMaxParts || fits_current_part(frame_length);
+}
+
+// The rule that plan_parts follows too: a frame goes into the current part
+// if that part, finished right after it, stays within the limit.
+bool AviWriter::fits_current_part(std::uint64_t frame_length) const {
+  const std::uint64_t movi_end = position + layout::chunk_span(frame_length);
+  if (parts.size() == 1) {
+    return layout::first_part_fits(movi_end, static_cast<std::uint64_t>(frame_count) + 1, limit);
+  }
+  return layout::part_fits(parts.back().start, movi_end, part_index.size() + 1, limit);
+}
+
+// Makes room for one more "ix00" entry and, in the first part, one more
+// "idx1" entry. The "idx1" index grows by 512 entries first, then doubles: a
+// growing vector is copied on every step, and linear steps would make long
+// runs quadratic.
+bool AviWriter::reserve_entries(bool with_idx1_entry) {
+  try {
+    if (with_idx1_entry && frame_count >= index_capacity) {
+      const int grown = index_capacity + std::max(kIndexStep, index_capacity);
+      index.reserve(static_cast<std::size_t>(grown));
+      index_capacity = grown;
+    }
+    if (part_index.size() == part_index.capacity()) {
+      part_index.reserve(std::max<std::size_t>(kIndexStep, 2 * part_index.size()));
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Ends the current part before a frame that does not fit in it: its "ix00",
+// and for the first part "idx1" behind its "movi" list.
+bool AviWriter::close_part() {
+  Part& part = parts.back();
+  if (!write_part_index(part)) return false;
+  if (parts.size() == 1) {
+    if (!write_idx1()) return false;
+    part.riff_size = static_cast<std::uint32_t>(position - 8);
+  } else {
+    part.riff_size = static_cast<std::uint32_t>(position - part.start - 8);
+  }
+  return true;
+}
+
+// Opens an "AVIX" part; its sizes are written by flush.
+bool AviWriter::open_part() {
+  unsigned char head[layout::kPartHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', 'X',
+                                                 'L', 'I', 'S', 'T', 0, 0, 0, 0, 'm', 'o', 'v', 'i'};
+  Part part;
+  part.start = position;
+  if (!write_bytes(head, sizeof head)) return false;
+  position += sizeof head;
+  parts.push_back(part);  // within the room reserved by init
+  part_index.clear();
+  return true;
+}
+
+// Writes the part's "ix00", which ends its "movi" list.
+bool AviWriter::write_part_index(Part& part) {
+  const auto entries = static_cast<std::uint32_t>(part_index.size());
+  unsigned char head[layout::kStdIndexHeaderSize];
+  avi::odml::put_std_index_header(head, entries, part.start);
+  const std::uint64_t bytes = layout::kStdIndexEntrySize * entries;
+  if (!write_bytes(head, sizeof head) || !write_bytes(part_index.data(), bytes)) return false;
+  part.index_offset = position;
+  part.index_size = static_cast<std::uint32_t>(layout::std_index_size(entries));
+  part.frames = entries;
+  position += part.index_size;
+  const std::uint64_t movi_type = parts.size() == 1 ? layout::kMoviType : part.start + layout::kPartMoviType;
+  part.movi_size = static_cast<std::uint32_t>(position - movi_type);
+  return true;
+}
+
+// "idx1" for the frames of the first part.
+bool AviWriter::write_idx1() {
+  const std::uint64_t index_bytes = layout::kIndexEntrySize * index.size();
+  unsigned char word[4];
+  avi::put_u32(word, static_cast<std::uint32_t>(index_bytes));
+  if (!write_bytes("idx1", 4) || !write_bytes(word, 4) || !write_bytes(index.data(), index_bytes)) return false;
+  position += 8 + index_bytes;
+  return true;
+}
+
+// The closing "JUNK" up to the next multiple of 1024; the last part's RIFF
+// list takes it in.
+bool AviWriter::write_closing_junk() {
+  if (!write_bytes("JUNK", 4)) return false;
+  position += 4;
+  const std::uint64_t end = layout::file_end(position);
+  const std::uint64_t fill = end - position - 4;
+  unsigned char word[4];
+  avi::put_u32(word, static_cast<std::uint32_t>(fill));
+  if (!write_bytes(word, 4) || !write_bytes(kZeros, fill)) return false;
+  position = end;
+  Part& last = parts.back();
+  last.riff_size = static_cast<std::uint32_t>(end - last.start - 8);
+  return true;
+}
+
+// The close fields; in OpenDML form also the super index and the total
+// frame count of "dmlh", while "avih" counts the first RIFF's frames.
+void AviWriter::complete_header() {
+  unsigned char* h = header.get();
+  const auto frames = static_cast<std::uint32_t>(frame_count);
+  const Part& first = parts.front();
+  avi::put_u32(h + layout::kRiffSize, first.riff_size);
+  avi::put_u32(h + layout::kAvihSuggestedBufferSize, 0);
+  avi::put_u32(h + layout::kLength, frames);
+  avi::put_u32(h + layout::kStart, 0);
+  avi::put_u32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
+  if (parts.size() == 1) {
+    avi::put_u32(h + layout::kAvihTotalFrames, frames);
+    return;
+  }
+  avi::put_u32(h + layout::kAvihTotalFrames, first.frames);
+  avi::put_u32(h + layout::kMoviSize, first.movi_size);
+  avi::put_u32(h + layout::kDmlhTotalFrames, frames);
+  avi::odml::SuperIndexEntry entries[kMaxParts];
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    entries[i] = {parts[i].index_offset, parts[i].index_size, parts[i].frames};
+  }
+  avi::odml::put_super_index(std::span<unsigned char, layout::kSuperIndexChunkSize>(h + layout::kSuperIndex,
+                                                                                    layout::kSuperIndexChunkSize),
+                             std::span(entries, parts.size()));
+}
+
+// Opens the closed file a second time and writes the completed header over
+// its start, and the sizes of every further part over that part's start.
+bool AviWriter::rewrite_starts() {
   std::fstream update;
   try {
     update.open(filename, std::ios::in | std::ios::out | std::ios::binary);
   } catch (const std::bad_alloc&) {
-    return fail_write();
+    return false;
   }
   if (!update.is_open() || !update.seekp(0) ||
-      !update.write(reinterpret_cast<const char*>(h), layout::kHeaderRewriteSize) || !update.flush()) {
-    return fail_write();
+      !update.write(reinterpret_cast<const char*>(header.get()), layout::kHeaderRewriteSize)) {
+    return false;
   }
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    unsigned char head[layout::kPartMoviSize + 4] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V',
+                                                     'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0, 0};
+    avi::put_u32(head + layout::kPartRiffSize, parts[i].riff_size);
+    avi::put_u32(head + layout::kPartMoviSize, parts[i].movi_size);
+    if (!update.seekp(static_cast<std::streamoff>(parts[i].start)) ||
+        !update.write(reinterpret_cast<const char*>(head), sizeof head)) {
+      return false;
+    }
+  }
+  if (!update.flush()) return false;
   update.close();
-  if (!update) return fail_write();
-  return 1;
-}
-
-std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t frame_length) {
-  return layout::file_length_for(frames, frame_length);
-}
-
-bool AviWriter::fits(std::uint64_t frame_length) const {
-  if (frame_length > kMaxFrameLength) return false;
-  return layout::frame_fits(position, static_cast<std::uint64_t>(frame_count), frame_length);
+  return static_cast<bool>(update);
 }
 
 bool AviWriter::write_bytes(const void* bytes, std::uint64_t count) {
@@ -199,5 +352,10 @@ int AviWriter::fail_write() {
   std::printf("Unable to write to output file %s\n", filename);
   writing = false;
   if (file.is_open()) file.close();
+  return 0;
+}
+
+int AviWriter::out_of_memory() {
+  std::printf("Out of memory writing output file %s\n", filename);
   return 0;
 }

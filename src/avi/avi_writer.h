@@ -3,10 +3,18 @@
 // closing "JUNK" chunk up to a multiple of 1024 bytes; then the completed
 // header over the start of the file.
 //
+// A file that would grow past the part limit (1 GiB unless the writer is
+// given another) goes on in OpenDML form instead: further RIFF "AVIX" parts,
+// each with its own "ix00" index, and a super index in the header (see
+// avi_layout.h). Files within the limit are written exactly as before.
+//
 // Every operation that can fail prints its own message on standard output and
 // returns 0; 1 means success. After a failed write the writer stays failed:
 // later calls return 0 without a further message, and the file is incomplete.
 #pragma once
+
+#include "avi/avi_layout.h"
+#include "avi/odml_index.h"
 
 #include <climits>
 #include <cstdint>
@@ -29,10 +37,16 @@ class AviWriter {
   // The index first has room for this many entries.
   static constexpr int kIndexStep = 512;
   static constexpr std::uint32_t kKeyFrame = 0x10;  // AVIIF_KEYFRAME
-  // write_frame takes the length as an int.
+  // write_frame takes the length as an int; max_frame_length() is the
+  // tighter bound that the part limit sets.
   static constexpr std::uint64_t kMaxFrameLength = INT_MAX;
+  static constexpr std::uint64_t kDefaultPartLimit = avi::layout::kDefaultPartLimit;
+  static constexpr std::uint64_t kMaxParts = avi::layout::kMaxParts;
 
   AviWriter() = default;
+  // A writer whose parts, the first RIFF included, stay within `part_limit`
+  // bytes, kept within layout::kMinPartLimit and layout::kMaxPartLimit.
+  explicit AviWriter(std::uint64_t part_limit) : limit(avi::layout::clamp_part_limit(part_limit)) {}
   ~AviWriter() = default;  // releases header and index, closes an open file
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
@@ -44,33 +58,67 @@ class AviWriter {
   // Failures: "Unable to open output file %s\n", or a write message.
   int init(const char* filename, int width, int height, int rate, int scale, int compressed);
 
-  // Appends one frame chunk of `size` bytes and records its index entry.
+  // Appends one frame chunk of `size` bytes and records its index entries.
   // `data` must have 3 writable bytes behind the frame: they are set to zero
   // and go out as the chunk's fill, so that the frame is never copied.
-  // A frame of negative length, or one that would take the file to 4 GiB, is
-  // refused with a message before anything is written; the writer can still
-  // be flushed into a valid file then.
+  // A frame that does not fit (see fits()) or of negative length is refused
+  // with a message before anything is written; the writer can still be
+  // flushed into a valid file then.
   int write_frame(unsigned char* data, int size, int flags);
 
-  // Writes the index and the closing chunk, closes the file and rewrites the
-  // completed header at its start. Returns 1 only when all of it is on disk.
+  // Writes the indexes and the closing chunk, closes the file and rewrites
+  // the completed header at its start (and the sizes at the start of each
+  // further part). Returns 1 only when all of it is on disk.
   int flush();
 
-  // The exact length of a finished file of `frames` frames of `frame_length`
-  // bytes each (padded or not: the same result). A movie can be written when
-  // this stays below 2^32 and frame_length is at most kMaxFrameLength.
-  static std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t frame_length);
+  // The longest frame that a writer with `part_limit` takes.
+  static std::uint64_t max_frame_length(std::uint64_t part_limit = kDefaultPartLimit);
+
+  // Whether a file can hold `frames` frames of `frame_length` bytes each:
+  // none longer than max_frame_length, at most kMaxParts parts, at most
+  // INT_MAX frames.
+  static bool can_hold(std::uint64_t frames, std::uint64_t frame_length,
+                       std::uint64_t part_limit = kDefaultPartLimit);
+
+  // The exact length of the finished file of `frames` frames of
+  // `frame_length` bytes each (padded or not: the same result); UINT64_MAX
+  // when no file can hold them.
+  static std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t frame_length,
+                                         std::uint64_t part_limit = kDefaultPartLimit);
 
   // Whether a frame of `frame_length` bytes can still be written: it is at
-  // most kMaxFrameLength and the file finished right after it would stay
-  // below 2^32 bytes.
+  // most max_frame_length, and it fits in the current part or a new part can
+  // still be opened.
   bool fits(std::uint64_t frame_length) const;
 
   int frames_written() const { return frame_count; }
+  // Parts (RIFF lists) so far: 1 until the file goes past the part limit.
+  std::size_t part_count() const { return parts.size(); }
+  std::uint64_t part_limit() const { return limit; }
 
  private:
+  // Where each part lies and what its index holds.
+  struct Part {
+    std::uint64_t start = 0;         // of its "RIFF"
+    std::uint64_t index_offset = 0;  // of its "ix00"
+    std::uint32_t index_size = 0;    // of the whole "ix00"
+    std::uint32_t frames = 0;
+    std::uint32_t riff_size = 0;
+    std::uint32_t movi_size = 0;
+  };
+
+  bool fits_current_part(std::uint64_t frame_length) const;
+  bool reserve_entries(bool with_idx1_entry);
+  bool close_part();
+  bool open_part();
+  bool write_part_index(Part& part);
+  bool write_idx1();
+  bool write_closing_junk();
+  void complete_header();
+  bool rewrite_starts();
   bool write_bytes(const void* bytes, std::uint64_t count);
   int fail_write();
+  int out_of_memory();
 
   std::unique_ptr<unsigned char[]> header;
   int frame_count = 0;
@@ -82,4 +130,7 @@ class AviWriter {
 
   std::uint64_t position = 0;  // where the next write lands
   bool writing = false;        // between a successful init and flush
+  std::uint64_t limit = kDefaultPartLimit;
+  std::vector<Part> parts;     // room for kMaxParts from init on
+  std::vector<avi::odml::StdIndexEntry> part_index;  // the current part's "ix00" entries
 };

@@ -1,5 +1,6 @@
 // Other readers and writers of AVI files: GStreamer and mediainfo read what
-// AviWriter writes, and AviReader reads what GStreamer's avimux writes.
+// AviWriter writes, in one RIFF or in OpenDML parts, and AviReader reads what
+// GStreamer's avimux writes.
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -86,6 +88,107 @@ TEST_F(WrittenMovie, MediainfoCountsTheFrames) {
   const auto r = testsupport::run({"mediainfo", "--Inform=Video;%FrameCount% %Width% %Height%", path_});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "7 64 48\n");
+}
+
+// Every buffer that avidemux hands out for `path`, in order.
+std::vector<Bytes> demux(const std::string& path) {
+  testsupport::TempDir out;
+  const auto r = testsupport::run({"gst-launch-1.0", "-q", "filesrc", "location=" + path, "!", "avidemux", "!",
+                                   "multifilesink", "location=" + (out / "f%05d.bin").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  std::vector<Bytes> frames;
+  for (int i = 0; std::filesystem::exists(frame_name(out, i)); ++i) frames.push_back(testsupport::read_file(frame_name(out, i)));
+  return frames;
+}
+
+// A payload as avidemux hands it out: the length comes from the index, and
+// "idx1" gives it padded to 4, so up to 3 zero bytes may follow.
+bool same_payload(const Bytes& demuxed, const Bytes& written) {
+  if (demuxed.size() < written.size() || demuxed.size() > ((written.size() + 3) & ~std::size_t{3})) return false;
+  return std::equal(written.begin(), written.end(), demuxed.begin()) &&
+         std::all_of(demuxed.begin() + static_cast<std::ptrdiff_t>(written.size()), demuxed.end(),
+                     [](std::uint8_t b) { return b == 0; });
+}
+
+// Files past a small part limit: dozens of parts, hundreds of frames.
+class MovieInParts : public testing::Test {
+ protected:
+  void write(int compressed, int count, std::uint64_t limit) {
+    std::mt19937 random(7);
+    AviWriter writer(limit);
+    ASSERT_EQ(writer.init(path_.c_str(), kWidth, kHeight, 25, 1, compressed), 1);
+    for (int k = 0; k < count; ++k) {
+      // Compressed payloads of any length but 0 (avidemux drops empty frames).
+      const std::size_t size = compressed ? 1 + random() % 3000 : kFrame;
+      Bytes frame(size + 3);
+      for (auto& b : frame) b = static_cast<std::uint8_t>(random());
+      ASSERT_EQ(writer.write_frame(frame.data(), static_cast<int>(size), k % 4 == 0 ? 0x10 : 0), 1);
+      frame.resize(size);
+      frames_.push_back(frame);
+    }
+    ASSERT_EQ(writer.flush(), 1);
+    parts_ = writer.part_count();
+  }
+
+  testsupport::TempDir dir_;
+  std::string path_ = (dir_ / "parts.avi").string();
+  std::vector<Bytes> frames_;
+  std::size_t parts_ = 0;
+};
+
+TEST_F(MovieInParts, AvidemuxHandsOutEveryUncompressedFrame) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  write(0, 300, 65536);
+  EXPECT_GT(parts_, 40u);
+  const std::vector<Bytes> out = demux(path_);
+  ASSERT_EQ(out.size(), frames_.size());
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], flip_rows(frames_[i])) << "frame " << i;
+}
+
+TEST_F(MovieInParts, AvidemuxHandsOutEveryCompressedPayload) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  write(1, 400, 16384);
+  EXPECT_GT(parts_, 40u);
+  const std::vector<Bytes> out = demux(path_);
+  ASSERT_EQ(out.size(), frames_.size());
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_TRUE(same_payload(out[i], frames_[i])) << "frame " << i;
+}
+
+TEST_F(MovieInParts, MediainfoAndDiscovererCountEveryFrame) {
+  if (!testsupport::need_program("mediainfo") || !testsupport::need_program("gst-discoverer-1.0")) GTEST_SKIP();
+  write(0, 300, 65536);
+  auto r = testsupport::run({"mediainfo", "--Inform=Video;%FrameCount% %Width% %Height%", path_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "300 64 48\n");
+  r = testsupport::run({"gst-discoverer-1.0", path_});
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Duration: 0:00:12.000000000"), std::string::npos) << r.out;
+}
+
+// What a reader without OpenDML sees: the first RIFF alone, its super index
+// ignored, is a file of its own, whose "avih", "idx1" and frames agree.
+TEST_F(MovieInParts, FirstRiffAloneForReadersWithoutOpenDml) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  write(0, 300, 65536);
+  Bytes file = testsupport::read_file(path_);
+  const std::size_t first_end = 8 + avitest::u32(file, 4);
+  file.resize(first_end);
+  avitest::set_tag(file, 0xD4, "JUNK");
+  const std::string first = (dir_ / "first.avi").string();
+  testsupport::write_file(first, file);
+  const std::uint32_t in_first = avitest::u32(file, 0x0030);
+  ASSERT_GT(in_first, 1u);
+  const std::size_t idx1 = 0x2008 + avitest::u32(file, 0x2004);
+  EXPECT_EQ(avitest::tag(file, idx1), "idx1");
+  EXPECT_EQ(idx1 + 8 + avitest::u32(file, idx1 + 4), first_end);
+
+  avi::AviReader reader;  // takes "idx1" only where every entry matches its chunk
+  ASSERT_TRUE(reader.open(std::filesystem::path(first))) << reader.error();
+  EXPECT_TRUE(reader.index_used());
+  EXPECT_EQ(reader.frames().size(), in_first);
+  const std::vector<Bytes> out = demux(first);
+  ASSERT_EQ(out.size(), in_first);
+  for (std::size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], flip_rows(frames_[i])) << "frame " << i;
 }
 
 TEST(AvimuxFile, ReaderFindsEveryFrameAsWritten) {

@@ -161,8 +161,8 @@ std::vector<std::size_t> chunk_offsets(const Bytes& f, std::size_t from, std::si
     out.push_back(at);
     const std::string id = avitest::tag(f, at);
     const std::size_t size = avitest::u32(f, at + 4);
-    if (id == "LIST") {
-      const auto inner = chunk_offsets(f, at + 12, at + 8 + size);
+    if (id == "LIST" || id == "RIFF") {
+      const auto inner = chunk_offsets(f, at + 12, std::min(to, at + 8 + size));
       out.insert(out.end(), inner.begin(), inner.end());
     }
     at += 8 + size + (size & 1);
@@ -229,6 +229,110 @@ TEST(AviReaderWriterFiles, ScansWhenTheIndexIsMissingOrWrong) {
     EXPECT_FALSE(reader.index_used());
     EXPECT_EQ(read_all(reader), frames);
     EXPECT_EQ(reader.frames()[3].flags, 0u);
+  }
+}
+
+// OpenDML files of the writer: 4 parts of at most 10240 bytes.
+constexpr std::uint64_t kSmallParts = 10240;
+
+std::vector<Bytes> many_frames() {
+  std::vector<Bytes> frames;
+  for (std::uint8_t n = 0; n < 60; ++n) frames.push_back(pattern(n % 7 == 3 ? 0 : 17u * n % 1500, n));
+  return frames;
+}
+
+Bytes write_in_parts(const fs::path& path, const std::vector<Bytes>& frames) {
+  AviWriter writer(kSmallParts);
+  const std::string name = path.string();
+  EXPECT_EQ(writer.init(name.c_str(), 32, 16, 25, 1, 1), 1);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    Bytes buffer = frames[i];
+    buffer.resize(buffer.size() + 3);
+    EXPECT_EQ(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i % 5 == 0 ? 0x10 : 0), 1);
+  }
+  EXPECT_EQ(writer.flush(), 1);
+  return testsupport::read_file(path);
+}
+
+std::uint32_t key_flags(std::size_t i) { return i % 5 == 0 ? 0x10 : 0; }
+
+TEST(AviReaderOpenDml, ReadsEveryPartThroughTheIndexes) {
+  testsupport::TempDir dir;
+  const auto frames = many_frames();
+  write_in_parts(dir / "parts.avi", frames);
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(dir / "parts.avi")) << reader.error();
+  EXPECT_TRUE(reader.super_index_used());
+  EXPECT_TRUE(reader.index_used());
+  EXPECT_EQ(reader.parts(), 4u);
+  EXPECT_EQ(reader.video().length, frames.size());
+  EXPECT_EQ(read_all(reader), frames);
+  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(reader.frames()[i].flags, key_flags(i)) << i;
+}
+
+// Damaged OpenDML indexes are not used: the first part is read through
+// "idx1" and the others are scanned, with the same frames.
+TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
+  testsupport::TempDir dir;
+  const auto frames = many_frames();
+  const Bytes good = write_in_parts(dir / "parts.avi", frames);
+  const std::size_t indx = 0xD4;
+  ASSERT_EQ(avitest::tag(good, indx), "indx");
+  const std::size_t first_ix = avitest::u32(good, indx + 32);  // entry 0, qwOffset
+  const std::size_t second_ix = avitest::u32(good, indx + 48);
+  ASSERT_EQ(avitest::tag(good, second_ix), "ix00");
+
+  struct Damage {
+    const char* what;
+    std::size_t at;
+    std::uint32_t value;
+  };
+  const Damage damages[] = {
+      {"no indx", indx, 0x4B4E554A},                       // "JUNK"
+      {"wLongsPerEntry", indx + 8, 0x00000002},
+      {"bIndexType", indx + 8, 0x01000004},
+      {"no entries", indx + 12, 0},
+      {"more entries than room", indx + 12, 300},
+      {"wrong chunk id", indx + 16, 0x63643130},           // "01dc"
+      {"entry off its ix00", indx + 48, static_cast<std::uint32_t>(second_ix + 4)},
+      {"entries out of order", indx + 48, static_cast<std::uint32_t>(first_ix)},
+      {"entry past the file", indx + 52, 1},               // qwOffset high word
+      {"ix00 id", second_ix, 0x31307869},                  // "ix01"
+      {"ix00 type", second_ix + 8, 0x00000002},
+      {"ix00 count past its size", second_ix + 12, 1000},
+      {"ix00 base", second_ix + 20, 4},
+      {"ix00 entry offset", second_ix + 32, 0},
+      {"ix00 entry size", second_ix + 36, 0x80000001},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    Bytes bad = good;
+    avitest::set_u32(bad, d.at, d.value);
+    avi::AviReader reader;
+    ASSERT_TRUE(open_bytes(reader, bad)) << reader.error();
+    EXPECT_FALSE(reader.super_index_used());
+    EXPECT_FALSE(reader.index_used());
+    EXPECT_EQ(reader.parts(), 4u);
+    EXPECT_EQ(read_all(reader), frames);
+    EXPECT_EQ(reader.frames()[5].flags, 0x10u);  // from "idx1"
+    EXPECT_EQ(reader.frames()[55].flags, 0u);    // found by scanning
+  }
+}
+
+TEST(AviReaderOpenDml, TruncatedOrResizedAnywhere) {
+  testsupport::TempDir dir;
+  const Bytes good = write_in_parts(dir / "parts.avi", many_frames());
+  const auto chunks = chunk_offsets(good, 0, good.size());
+  for (const std::size_t at : chunks) {
+    SCOPED_TRACE(at);
+    for (const std::size_t cut : {at, at + 5, at + 9}) {
+      expect_safe(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(std::min(cut, good.size()))));
+    }
+    for (const int delta : {-1, 1, 8}) {
+      Bytes bad = good;
+      avitest::set_u32(bad, at + 4, avitest::u32(good, at + 4) + static_cast<std::uint32_t>(delta));
+      expect_safe(bad);
+    }
   }
 }
 

@@ -1,9 +1,18 @@
 // Helpers of the AVI tests: little-endian fields, the header image as the
-// layout tables describe it, and hand-made RIFF files.
+// layout tables describe it, files written through AviWriter, and hand-made
+// RIFF files.
 #pragma once
+
+#include "avi/avi_template.h"
+#include "avi/avi_writer.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -78,6 +87,64 @@ inline Bytes empty_header_image() {
   set_u32(h, 0x1204, 3576);
   set_tag(h, 0x2000, "LIST");
   set_tag(h, 0x2008, "movi");
+  return h;
+}
+
+struct Stream {
+  int width = 2;
+  int height = 2;
+  int rate = 600;
+  int scale = 20;
+  int compressed = 0;
+};
+
+// Writes `frames` through an AviWriter with the given part limit, each from a
+// buffer with 3 spare bytes behind it, checks that those bytes were zeroed,
+// and returns the file.
+inline Bytes write_avi(const std::filesystem::path& path, const std::vector<Bytes>& frames, const Stream& s = {},
+                       const std::vector<int>& flags = {}, std::uint64_t part_limit = AviWriter::kDefaultPartLimit) {
+  const std::string name = path.string();
+  AviWriter writer(part_limit);
+  EXPECT_EQ(writer.init(name.c_str(), s.width, s.height, s.rate, s.scale, s.compressed), 1);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    Bytes buffer = frames[i];
+    buffer.insert(buffer.end(), 3, 0xEE);
+    const int size = static_cast<int>(frames[i].size());
+    EXPECT_EQ(writer.write_frame(buffer.data(), size, i < flags.size() ? flags[i] : 0x10), 1) << "frame " << i;
+    EXPECT_EQ(Bytes(buffer.end() - 3, buffer.end()), Bytes(3, 0)) << "frame " << i;
+  }
+  EXPECT_EQ(writer.flush(), 1);
+  return testsupport::read_file(path);
+}
+
+struct Closing {
+  std::uint32_t frames;
+  std::uint32_t movi_size;
+  std::uint32_t suggested;
+  std::uint32_t riff_size;
+};
+
+// The header area of a finished file, built from the layout tables.
+inline Bytes expected_header(const Stream& s, std::uint32_t period, const Closing& c) {
+  Bytes h = empty_header_image();
+  const auto w = static_cast<std::uint32_t>(s.width);
+  const auto ht = static_cast<std::uint32_t>(s.height);
+  set_u32(h, 0x0004, c.riff_size);
+  set_u32(h, 0x0020, period);
+  set_u32(h, 0x0030, c.frames);
+  set_u32(h, 0x0040, w);
+  set_u32(h, 0x0044, ht);
+  set_tag(h, 0x0070, s.compressed != 0 ? "crvt" : "DIB ");
+  set_u32(h, 0x0080, static_cast<std::uint32_t>(s.scale));
+  set_u32(h, 0x0084, static_cast<std::uint32_t>(s.rate));
+  set_u32(h, 0x008C, c.frames);
+  set_u32(h, 0x0090, c.suggested);
+  set_u32(h, 0x00B0, w);
+  set_u32(h, 0x00B4, ht);
+  if (s.compressed != 0) set_tag(h, 0x00BC, "CRVT");
+  set_u32(h, 0x00C0, 3 * w * ht);
+  std::memcpy(&h[0x1208], avi::kCreditText, sizeof avi::kCreditText);
+  set_u32(h, 0x2004, c.movi_size);
   return h;
 }
 

@@ -1,5 +1,6 @@
 // Write failures: every failed write is reported once, naming the file, and
 // no call reports success for a file that is not complete on disk.
+#include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 
 #include "avi_test_util.h"
@@ -127,6 +128,57 @@ TEST(AviWriterFailure, FullFileSystem) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.flushed ? "" : write_message(name));
     if (c.flushed) {
       EXPECT_EQ(fs::file_size(name), c.free);
+    }
+  }
+}
+
+// The same past the part limit: failures at a part break, in a later part,
+// at the last part's "ix00" and at its closing chunk.
+TEST(AviWriterFailure, FullFileSystemInParts) {
+  struct Case {
+    const char* what;
+    std::uint64_t free;
+    std::uint64_t limit;
+    std::vector<int> lengths;
+    int frame_failing;  // the first write_frame to fail, -1 for none
+    bool flushed;
+  };
+  // With a limit of 16384 the first part holds two frames of about 4000
+  // bytes; its "ix00" and "idx1" follow them.
+  const Case cases[] = {
+      // "idx1" ends at 16368, the second part's header at 16392.
+      {"part break", 16384, 16384, {4000, 4060, 4000}, 2, false},
+      // The second part opens at 16308; its chunks end at 20340, 24348, 28356.
+      {"later part", 24576, 16384, {4000, 4000, 4000, 4000, 4000}, 4, false},
+      // The last chunk ends at 20460, its "ix00" at 20500.
+      {"last ix00", 20480, 16384, {4000, 4000, 4120}, -1, false},
+      // "ix00" ends at 20480, the closing "JUNK" after it.
+      {"closing chunk", 20480, 16384, {4000, 4000, 4100}, -1, false},
+      {"exact fit", 20480, 16384, {4000, 4000, 4000}, -1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SmallFileSystem fs(64 * 1024);
+    if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ASSERT_TRUE(fs.leave_free(c.free));
+    const std::string name = fs.path("full.avi");
+    AviWriter writer(c.limit);
+    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 1), 1);
+    testing::internal::CaptureStdout();
+    int failing = -1;
+    for (std::size_t i = 0; i < c.lengths.size() && failing < 0; ++i) {
+      Bytes frame(static_cast<std::size_t>(c.lengths[i]) + 3, static_cast<std::uint8_t>(i));
+      if (writer.write_frame(frame.data(), c.lengths[i], 0x10) == 0) failing = static_cast<int>(i);
+    }
+    EXPECT_EQ(failing, c.frame_failing);
+    EXPECT_EQ(writer.flush(), c.flushed ? 1 : 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.flushed ? "" : write_message(name));
+    if (c.flushed) {
+      EXPECT_EQ(fs::file_size(name), c.free);
+      avi::AviReader reader;
+      ASSERT_TRUE(reader.open(name)) << reader.error();
+      EXPECT_EQ(reader.parts(), 2u);
+      EXPECT_EQ(reader.frames().size(), c.lengths.size());
     }
   }
 }

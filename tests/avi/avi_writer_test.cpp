@@ -14,72 +14,18 @@
 namespace {
 
 using avitest::Bytes;
+using avitest::expected_header;
+using avitest::Stream;
 using avitest::tag;
+using avitest::write_avi;
 using avitest::u16;
 using avitest::u32;
 namespace fs = std::filesystem;
-
-struct Stream {
-  int width = 2;
-  int height = 2;
-  int rate = 600;
-  int scale = 20;
-  int compressed = 0;
-};
-
-// Writes `frames` through an AviWriter, each from a buffer with 3 spare bytes
-// behind it, checks that those bytes were zeroed, and returns the file.
-Bytes write_avi(const fs::path& path, const std::vector<Bytes>& frames, const Stream& s = {},
-                const std::vector<int>& flags = {}) {
-  const std::string name = path.string();
-  AviWriter writer;
-  EXPECT_EQ(writer.init(name.c_str(), s.width, s.height, s.rate, s.scale, s.compressed), 1);
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    Bytes buffer = frames[i];
-    buffer.insert(buffer.end(), 3, 0xEE);
-    const int size = static_cast<int>(frames[i].size());
-    EXPECT_EQ(writer.write_frame(buffer.data(), size, i < flags.size() ? flags[i] : 0x10), 1);
-    EXPECT_EQ(Bytes(buffer.end() - 3, buffer.end()), Bytes(3, 0)) << "frame " << i;
-  }
-  EXPECT_EQ(writer.flush(), 1);
-  return testsupport::read_file(path);
-}
 
 Bytes pattern(std::size_t size, std::uint8_t seed) {
   Bytes b(size);
   for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + 7 * i + 1);
   return b;
-}
-
-struct Closing {
-  std::uint32_t frames;
-  std::uint32_t movi_size;
-  std::uint32_t suggested;
-  std::uint32_t riff_size;
-};
-
-// The header area of a finished file, built from the layout tables.
-Bytes expected_header(const Stream& s, std::uint32_t period, const Closing& c) {
-  Bytes h = avitest::empty_header_image();
-  const auto w = static_cast<std::uint32_t>(s.width);
-  const auto ht = static_cast<std::uint32_t>(s.height);
-  avitest::set_u32(h, 0x0004, c.riff_size);
-  avitest::set_u32(h, 0x0020, period);
-  avitest::set_u32(h, 0x0030, c.frames);
-  avitest::set_u32(h, 0x0040, w);
-  avitest::set_u32(h, 0x0044, ht);
-  avitest::set_tag(h, 0x0070, s.compressed != 0 ? "crvt" : "DIB ");
-  avitest::set_u32(h, 0x0080, static_cast<std::uint32_t>(s.scale));
-  avitest::set_u32(h, 0x0084, static_cast<std::uint32_t>(s.rate));
-  avitest::set_u32(h, 0x008C, c.frames);
-  avitest::set_u32(h, 0x0090, c.suggested);
-  avitest::set_u32(h, 0x00B0, w);
-  avitest::set_u32(h, 0x00B4, ht);
-  if (s.compressed != 0) avitest::set_tag(h, 0x00BC, "CRVT");
-  avitest::set_u32(h, 0x00C0, 3 * w * ht);
-  std::memcpy(&h[0x1208], avi::kCreditText, sizeof avi::kCreditText);
-  avitest::set_u32(h, 0x2004, c.movi_size);
-  return h;
 }
 
 void expect_entry(const Bytes& f, std::size_t at, std::uint32_t flags, std::uint32_t offset, std::uint32_t length) {
@@ -250,47 +196,6 @@ TEST(AviWriterFiles, NegativeLengthIsRefusedAndTheFileStaysValid) {
   EXPECT_EQ(writer.write_frame(frame.data(), 5, 0x10), 1);
   EXPECT_EQ(writer.flush(), 1);
   EXPECT_EQ(u32(testsupport::read_file(name), 0x0030), 1u);
-}
-
-TEST(AviWriterLimits, FinalFileLength) {
-  EXPECT_EQ(AviWriter::final_file_length(0, 0), 9216u);
-  EXPECT_EQ(AviWriter::final_file_length(1, 12), 9216u);
-  EXPECT_EQ(AviWriter::final_file_length(1, 972), 9216u);
-  EXPECT_EQ(AviWriter::final_file_length(1, 976), 10240u);
-  EXPECT_EQ(AviWriter::final_file_length(1, 973), AviWriter::final_file_length(1, 976));
-  // 1080p: 690 frames stay below 4 GiB, 691 do not.
-  EXPECT_EQ(AviWriter::final_file_length(690, 6220800), 4292377600u);
-  EXPECT_EQ(AviWriter::final_file_length(691, 6220800), 4298598400u);
-  // One frame: the last length that stays below 2^32, and the next.
-  EXPECT_EQ(AviWriter::final_file_length(1, 4294958028u), 4294966272u);
-  EXPECT_EQ(AviWriter::final_file_length(1, 4294958029u), 4294967296u);
-}
-
-TEST(AviWriterLimits, NextFrameFitsUpToTheLimit) {
-  namespace layout = avi::layout;
-  constexpr std::uint64_t k4G = std::uint64_t{1} << 32;
-  // Frame chunks ending at `movi_end`, none indexed yet, and a frame of 0 bytes:
-  // its chunk (8), the index (8 + 16) and the closing id (4) put P at movi_end
-  // + 36, and the file ends below 2^32 while P + 1024 does.
-  EXPECT_TRUE(layout::frame_fits(k4G - 1064, 0, 0));
-  EXPECT_FALSE(layout::frame_fits(k4G - 1060, 0, 0));
-  EXPECT_EQ(layout::file_length(k4G - 1064 + 8, 1), k4G - 1024);
-  // Each entry already indexed takes 16 bytes, each frame byte up to 4.
-  EXPECT_TRUE(layout::frame_fits(k4G - 1064 - 160, 10, 0));
-  EXPECT_FALSE(layout::frame_fits(k4G - 1064 - 156, 10, 0));
-  EXPECT_TRUE(layout::frame_fits(k4G - 1064 - 8, 0, 8));
-  EXPECT_FALSE(layout::frame_fits(k4G - 1064 - 8, 0, 9));
-
-  testsupport::TempDir dir;
-  const std::string name = (dir / "fits.avi").string();
-  AviWriter writer;
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-  EXPECT_TRUE(writer.fits(INT_MAX));
-  EXPECT_FALSE(writer.fits(std::uint64_t{INT_MAX} + 1));  // write_frame takes an int
-  Bytes frame(1003, 0);
-  ASSERT_EQ(writer.write_frame(frame.data(), 1000, 0x10), 1);
-  EXPECT_EQ(writer.fits(0), layout::frame_fits(0x200C + 1008, 1, 0));
-  EXPECT_EQ(writer.flush(), 1);
 }
 
 }  // namespace
