@@ -76,14 +76,15 @@ int ConversionRun::run() {
   return finish(true);
 }
 
-// Every frame of an uncompressed file has the same length, so a movie whose
-// file would outgrow the 32-bit fields is refused before anything is written.
+// Every frame of an uncompressed file has the same length, so a movie that
+// no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
-  if (!line_.uncompressed) return true;
-  const std::uint64_t length = AviWriter::final_file_length(std::uint64_t(total_frames), frame_size_);
-  if (length < (std::uint64_t(1) << 32) && frame_size_ <= AviWriter::kMaxFrameLength) return true;
-  std::printf("Output file %s would reach 4 GiB: %d frames of %llu bytes do not fit an AVI file\n",
-              line_.output, total_frames, static_cast<unsigned long long>(frame_size_));
+  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames), frame_size_)) return true;
+  std::printf("Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
+              "%llu bytes\n",
+              line_.output, total_frames, static_cast<unsigned long long>(frame_size_),
+              static_cast<unsigned long long>(AviWriter::kMaxParts),
+              static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
   return false;
 }
 

@@ -161,10 +161,10 @@ TEST_F(ConversionRun, OutputFailuresExitWithOne) {
   EXPECT_EQ(r.out.find("Finished"), std::string::npos) << r.out;
 }
 
-// Frames whose file would outgrow the 32-bit fields are refused before the
-// output is created. The movie only claims them: its one chunk holds 600
-// frames of 3 MB, far past its end.
-TEST_F(ConversionRun, UncompressedOutputOf4GiBIsRefusedUpFront) {
+// Frames that no AVI file can hold are refused before the output is created.
+// The movie only claims them: its one chunk holds 131073 frames of 3 MB, far
+// past its end.
+TEST_F(ConversionRun, UncompressedOutputPastTheLargestFileIsRefusedUpFront) {
   movgen::MovieOptions o;
   o.width = 1024;
   o.height = 1024;
@@ -173,12 +173,13 @@ TEST_F(ConversionRun, UncompressedOutputOf4GiBIsRefusedUpFront) {
   std::string in = movie(o, movgen::Content::solid);
   Bytes bytes = testsupport::read_file(in);
   const auto stsc = std::search(bytes.begin(), bytes.end(), "stsc", "stsc" + 4) - bytes.begin();
-  bytes[static_cast<std::size_t>(stsc) + 18] = 0x06;  // samples per chunk 1 -> 0x0601 = 1537
+  bytes[static_cast<std::size_t>(stsc) + 17] = 0x02;  // samples per chunk 1 -> 0x020001
   testsupport::write_file(in, bytes);
   const RunResult r = quelmux({"-u", in, out()});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_TRUE(r.out.ends_with("1537 frames indexed\nOutput file " + out() +
-                              " would reach 4 GiB: 1537 frames of 3145728 bytes do not fit an AVI file\n"))
+  EXPECT_TRUE(r.out.ends_with("131073 frames indexed\nOutput file " + out() +
+                              " cannot hold 131073 frames of 3145728 bytes: an AVI file holds at most 256 "
+                              "parts of 1073741824 bytes\n"))
       << r.out;
   EXPECT_FALSE(std::filesystem::exists(out()));
 }
