@@ -70,7 +70,10 @@ int ConversionRun::run() {
       std::printf("Frame %d could not be read\n", i);
       return finish(false);
     }
-    if (!write_frame(i)) return 1;  // the writer has said why
+    // The writer has said why. A refused frame leaves a file that can still
+    // be completed with the frames before it; after a failed write flush()
+    // fails too.
+    if (!write_frame(i)) return finish(false);
     progress.update(i + 1);
   }
   return finish(true);
