@@ -1,0 +1,172 @@
+#include "entropy/compress.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <span>
+
+#include "entropy/fibonacci.h"
+#include "entropy/frequency_table.h"
+#include "entropy/zero_rle.h"
+
+namespace {
+
+constexpr std::uint32_t kHeaderPlain = 1;  // the method byte
+constexpr std::uint32_t kHeaderRle = 5;    // the level byte and R
+
+void store_le32(unsigned char* p, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
+}
+
+std::uint32_t load_le32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
+}
+
+std::uint64_t sum_of(const std::uint32_t* counts) {
+  std::uint64_t sum = 0;
+  for (int s = 0; s < 256; ++s) sum += counts[s];
+  return sum;
+}
+
+}  // namespace
+
+Compress::Compress() = default;
+Compress::~Compress() = default;
+
+int Compress::InitCompressBuffers(std::uint32_t size) {
+  FreeCompressBuffers();
+  rle_buffer.reset(new (std::nothrow) unsigned char[size]);
+  cum.reset(new (std::nothrow) std::uint32_t[257]());
+  counts.reset(new (std::nothrow) std::uint32_t[256]());
+  index_.reset(new (std::nothrow) entropy::SymbolIndex());
+  if (!rle_buffer || !cum || !counts || !index_) {
+    FreeCompressBuffers();
+    return 0;
+  }
+  rle_capacity_ = size;
+  return 1;
+}
+
+void Compress::FreeCompressBuffers() {
+  rle_buffer.reset();
+  cum.reset();
+  counts.reset();
+  index_.reset();
+  rle_capacity_ = 0;
+}
+
+void Compress::calcprob(const unsigned char* in, std::uint32_t length) {
+  std::span<std::uint32_t, 256> raw(counts.get(), 256);
+  std::fill(raw.begin(), raw.end(), 0u);
+  entropy::count_bytes({in, length}, raw);
+  std::copy(raw.begin(), raw.end(), cum.get() + 1);
+  shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), length);
+}
+
+int Compress::encode(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+  return static_cast<int>(entropy::range_encode(in, length, cum.get(), shift, out));
+}
+
+std::uint32_t Compress::readprob(const unsigned char* in) {
+  const std::uint32_t table_length = FibonacciDecode2(in, cum.get() + 1, 256);
+  shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), sum_of(cum.get() + 1));
+  return table_length;
+}
+
+void Compress::decode(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+  index_->build(cum.get(), shift);
+  entropy::range_decode(in, out, length, cum.get(), shift, *index_);
+}
+
+std::uint32_t Compress::compact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+  const std::uint32_t threshold = std::max<std::uint32_t>(length / 1000, 16);
+  // A plane longer than the run-length buffer is coded without run-length
+  // coding rather than overrunning the buffer.
+  int level = 0;
+  if (length <= rle_capacity_ && length <= static_cast<std::uint32_t>(INT_MAX)) {
+    level = zero::testRLE(in, static_cast<int>(length), static_cast<int>(threshold));
+  }
+  std::uint32_t stored;
+  if (level != 0) {
+    out[0] = static_cast<unsigned char>(level);
+    const auto coded =
+        static_cast<std::uint32_t>(zero::RLE(in, rle_buffer.get(), static_cast<int>(length), level));
+    store_le32(out + 1, coded);
+    calcprob(rle_buffer.get(), coded);
+    const std::uint32_t table = FibonacciEncode2(counts.get(), out + kHeaderRle, 256);
+    // The coder's first byte, always 0x00, is not stored: the coded data
+    // start on the table's last byte, which keeps its value.
+    unsigned char* coded_start = out + kHeaderRle + table - 1;
+    const unsigned char kept = *coded_start;
+    const std::uint32_t e = static_cast<std::uint32_t>(encode(rle_buffer.get(), coded_start, coded));
+    *coded_start = kept;
+    stored = kHeaderRle + table + e - 1;
+  } else {
+    out[0] = 0;
+    calcprob(in, length);
+    const std::uint32_t table = FibonacciEncode2(counts.get(), out + kHeaderPlain, 256);
+    unsigned char* coded_start = out + kHeaderPlain + table - 1;
+    const unsigned char kept = *coded_start;
+    const std::uint32_t e = static_cast<std::uint32_t>(encode(in, coded_start, length));
+    *coded_start = kept;
+    stored = kHeaderPlain + table + e - 1;
+  }
+  // The reported length counts one byte behind the stream; writing it keeps
+  // the output a function of the input alone.
+  out[stored] = 0;
+  return stored + 1;
+}
+
+void Compress::uncompact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+  const unsigned level = in[0];
+  if (level == 0) {
+    const std::uint32_t table = readprob(in + kHeaderPlain);
+    decode(in + kHeaderPlain + table - 1, out, length);
+    return;
+  }
+  const std::uint32_t coded = load_le32(in + 1);
+  const std::uint32_t table = readprob(in + kHeaderRle);
+  decode(in + kHeaderRle + table - 1, rle_buffer.get(), coded);
+  zero::deRLE(rle_buffer.get(), out, static_cast<int>(length), static_cast<int>(level));
+}
+
+bool Compress::uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out,
+                                 std::uint32_t length) {
+  if (!cum || available < 1) return false;
+  const unsigned level = in[0];
+  if (level > 3) return false;
+  const std::uint32_t header = level == 0 ? kHeaderPlain : kHeaderRle;
+  if (available < header) return false;
+  std::uint32_t symbols = length;
+  unsigned char* target = out;
+  if (level != 0) {
+    // The run-length form is never empty and never longer than the plane.
+    symbols = load_le32(in + 1);
+    if (symbols == 0 || symbols > length || symbols > rle_capacity_ ||
+        length > static_cast<std::uint32_t>(INT_MAX)) {
+      return false;
+    }
+    target = rle_buffer.get();
+  }
+  const auto table = FibonacciDecode2Checked(in + header, available - header, cum.get() + 1, 256);
+  if (!table || sum_of(cum.get() + 1) != symbols) return false;
+  shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), symbols);
+  index_->build(cum.get(), shift);
+  const std::size_t coded_start = header + *table - 1;
+  if (!entropy::range_decode_checked(in + coded_start, available - coded_start, target, symbols,
+                                     cum.get(), shift, *index_)) {
+    return false;
+  }
+  if (level == 0) return true;
+  // Every run-length byte must be used, and exactly: the writer's form ends
+  // where the plane does.
+  const int consumed = zero::checkedDeRLE(rle_buffer.get(), symbols, out, static_cast<int>(length),
+                                          static_cast<int>(level));
+  return consumed == static_cast<int>(symbols);
+}
+
+std::size_t compact_bound(std::size_t length) {
+  // Provisional: refined from measurements.
+  return length + length / 8 + 1 + kHeaderRle + kMaxFibonacciTableBytes + 16;
+}
