@@ -39,8 +39,8 @@ int Compress::InitCompressBuffers(std::uint32_t size) {
   rle_buffer.reset(new (std::nothrow) unsigned char[size]);
   cum.reset(new (std::nothrow) std::uint32_t[257]());
   counts.reset(new (std::nothrow) std::uint32_t[256]());
-  index_.reset(new (std::nothrow) entropy::SymbolIndex());
-  if (!rle_buffer || !cum || !counts || !index_) {
+  decode_table_.reset(new (std::nothrow) entropy::DecodeTable());
+  if (!rle_buffer || !cum || !counts || !decode_table_) {
     FreeCompressBuffers();
     return 0;
   }
@@ -52,7 +52,7 @@ void Compress::FreeCompressBuffers() {
   rle_buffer.reset();
   cum.reset();
   counts.reset();
-  index_.reset();
+  decode_table_.reset();
   rle_capacity_ = 0;
 }
 
@@ -75,8 +75,8 @@ std::uint32_t Compress::readprob(const unsigned char* in) {
 }
 
 void Compress::decode(const unsigned char* in, unsigned char* out, std::uint32_t length) {
-  index_->build(cum.get(), shift);
-  entropy::range_decode(in, out, length, cum.get(), shift, *index_);
+  decode_table_->build(cum.get(), shift);
+  entropy::range_decode(in, out, length, *decode_table_);
 }
 
 std::uint32_t Compress::compact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
@@ -152,10 +152,10 @@ bool Compress::uncompact_checked(const unsigned char* in, std::size_t available,
   const auto table = FibonacciDecode2Checked(in + header, available - header, cum.get() + 1, 256);
   if (!table || sum_of(cum.get() + 1) != symbols) return false;
   shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), symbols);
-  index_->build(cum.get(), shift);
+  decode_table_->build(cum.get(), shift);
   const std::size_t coded_start = header + *table - 1;
   if (!entropy::range_decode_checked(in + coded_start, available - coded_start, target, symbols,
-                                     cum.get(), shift, *index_)) {
+                                     *decode_table_)) {
     return false;
   }
   if (level == 0) return true;

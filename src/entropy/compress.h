@@ -58,7 +58,7 @@ class Compress {
 
  private:
   std::uint32_t rle_capacity_ = 0;
-  std::unique_ptr<entropy::SymbolIndex> index_;  // decoder's lookup, rebuilt for every table
+  std::unique_ptr<entropy::DecodeTable> decode_table_;  // rebuilt for every table decoded
 };
 
 // Largest length that compact() reports for a plane of `length` bytes: the room

@@ -1,5 +1,6 @@
 #include "entropy/range_coder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace entropy {
@@ -27,8 +28,8 @@ inline std::uint32_t load_be32(const unsigned char* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
-// A carry that turned the byte at `wrapped` from 0xFF into 0x00 goes on into
-// the bytes before it. It never reaches the first byte, 0x00, as the coder's
+// A carry into the byte at `wrapped`, which held 0xFF and now holds 0x00,
+// goes on into the bytes before it. It never reaches the first byte, 0x00, as the coder's
 // value stays below 1 at that byte's scale.
 [[gnu::noinline]] void propagate_carry(unsigned char* out, std::size_t wrapped) {
   while (wrapped > 0 && ++out[--wrapped] == 0) {
@@ -38,103 +39,150 @@ inline std::uint32_t load_be32(const unsigned char* p) {
 }  // namespace
 
 // The bytes go straight into the output instead of through a held-back byte
-// and a count of pending 0xFF bytes: a carry is added to the bytes already
-// written, which gives the same bytes. Each symbol stores the next four
-// bytes of low whether or not they are final, so that renormalisation needs
-// no branch; the stores never pass the E bytes, which end with those four.
+// and a count of pending 0xFF bytes, which gives the same bytes. The register
+// `acc` holds the last byte written (bits 38..31) above the 31-bit low, so a
+// carry out of low adds itself to that byte; only when the byte was 0xFF
+// must it go on into the bytes before it. Every symbol stores the last byte
+// and the next three bytes of low, final or not, so that renormalisation
+// needs no branch; the stores never pass the E bytes, which end with the four
+// bytes of the final low.
 std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
                            std::uint32_t shift, unsigned char* out) {
-  std::array<std::uint32_t, 512> sym;  // start and size of every byte value
-  for (int s = 0; s < 256; ++s) {
-    sym[2 * s] = cum[s];
-    sym[2 * s + 1] = cum[s + 1] - cum[s];
-  }
-  std::uint32_t low = 0;
+  constexpr std::uint64_t kAccMask = (std::uint64_t{1} << 39) - 1;
+  // Start, size and a mask of every byte value. Byte value 255 keeps all of
+  // the remaining range, including what the unit r leaves over above
+  // r * total; the mask adds that part without a branch.
+  struct Symbol {
+    std::uint32_t start;
+    std::uint32_t size;
+    std::uint32_t keep;
+    std::uint32_t unused;
+  };
+  std::array<Symbol, 256> sym;
+  for (int s = 0; s < 256; ++s) sym[s] = {cum[s], cum[s + 1] - cum[s], s == 255 ? ~0u : 0u, 0};
+  // What r leaves over above r * total: range modulo the total 2^shift.
+  const std::uint32_t leftover = (1u << shift) - 1;
+  std::uint64_t acc = 0;  // last byte 0x00 (the coder's first byte), low 0
   std::uint32_t range = kTop;
-  out[0] = 0;
   std::size_t p = 1;
   for (std::uint32_t i = 0; i < length; ++i) {
-    const std::uint32_t s = in[i];
+    const Symbol& c = sym[in[i]];
     const std::uint32_t r = range >> shift;
-    const std::uint32_t t = r * sym[2 * s];
-    low += t;
-    // Byte value 255 keeps all of the remaining range, including what the
-    // unit r leaves over at the top.
-    range = s == 255 ? range - t : r * sym[2 * s + 1];
-    const std::uint32_t carry = low >> 31;
-    low &= kTop - 1;
-    const std::uint32_t last = out[p - 1] + carry;
-    out[p - 1] = static_cast<unsigned char>(last);
-    if (last > 0xFF) [[unlikely]] propagate_carry(out, p - 1);
-    store_be32(out + p, low << 1);
-    const std::uint32_t k = renorm_steps(range);
+    const std::uint32_t t = r * c.start;
+    acc += t;
+    if ((acc >> 39) != 0) [[unlikely]] {
+      propagate_carry(out, p - 1);
+      acc &= kAccMask;
+    }
+    const std::uint32_t x = r * c.size + (range & leftover & c.keep);
+    store_be32(out + p - 1, static_cast<std::uint32_t>(acc >> 7));
+    // One step is common, more are rare (only small frequencies need them).
+    std::uint32_t k = static_cast<std::uint32_t>(__builtin_expect_with_probability(x <= kBottom, 1, 0.5));
+    if (x <= (kBottom >> 8)) [[unlikely]] k = renorm_steps(x);
     p += k;
-    low = (low << (8 * k)) & (kTop - 1);
-    range <<= 8 * k;
+    acc = (acc << (8 * k)) & kAccMask;
+    range = x << (8 * k);
   }
-  store_be32(out + p, low << 1);
+  out[p - 1] = static_cast<unsigned char>(acc >> 31);
+  store_be32(out + p, static_cast<std::uint32_t>(acc << 1));
   return static_cast<std::uint32_t>(p + 4);
 }
 
-void SymbolIndex::build(const std::uint32_t* cum, std::uint32_t shift) {
+void DecodeTable::build(const std::uint32_t* cum, std::uint32_t shift) {
+  std::memcpy(cum_.data(), cum, sizeof cum_);
+  shift_ = shift;
   slice_shift_ = shift > kSliceBits ? shift - kSliceBits : 0;
   const std::uint32_t unit = 1u << slice_shift_;
-  // Slice b starts at b * unit; it belongs to the byte value whose interval
+  const std::uint32_t slices = std::min<std::uint32_t>(cum_[256] >> slice_shift_, slices_.size());
+  // Slice b starts at b * unit and belongs to the byte value whose interval
   // holds that start.
   for (std::uint32_t s = 0; s < 256; ++s) {
-    const std::uint32_t first = (cum[s] + unit - 1) >> slice_shift_;
-    const std::uint32_t end = (cum[s + 1] + unit - 1) >> slice_shift_;
-    for (std::uint32_t b = first; b < end && b < slice_.size(); ++b) slice_[b] = static_cast<std::uint8_t>(s);
+    const std::uint32_t first = (cum_[s] + unit - 1) >> slice_shift_;
+    const std::uint32_t end = std::min((cum_[s + 1] + unit - 1) >> slice_shift_, slices);
+    if (first >= end) continue;
+    const Slice slice = slice_of(s);
+    for (std::uint32_t b = first; b < end; ++b) slices_[b] = slice;
   }
+}
+
+DecodeTable::Slice DecodeTable::slice_of(std::uint32_t s) const {
+  return {cum_[s] | (s << 24), (cum_[s + 1] - cum_[s]) | (s == 255 ? 0x80000000u : 0u)};
+}
+
+DecodeTable::Slice DecodeTable::walk(std::uint32_t s, std::uint32_t t) const {
+  while (cum_[s + 1] <= t) ++s;
+  return slice_of(s);
 }
 
 namespace {
 
 // The decoder keeps low2 = 2 * low + (lowest bit of the last byte read): the
 // coded bytes carry low shifted left by one bit, and low2 takes them as they
-// are. Bits above the 33rd play no part.
-struct DecoderState {
-  std::uint64_t low2;
-  std::uint32_t range;
-};
+// are. Only bits 1 to 32 of low2 (low itself) matter. The table's fields are
+// copied into locals so that they stay in registers (the output bytes could
+// alias them otherwise).
+class Decoder {
+ public:
+  explicit Decoder(const DecodeTable& table, std::uint32_t first_byte)
+      : table_(table),
+        slices_(table.slices()),
+        total_(table.total()),
+        shift_(table.shift()),
+        slice_shift_(table.slice_shift()),
+        leftover_((1u << table.shift()) - 1),
+        low2_(first_byte) {}
 
-enum class Step { kOk, kBad };
-
-// Decodes one byte value, after renormalisation.
-inline Step decode_symbol(DecoderState& st, const std::uint32_t* cum, std::uint32_t shift,
-                          const SymbolIndex& index, unsigned char* out) {
-  const std::uint32_t r = st.range >> shift;
-  const std::uint32_t low = static_cast<std::uint32_t>(st.low2 >> 1);
-  const std::uint32_t t = low / r;
-  std::uint32_t s;
-  if (t < cum[256]) [[likely]] {
-    s = index.symbol(cum, t);
-  } else {
-    // Above the table's total only 255 can have been coded, in the range it
-    // keeps beyond r * total; without a frequency of its own it cannot.
-    if (cum[255] == cum[256]) return Step::kBad;
-    s = 255;
+  bool needs_byte() const { return range_ <= kBottom; }
+  void take_byte(unsigned char b) {
+    range_ <<= 8;
+    low2_ = (low2_ << 8) | b;
   }
-  *out = static_cast<unsigned char>(s);
-  const std::uint32_t base = r * cum[s];
-  st.low2 -= std::uint64_t{base} << 1;
-  st.range = s == 255 ? st.range - base : r * (cum[s + 1] - cum[s]);
-  return Step::kOk;
-}
+
+  // Decodes one byte value, after renormalisation; false when the coding
+  // selects a byte value without frequency.
+  bool symbol(unsigned char* out) {
+    const std::uint32_t r = range_ >> shift_;
+    const std::uint32_t t = static_cast<std::uint32_t>(low2_ >> 1) / r;
+    DecodeTable::Slice slice;
+    if (t < total_) [[likely]] {
+      slice = slices_[t >> slice_shift_];
+      if (t - (slice.start_symbol & 0xFFFFFF) >= (slice.size_flag & 0x7FFFFFFF)) [[unlikely]] {
+        slice = table_.walk(slice.start_symbol >> 24, t);
+      }
+    } else {
+      // Above the table's total only 255 can have been coded, in the range
+      // it keeps beyond r * total; without a frequency of its own it cannot.
+      if (table_.lacks_255()) return false;
+      slice = table_.slice_of(255);
+    }
+    *out = static_cast<unsigned char>(slice.start_symbol >> 24);
+    low2_ -= std::uint64_t{r * (slice.start_symbol & 0xFFFFFF)} << 1;
+    const auto keep = static_cast<std::uint32_t>(static_cast<std::int32_t>(slice.size_flag) >> 31);
+    range_ = r * (slice.size_flag & 0x7FFFFFFF) + (range_ & leftover_ & keep);
+    return true;
+  }
+
+ private:
+  const DecodeTable& table_;
+  const DecodeTable::Slice* slices_;
+  std::uint32_t total_;
+  std::uint32_t shift_;
+  std::uint32_t slice_shift_;
+  std::uint32_t leftover_;
+  std::uint64_t low2_;
+  std::uint32_t range_ = 0x80;
+};
 
 }  // namespace
 
 void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length,
-                  const std::uint32_t* cum, std::uint32_t shift, const SymbolIndex& index) {
+                  const DecodeTable& table) {
   if (length == 0) return;
-  DecoderState st{in[1], 0x80};
+  Decoder decoder(table, in[1]);
   const unsigned char* p = in + 2;
   for (std::uint32_t i = 0; i < length; ++i) {
-    while (st.range <= kBottom) {
-      st.range <<= 8;
-      st.low2 = (st.low2 << 8) | *p++;
-    }
-    if (decode_symbol(st, cum, shift, index, out + i) == Step::kBad) {
+    while (decoder.needs_byte()) decoder.take_byte(*p++);
+    if (!decoder.symbol(out + i)) {
       // Only a corrupt coding gets here; give defined output.
       std::memset(out + i, 0, length - i);
       return;
@@ -143,31 +191,24 @@ void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t len
 }
 
 bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
-                          std::uint32_t length, const std::uint32_t* cum, std::uint32_t shift,
-                          const SymbolIndex& index) {
+                          std::uint32_t length, const DecodeTable& table) {
   if (length == 0) return true;
-  if (available < 2 || cum[256] == 0) return false;
-  DecoderState st{in[1], 0x80};
+  if (available < 2 || table.total() != (1u << table.shift())) return false;
+  Decoder decoder(table, in[1]);
   std::size_t p = 2;
   std::uint32_t i = 0;
-  // While four bytes remain, renormalise without a branch: load them all and
-  // take as many as needed.
-  while (i < length && available - p >= 4) {
-    const std::uint32_t k = renorm_steps(st.range);
-    const std::uint64_t next = load_be32(in + p);
-    st.low2 = (st.low2 << (8 * k)) | (next >> (32 - 8 * k));
-    st.range <<= 8 * k;
-    p += k;
-    if (decode_symbol(st, cum, shift, index, out + i) == Step::kBad) return false;
-    ++i;
+  // A symbol reads at most three bytes: while that many remain, no read
+  // needs a check.
+  for (; i < length && available - p >= 3; ++i) {
+    while (decoder.needs_byte()) decoder.take_byte(in[p++]);
+    if (!decoder.symbol(out + i)) return false;
   }
   for (; i < length; ++i) {
-    while (st.range <= kBottom) {
+    while (decoder.needs_byte()) {
       if (p >= available) return false;
-      st.range <<= 8;
-      st.low2 = (st.low2 << 8) | in[p++];
+      decoder.take_byte(in[p++]);
     }
-    if (decode_symbol(st, cum, shift, index, out + i) == Step::kBad) return false;
+    if (!decoder.symbol(out + i)) return false;
   }
   return true;
 }
