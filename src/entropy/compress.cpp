@@ -166,7 +166,29 @@ bool Compress::uncompact_checked(const unsigned char* in, std::size_t available,
   return consumed == static_cast<int>(symbols);
 }
 
+// The coder writes E = 5 + (renormalisation steps) bytes, and the steps add
+// up to at most the sum over the symbols of log2(range / (r * f)) bits: the
+// ideal cost log2(T / f) plus the loss log2(range / (r * T)) < log2(1 + 1/r),
+// where r = range >> shift >= 2^23 / T. The ideal costs add up to at most 8
+// bits a byte (the buffer's own entropy), plus what the scaling of the counts
+// gives away: under 93 bytes for every 2^23 bytes of buffer, 2^-23 bit a
+// byte for the single-precision ratio, and above 2^23 bytes at most 0.0114
+// bit a byte taken from the largest frequency. A run-length form is shorter
+// than its plane, so the plane's bound covers it.
 std::size_t compact_bound(std::size_t length) {
-  // Provisional: refined from measurements.
-  return length + length / 8 + 1 + kHeaderRle + kMaxFibonacciTableBytes + 16;
+  // ceil(2^20 * log2(1 + 2^(shift - 23))): the loss bound per byte, by shift.
+  static constexpr std::uint64_t kLoss[24] = {1,     1,     1,     2,      3,      6,      12,     24,
+                                              47,    93,    185,   370,    739,    1477,   2952,   5898,
+                                              11773, 23455, 46551, 91712,  178180, 337567, 613378, 1048576};
+  constexpr std::uint64_t kTakenFromLargest = 11866;  // 2^20 * log2(32768 / 32512), rounded up
+  std::uint32_t shift = 0;
+  while (shift < entropy::kMaxShift && (std::uint64_t{1} << shift) < length) ++shift;
+  const std::uint64_t n = length;
+  std::uint64_t per_byte = kLoss[shift];
+  if (n > entropy::kMaxTotal) per_byte += kTakenFromLargest;
+  const std::uint64_t coder_loss = (n * per_byte + (std::uint64_t{1} << 23) - 1) >> 23;
+  const std::uint64_t slices = std::max<std::uint64_t>(1, (n + entropy::kMaxTotal - 1) / entropy::kMaxTotal);
+  const std::uint64_t scaling = 93 * slices + (n >> 26) + 1;
+  constexpr std::uint64_t kFixed = kHeaderRle + kMaxFibonacciTableBytes + 5 + 1;  // header, table, coder, byte behind
+  return static_cast<std::size_t>(n + coder_loss + scaling + kFixed);
 }

@@ -94,3 +94,80 @@ TEST(RangeCoder, SkewedTablesMatchTheReferenceModel) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Table {
+  Compress c;
+  entropy::DecodeTable decode_table;
+  Table(const Bytes& in) {
+    c.InitCompressBuffers(16);
+    c.calcprob(in.data(), static_cast<std::uint32_t>(in.size()));
+    decode_table.build(c.cum.get(), c.shift);
+  }
+};
+
+// The checked decoder gives the trusting decoder's bytes on valid codings
+// and needs all of them: any shorter buffer is refused.
+TEST(RangeCoderChecked, ValidCodingsNeedEveryByte) {
+  Coder coder;
+  std::uint32_t seed = 100;
+  for (std::size_t n : {1, 2, 5, 300, 5000}) {
+    for (const auto& content : testdata::contents()) {
+      const Bytes in = content.make(n, ++seed);
+      const Bytes coded = coder.encode(in);
+      Table table(in);
+      Bytes out(n, 0xAA);
+      ASSERT_TRUE(entropy::range_decode_checked(coded.data(), coded.size(), out.data(),
+                                                static_cast<std::uint32_t>(n), table.decode_table));
+      EXPECT_EQ(out, in);
+      // The decoder stops after the last symbol it needs; it may not need
+      // the coding's last bytes, but it needs the bytes up to there.
+      std::size_t needed = coded.size();
+      while (needed > 0 && entropy::range_decode_checked(coded.data(), needed - 1, out.data(),
+                                                         static_cast<std::uint32_t>(n), table.decode_table)) {
+        --needed;
+      }
+      EXPECT_GE(needed, 2u);
+      for (std::size_t cut = needed > 40 ? needed - 40 : 0; cut < needed; ++cut) {
+        Bytes truncated(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_FALSE(entropy::range_decode_checked(truncated.data(), truncated.size(), out.data(),
+                                                   static_cast<std::uint32_t>(n), table.decode_table));
+      }
+    }
+  }
+}
+
+// Garbage decodes to garbage or a refusal, never to an access outside the
+// buffers (the sanitizer build checks that), and a point above the total
+// with no frequency for 255 is refused rather than looping.
+TEST(RangeCoderChecked, GarbageIsHandledSafely) {
+  std::mt19937 rng(23);
+  const Bytes no_255 = testdata::residual_like(1000, 2.0, 3);
+  const Bytes skewed = [] {
+    Bytes b(4000, 7);
+    b[100] = 255;
+    b[200] = 0;
+    return b;
+  }();
+  for (const Bytes* source : {&no_255, &skewed}) {
+    Table table(*source);
+    for (int round = 0; round < 2000; ++round) {
+      Bytes junk(2 + rng() % 200);
+      for (auto& b : junk) b = static_cast<unsigned char>(rng());
+      Bytes out(source->size());
+      entropy::range_decode_checked(junk.data(), junk.size(), out.data(),
+                                    static_cast<std::uint32_t>(out.size()), table.decode_table);
+    }
+  }
+  // An all-0xFF coding soon puts the point into the range that r leaves
+  // over above r * total, which only 255 could own.
+  Bytes without_255 = testdata::random_bytes(4000, 8);
+  for (auto& b : without_255) b = static_cast<unsigned char>(1 + b % 3);
+  Table table(without_255);
+  Bytes ones(4000, 0xFF);
+  Bytes out(4000);
+  EXPECT_FALSE(entropy::range_decode_checked(ones.data(), ones.size(), out.data(), 4000, table.decode_table));
+}
+
+}  // namespace

@@ -145,3 +145,139 @@ TEST(ZeroRle, CheckedExpansionRefusesATruncatedCoding) {
 }
 
 }  // namespace
+
+#include "entropy/zero_scan.h"
+
+namespace {
+
+using zero::detail::Scan;
+
+// The reading rules one unit at a time, bounded: the model that the block
+// copies of checkedDeRLE must match, consumed count included.
+int model_expand(const Bytes& in, Bytes& out, int level) {
+  std::size_t j = 0;
+  std::size_t o = 0;
+  auto at = [&](std::size_t k) { return j + k < in.size() ? in[j + k] : -1; };
+  auto put = [&](int count, unsigned char b) {
+    for (int k = 0; k < count && o < out.size(); ++k) out[o++] = b;
+  };
+  while (o < out.size()) {
+    if (at(0) < 0) return -1;
+    if (at(0) != 0) {
+      put(1, in[j++]);
+      continue;
+    }
+    int zeros = 1;
+    while (zeros < level && at(zeros) == 0) ++zeros;
+    if (zeros < level) {
+      if (at(zeros) < 0) return -1;
+      put(zeros, 0);
+      put(1, in[j + zeros]);
+      j += zeros + 1;
+      continue;
+    }
+    if (at(level) < 0) return -1;
+    put(zero::run_length_of_code(in[j + level]) + level, 0);
+    j += level + 1;
+  }
+  return static_cast<int>(j);
+}
+
+// Zero runs of every length up to past 2 * 258 at every offset, sparse and
+// dense zeros, and noise: the inputs on which the scans must agree.
+std::vector<Bytes> scan_inputs() {
+  std::vector<Bytes> inputs;
+  std::mt19937 rng(77);
+  for (int run : {1, 2, 3, 4, 15, 16, 17, 31, 32, 33, 255, 256, 257, 258, 259, 300, 514, 515, 516, 517, 1000}) {
+    for (int offset : {0, 1, 5, 15, 16, 17}) {
+      Bytes b(static_cast<std::size_t>(offset), 0x11);
+      b.insert(b.end(), static_cast<std::size_t>(run), 0);
+      inputs.push_back(b);                 // ending in the run
+      b.push_back(0x22);
+      for (int k = 0; k < 20; ++k) b.push_back(static_cast<unsigned char>(k % 3 == 0 ? 0 : 0x33));
+      inputs.push_back(b);
+    }
+  }
+  for (unsigned every : {2u, 3u, 5u, 8u, 50u}) {
+    for (std::size_t n : {std::size_t{17}, std::size_t{100}, std::size_t{5000}}) {
+      Bytes b(n);
+      for (auto& x : b) x = rng() % every == 0 ? static_cast<unsigned char>(rng() % 256) : 0;
+      inputs.push_back(b);
+      for (auto& x : b) x = rng() % every == 0 ? 0 : static_cast<unsigned char>(rng() | 1);
+      inputs.push_back(b);
+    }
+  }
+  return inputs;
+}
+
+TEST(ZeroScan, VectorAndPortableScansAgree) {
+  if (!zero::detail::vector_scan_available()) GTEST_SKIP() << "no vector scan on this machine";
+  for (const Bytes& in : scan_inputs()) {
+    const auto length = static_cast<int>(in.size());
+    const auto p = zero::detail::tally_runs(in.data(), in.size(), Scan::kPortable);
+    const auto v = zero::detail::tally_runs(in.data(), in.size(), Scan::kVector);
+    EXPECT_EQ(p.s1, v.s1) << in.size();
+    EXPECT_EQ(p.s2, v.s2) << in.size();
+    EXPECT_EQ(p.s3, v.s3) << in.size();
+    for (int level = 1; level <= 3; ++level) {
+      for (std::size_t from : {std::size_t{0}, std::size_t{1}, in.size() / 2}) {
+        EXPECT_EQ(zero::detail::find_zeros(in.data(), from, in.size(), level, Scan::kPortable),
+                  zero::detail::find_zeros(in.data(), from, in.size(), level, Scan::kVector));
+      }
+      Bytes a(2 * in.size() + 8);
+      Bytes b(2 * in.size() + 8);
+      const int na = zero::detail::rle(in.data(), a.data(), length, level, Scan::kPortable);
+      const int nb = zero::detail::rle(in.data(), b.data(), length, level, Scan::kVector);
+      ASSERT_EQ(na, nb);
+      EXPECT_TRUE(std::equal(a.begin(), a.begin() + na, b.begin()));
+    }
+  }
+}
+
+// Every scan codes as the unit-by-unit rules do (the first tests' golden
+// bytes pin those), and block-copying expansion reads back exactly.
+TEST(ZeroScan, EveryScanRoundTrips) {
+  for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+    for (const Bytes& in : scan_inputs()) {
+      const auto length = static_cast<int>(in.size());
+      for (int level = 1; level <= 3; ++level) {
+        Bytes coded(2 * in.size() + 8);
+        coded.resize(static_cast<std::size_t>(zero::detail::rle(in.data(), coded.data(), length, level, scan)));
+        EXPECT_EQ(coded, code(in, level));
+        Bytes out(in.size(), 0xAA);
+        EXPECT_EQ(zero::detail::checked_expand(coded.data(), coded.size(), out.data(), length, level, scan),
+                  static_cast<int>(coded.size()));
+        EXPECT_EQ(out, in);
+      }
+      EXPECT_EQ(zero::detail::test_rle(in.data(), length, 16, scan), zero::testRLE(in.data(), length, 16));
+    }
+  }
+}
+
+// On arbitrary coded bytes the block-copying expansion consumes and writes
+// what the unit-by-unit rules do, and fails where they run out.
+TEST(ZeroScan, CheckedExpansionMatchesTheRulesOnAnyInput) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 4000; ++round) {
+    Bytes coded(rng() % 700);
+    const unsigned zero_odds = 1 + rng() % 4;
+    for (auto& b : coded) b = rng() % zero_odds == 0 ? 0 : static_cast<unsigned char>(rng());
+    const int length = 1 + static_cast<int>(rng() % 2000);
+    const int level = 1 + static_cast<int>(rng() % 3);
+    Bytes expected(static_cast<std::size_t>(length), 0xAA);
+    const int model = model_expand(coded, expected, level);
+    for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+      Bytes out(static_cast<std::size_t>(length), 0xAA);
+      const int got = zero::detail::checked_expand(coded.data(), coded.size(), out.data(), length, level, scan);
+      ASSERT_EQ(got, model) << round;
+      if (model >= 0) {
+        EXPECT_EQ(out, expected) << round;
+        Bytes trusted(static_cast<std::size_t>(length), 0xAA);
+        EXPECT_EQ(zero::deRLE(coded.data(), trusted.data(), length, level), model);
+        EXPECT_EQ(trusted, expected);
+      }
+    }
+  }
+}
+
+}  // namespace
