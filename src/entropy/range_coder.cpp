@@ -24,10 +24,6 @@ inline void store_be32(unsigned char* p, std::uint32_t v) {
   p[3] = static_cast<unsigned char>(v);
 }
 
-inline std::uint32_t load_be32(const unsigned char* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
 // A carry into the byte at `wrapped`, which held 0xFF and now holds 0x00,
 // goes on into the bytes before it. It never reaches the first byte, 0x00, as the coder's
 // value stays below 1 at that byte's scale.
