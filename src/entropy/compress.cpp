@@ -1,6 +1,7 @@
 #include "entropy/compress.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <new>
 #include <span>
@@ -128,42 +129,80 @@ void Compress::uncompact(const unsigned char* in, unsigned char* out, std::uint3
   const std::uint32_t coded = load_le32(in + 1);
   const std::uint32_t table = readprob(in + kHeaderRle);
   decode(in + kHeaderRle + table - 1, rle_buffer.get(), coded);
-  zero::deRLE(rle_buffer.get(), out, static_cast<int>(length), static_cast<int>(level));
+  // R bounds the expansion, which can then copy in blocks.
+  zero::checkedDeRLE(rle_buffer.get(), coded, out, static_cast<int>(length), static_cast<int>(level));
 }
 
-bool Compress::uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out,
-                                 std::uint32_t length) {
-  if (!cum || available < 1) return false;
-  const unsigned level = in[0];
+bool Compress::open_checked(const PlaneStream& plane, entropy::CodedStream& coded, unsigned& level) {
+  if (!cum || plane.available < 1) return false;
+  const unsigned char* in = plane.in;
+  level = in[0];
   if (level > 3) return false;
   const std::uint32_t header = level == 0 ? kHeaderPlain : kHeaderRle;
-  if (available < header) return false;
-  std::uint32_t symbols = length;
-  unsigned char* target = out;
+  if (plane.available < header) return false;
+  std::uint32_t symbols = plane.length;
+  unsigned char* target = plane.out;
   if (level != 0) {
     // The run-length form is never empty and never longer than the plane.
     symbols = load_le32(in + 1);
-    if (symbols == 0 || symbols > length || symbols > rle_capacity_ ||
-        length > static_cast<std::uint32_t>(INT_MAX)) {
+    if (symbols == 0 || symbols > plane.length || symbols > rle_capacity_ ||
+        plane.length > static_cast<std::uint32_t>(INT_MAX)) {
       return false;
     }
     target = rle_buffer.get();
   }
-  const auto table = FibonacciDecode2Checked(in + header, available - header, cum.get() + 1, 256);
+  const auto table = FibonacciDecode2Checked(in + header, plane.available - header, cum.get() + 1, 256);
   if (!table || sum_of(cum.get() + 1) != symbols) return false;
   shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), symbols);
   decode_table_->build(cum.get(), shift);
   const std::size_t coded_start = header + *table - 1;
-  if (!entropy::range_decode_checked(in + coded_start, available - coded_start, target, symbols,
-                                     *decode_table_)) {
-    return false;
-  }
+  coded = {in + coded_start, plane.available - coded_start, target, symbols, decode_table_.get()};
+  return true;
+}
+
+bool Compress::close_checked(const PlaneStream& plane, const entropy::CodedStream& coded, unsigned level) {
   if (level == 0) return true;
   // Every run-length byte must be used, and exactly: the writer's form ends
   // where the plane does.
-  const int consumed = zero::checkedDeRLE(rle_buffer.get(), symbols, out, static_cast<int>(length),
-                                          static_cast<int>(level));
-  return consumed == static_cast<int>(symbols);
+  const int consumed = zero::checkedDeRLE(rle_buffer.get(), coded.length, plane.out,
+                                          static_cast<int>(plane.length), static_cast<int>(level));
+  return consumed == static_cast<int>(coded.length);
+}
+
+bool Compress::uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out,
+                                 std::uint32_t length) {
+  const PlaneStream plane{in, available, out, length};
+  entropy::CodedStream coded;
+  unsigned level = 0;
+  return open_checked(plane, coded, level) &&
+         entropy::range_decode_checked(coded.in, coded.available, coded.out, coded.length, *coded.table) &&
+         close_checked(plane, coded, level);
+}
+
+bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes) {
+  if (coders.size() != planes.size()) return false;
+  for (std::size_t i = 0; i < coders.size(); ++i) {
+    if (coders[i] == nullptr) return false;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (coders[j] == coders[i]) return false;  // each plane needs its own tables and buffer
+    }
+  }
+  constexpr std::size_t kGroup = 3;
+  while (!planes.empty()) {
+    const std::size_t n = std::min(planes.size(), kGroup);
+    std::array<entropy::CodedStream, kGroup> coded;
+    std::array<unsigned, kGroup> level{};
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!coders[k]->open_checked(planes[k], coded[k], level[k])) return false;
+    }
+    if (!entropy::range_decode_checked_together(std::span(coded.data(), n))) return false;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!coders[k]->close_checked(planes[k], coded[k], level[k])) return false;
+    }
+    planes = planes.subspan(n);
+    coders = coders.subspan(n);
+  }
+  return true;
 }
 
 // The coder writes E = 5 + (renormalisation steps) bytes, and the steps add

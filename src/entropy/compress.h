@@ -7,8 +7,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "entropy/range_coder.h"
+
+// One plane for uncompact_checked_together: its stream (`available` bytes at
+// `in`) and where its `length` bytes go.
+struct PlaneStream {
+  const unsigned char* in;
+  std::size_t available;
+  unsigned char* out;
+  std::uint32_t length;
+};
 
 class Compress {
  public:
@@ -57,9 +67,23 @@ class Compress {
   std::unique_ptr<unsigned char[]> rle_buffer; // run-length form of a plane
 
  private:
+  friend bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes);
+
+  // The checked restore in three steps: the header and table (into `coded`,
+  // the range-coded part, and the run-length level), the range decoding,
+  // and the run-length expansion.
+  bool open_checked(const PlaneStream& plane, entropy::CodedStream& coded, unsigned& level);
+  bool close_checked(const PlaneStream& plane, const entropy::CodedStream& coded, unsigned level);
+
   std::uint32_t rle_capacity_ = 0;
   std::unique_ptr<entropy::DecodeTable> decode_table_;  // rebuilt for every table decoded
 };
+
+// uncompact_checked for several planes at once, each with a coder of its
+// own (whose tables and run-length buffer it uses; they must be distinct).
+// The planes' range decoding runs interleaved, about twice as fast as one
+// plane after the other. True when every plane is restored exactly.
+bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes);
 
 // Largest length that compact() reports for a plane of `length` bytes: the room
 // a caller must give compact()'s output (the byte behind the stream is written

@@ -1,7 +1,10 @@
 #include "entropy/range_coder.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace entropy {
 
@@ -119,8 +122,9 @@ namespace {
 // alias them otherwise).
 class Decoder {
  public:
-  explicit Decoder(const DecodeTable& table, std::uint32_t first_byte)
-      : table_(table),
+  Decoder() = default;
+  Decoder(const DecodeTable& table, std::uint32_t first_byte)
+      : table_(&table),
         slices_(table.slices()),
         total_(table.total()),
         shift_(table.shift()),
@@ -143,13 +147,13 @@ class Decoder {
     if (t < total_) [[likely]] {
       slice = slices_[t >> slice_shift_];
       if (t - (slice.start_symbol & 0xFFFFFF) >= (slice.size_flag & 0x7FFFFFFF)) [[unlikely]] {
-        slice = table_.walk(slice.start_symbol >> 24, t);
+        slice = table_->walk(slice.start_symbol >> 24, t);
       }
     } else {
       // Above the table's total only 255 can have been coded, in the range
       // it keeps beyond r * total; without a frequency of its own it cannot.
-      if (table_.lacks_255()) return false;
-      slice = table_.slice_of(255);
+      if (table_->lacks_255()) return false;
+      slice = table_->slice_of(255);
     }
     *out = static_cast<unsigned char>(slice.start_symbol >> 24);
     low2_ -= std::uint64_t{r * (slice.start_symbol & 0xFFFFFF)} << 1;
@@ -159,13 +163,13 @@ class Decoder {
   }
 
  private:
-  const DecodeTable& table_;
-  const DecodeTable::Slice* slices_;
-  std::uint32_t total_;
-  std::uint32_t shift_;
-  std::uint32_t slice_shift_;
-  std::uint32_t leftover_;
-  std::uint64_t low2_;
+  const DecodeTable* table_ = nullptr;
+  const DecodeTable::Slice* slices_ = nullptr;
+  std::uint32_t total_ = 0;
+  std::uint32_t shift_ = 0;
+  std::uint32_t slice_shift_ = 0;
+  std::uint32_t leftover_ = 0;
+  std::uint64_t low2_ = 0;
   std::uint32_t range_ = 0x80;
 };
 
@@ -186,25 +190,110 @@ void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t len
   }
 }
 
+namespace {
+
+// One stream being decoded: its decoder, the coded bytes it may still read
+// and the output bytes it has still to write.
+struct Stream {
+  Decoder decoder;
+  const unsigned char* next;
+  const unsigned char* end;
+  unsigned char* out;
+  unsigned char* out_end;
+
+  // Symbols that can be decoded without checks: a symbol reads at most
+  // three bytes.
+  std::size_t safe_steps() const {
+    return std::min(static_cast<std::size_t>(out_end - out), static_cast<std::size_t>(end - next) / 3);
+  }
+
+  bool step() {
+    while (decoder.needs_byte()) decoder.take_byte(*next++);
+    return decoder.symbol(out++);
+  }
+
+  // The last symbols, each read checked.
+  bool finish() {
+    for (; out < out_end; ++out) {
+      while (decoder.needs_byte()) {
+        if (next == end) return false;
+        decoder.take_byte(*next++);
+      }
+      if (!decoder.symbol(out)) return false;
+    }
+    return true;
+  }
+};
+
+// Runs `count` symbols of every stream in turn. The streams are copied into
+// a local indexed by constants only, so that they live in registers (the
+// output stores could alias them otherwise), and their chains of division
+// and lookup overlap.
+template <std::size_t... K>
+bool run_together(Stream* streams, std::size_t count, std::index_sequence<K...>) {
+  std::array<Stream, sizeof...(K)> local = {streams[K]...};
+  bool ok = true;
+  for (std::size_t step = 0; step < count && ok; ++step) ok = (local[K].step() && ...);
+  ((streams[K] = local[K]), ...);
+  return ok;
+}
+
+// Decodes N streams together while they all have symbols and bytes to
+// spare; then finishes one that has not and goes on with the others.
+template <std::size_t N>
+bool decode_streams(Stream* streams) {
+  while (true) {
+    std::size_t safe = SIZE_MAX;
+    for (std::size_t k = 0; k < N; ++k) safe = std::min(safe, streams[k].safe_steps());
+    if (safe == 0) break;
+    if (!run_together(streams, safe, std::make_index_sequence<N>())) return false;
+  }
+  std::size_t k = 0;
+  while (streams[k].safe_steps() != 0) ++k;
+  if (!streams[k].finish()) return false;
+  if constexpr (N > 1) {
+    std::swap(streams[k], streams[N - 1]);
+    return decode_streams<N - 1>(streams);
+  }
+  return true;
+}
+
+// A stream with symbols needs the two bytes that start the decoder and a
+// table whose total is 2^shift, as scaling makes it.
+bool start(const CodedStream& coded, Stream& stream) {
+  if (coded.length != 0 && (coded.available < 2 || coded.table->total() != (1u << coded.table->shift()))) {
+    return false;
+  }
+  const bool empty = coded.length == 0;
+  stream.decoder = Decoder(*coded.table, empty ? 0 : coded.in[1]);
+  stream.next = empty ? coded.in : coded.in + 2;
+  stream.end = empty ? stream.next : coded.in + coded.available;
+  stream.out = coded.out;
+  stream.out_end = coded.out + coded.length;
+  return true;
+}
+
+}  // namespace
+
 bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
                           std::uint32_t length, const DecodeTable& table) {
-  if (length == 0) return true;
-  if (available < 2 || table.total() != (1u << table.shift())) return false;
-  Decoder decoder(table, in[1]);
-  std::size_t p = 2;
-  std::uint32_t i = 0;
-  // A symbol reads at most three bytes: while that many remain, no read
-  // needs a check.
-  for (; i < length && available - p >= 3; ++i) {
-    while (decoder.needs_byte()) decoder.take_byte(in[p++]);
-    if (!decoder.symbol(out + i)) return false;
-  }
-  for (; i < length; ++i) {
-    while (decoder.needs_byte()) {
-      if (p >= available) return false;
-      decoder.take_byte(in[p++]);
+  Stream stream;
+  if (!start({in, available, out, length, &table}, stream)) return false;
+  return decode_streams<1>(&stream);
+}
+
+bool range_decode_checked_together(std::span<const CodedStream> streams) {
+  constexpr std::size_t kMost = 3;  // more would spill the decoders' registers
+  std::array<Stream, kMost> group;
+  while (!streams.empty()) {
+    const std::size_t n = std::min(streams.size(), kMost);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!start(streams[k], group[k])) return false;
     }
-    if (!decoder.symbol(out + i)) return false;
+    const bool ok = n == 3 ? decode_streams<3>(group.data())
+                           : n == 2 ? decode_streams<2>(group.data()) : decode_streams<1>(group.data());
+    if (!ok) return false;
+    streams = streams.subspan(n);
   }
   return true;
 }

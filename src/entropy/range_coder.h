@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace entropy {
 
@@ -62,5 +63,19 @@ void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t len
 // that the table does not hold. Valid codings decode exactly as above.
 bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
                           std::uint32_t length, const DecodeTable& table);
+
+// One coded stream of range_decode_checked_together.
+struct CodedStream {
+  const unsigned char* in;  // coded data, with the ignored first byte
+  std::size_t available;    // bytes of `in` that may be read
+  unsigned char* out;       // `length` bytes
+  std::uint32_t length;
+  const DecodeTable* table;
+};
+
+// range_decode_checked for several independent streams at once, which is
+// faster than one after the other: a single stream waits on its division
+// and lookup for every symbol. False when any stream is bad.
+bool range_decode_checked_together(std::span<const CodedStream> streams);
 
 }  // namespace entropy

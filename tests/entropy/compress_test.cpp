@@ -334,3 +334,60 @@ TEST(CompressBuffers, PlaneLongerThanTheBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Planes restored together come out as they do one by one, whatever their
+// methods, lengths and order, in groups beyond three too.
+TEST(UncompactTogether, RestoresEveryPlane) {
+  const std::vector<Bytes> planes = {testdata::residual_like(40000, 3.0, 1), testdata::sparse_bytes(40000, 60, 2),
+                                     Bytes{},                                testdata::random_bytes(7000, 3),
+                                     Bytes(1000, 0),                         testdata::residual_like(3, 1.0, 4),
+                                     testdata::high_half(25000, 5)};
+  std::vector<Bytes> streams;
+  for (const Bytes& p : planes) streams.push_back(compact(p));
+  std::vector<Compress> coders(planes.size());
+  std::vector<Compress*> pointers;
+  for (Compress& c : coders) {
+    ASSERT_EQ(c.InitCompressBuffers(40000), 1);
+    pointers.push_back(&c);
+  }
+  for (std::size_t count : {std::size_t{1}, std::size_t{2}, std::size_t{3}, planes.size()}) {
+    for (std::size_t first = 0; first + count <= planes.size(); ++first) {
+      std::vector<Bytes> out;
+      std::vector<PlaneStream> jobs;
+      for (std::size_t k = first; k < first + count; ++k) out.emplace_back(planes[k].size(), 0xAA);
+      for (std::size_t k = 0; k < count; ++k) {
+        const Bytes& s = streams[first + k];
+        jobs.push_back({s.data(), s.size() - 1, out[k].data(), static_cast<std::uint32_t>(out[k].size())});
+      }
+      ASSERT_TRUE(uncompact_checked_together(std::span(pointers.data(), count), jobs)) << first << " " << count;
+      for (std::size_t k = 0; k < count; ++k) EXPECT_EQ(out[k], planes[first + k]) << first + k;
+    }
+  }
+}
+
+TEST(UncompactTogether, RefusesBadStreamsAndShared) {
+  const Bytes a = testdata::residual_like(5000, 2.0, 7);
+  const Bytes b = testdata::sparse_bytes(5000, 30, 8);
+  const Bytes sa = compact(a);
+  const Bytes sb = compact(b);
+  Compress c1;
+  Compress c2;
+  ASSERT_EQ(c1.InitCompressBuffers(5000), 1);
+  ASSERT_EQ(c2.InitCompressBuffers(5000), 1);
+  Bytes oa(5000);
+  Bytes ob(5000);
+  Compress* both[] = {&c1, &c2};
+  Compress* shared[] = {&c1, &c1};
+  const PlaneStream good[] = {{sa.data(), sa.size() - 1, oa.data(), 5000}, {sb.data(), sb.size() - 1, ob.data(), 5000}};
+  EXPECT_TRUE(uncompact_checked_together(both, good));
+  EXPECT_FALSE(uncompact_checked_together(shared, good));
+  EXPECT_FALSE(uncompact_checked_together(std::span(both, 1), good));
+  for (std::size_t cut : {std::size_t{0}, std::size_t{3}, sb.size() / 2, sb.size() - 8}) {
+    const PlaneStream truncated[] = {good[0], {sb.data(), cut, ob.data(), 5000}};
+    EXPECT_FALSE(uncompact_checked_together(both, truncated)) << cut;
+  }
+}
+
+}  // namespace
