@@ -155,11 +155,81 @@ void register_plane(const Plane& source) {
   });
 }
 
+// The three planes of a frame, as the frame layer codes and a decoder
+// restores them: compact one after the other, checked restore one after the
+// other, and the joint restore.
+void register_frame(const benchdata::Frame& source) {
+  auto frame = std::make_shared<benchdata::Frame>(source);
+  const auto length = static_cast<std::uint32_t>(frame->planes[0].bytes.size());
+  const auto frame_bytes = static_cast<std::int64_t>(3) * length;
+
+  benchmark::RegisterBenchmark(("compact_frame/" + frame->name).c_str(), [frame, length, frame_bytes](benchmark::State& state) {
+    Compress coder;
+    coder.InitCompressBuffers(length);
+    std::vector<unsigned char> out(3 * compact_bound(length));
+    std::size_t total = 0;
+    for (auto _ : state) {
+      total = 0;
+      for (const Plane& plane : frame->planes) total += coder.compact(plane.bytes.data(), out.data() + total, length);
+      benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+    state.counters["bits/byte"] = 8.0 * static_cast<double>(total) / static_cast<double>(frame_bytes);
+  });
+
+  // Streams and coders shared by the two restores.
+  struct Coded {
+    std::vector<Compress> coders = std::vector<Compress>(3);
+    std::vector<std::vector<unsigned char>> streams;
+    std::vector<std::vector<unsigned char>> planes;
+  };
+  auto coded = std::make_shared<Coded>();
+  for (std::size_t k = 0; k < 3; ++k) {
+    coded->coders[k].InitCompressBuffers(length);
+    std::vector<unsigned char> stream(compact_bound(length));
+    stream.resize(coded->coders[k].compact(frame->planes[k].bytes.data(), stream.data(), length) - 1);
+    coded->streams.push_back(std::move(stream));
+    coded->planes.emplace_back(length);
+  }
+
+  benchmark::RegisterBenchmark(("uncompact_checked_frame/" + frame->name).c_str(),
+                               [frame, coded, length, frame_bytes](benchmark::State& state) {
+    for (auto _ : state) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        const auto& s = coded->streams[k];
+        benchmark::DoNotOptimize(coded->coders[0].uncompact_checked(s.data(), s.size(), coded->planes[k].data(), length));
+      }
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+  });
+
+  benchmark::RegisterBenchmark(("uncompact_checked_together_frame/" + frame->name).c_str(),
+                               [frame, coded, length, frame_bytes](benchmark::State& state) {
+    Compress* coders[3] = {&coded->coders[0], &coded->coders[1], &coded->coders[2]};
+    PlaneStream planes[3];
+    for (std::size_t k = 0; k < 3; ++k) {
+      planes[k] = {coded->streams[k].data(), coded->streams[k].size(), coded->planes[k].data(), length};
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(uncompact_checked_together(coders, planes));
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  for (const Plane& plane : benchdata::residual_planes()) register_plane(plane);
+  for (const benchdata::Frame& frame : benchdata::residual_frames()) {
+    register_plane(frame.planes[1]);  // green
+    register_plane(frame.planes[0]);  // blue - green
+    register_frame(frame);
+  }
   register_plane(sparse_plane(1920 * 1080));
   register_plane(Plane{"noise1080p", benchdata::noise(1920 * 1080, 5)});
   benchmark::RunSpecifiedBenchmarks();

@@ -115,34 +115,47 @@ Plane green_residuals(const Image& image, const std::string& name) {
   return predict(channel(image, 1), image.width, image.height, name + "/green");
 }
 
-Plane blue_minus_green_residuals(const Image& image, const std::string& name) {
-  std::vector<unsigned char> plane = channel(image, 2);
+namespace {
+
+Plane minus_green(const Image& image, int c, const std::string& name) {
+  std::vector<unsigned char> plane = channel(image, c);
   const std::vector<unsigned char> green = channel(image, 1);
   for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = static_cast<unsigned char>(plane[i] - green[i]);
-  return predict(plane, image.width, image.height, name + "/blue-green");
+  return predict(plane, image.width, image.height, name);
 }
 
-std::vector<Plane> residual_planes() {
-  std::vector<Plane> planes;
+Frame frame_of(const Image& image, const std::string& name) {
+  return {name,
+          {blue_minus_green_residuals(image, name), green_residuals(image, name), red_minus_green_residuals(image, name)}};
+}
+
+}  // namespace
+
+Plane blue_minus_green_residuals(const Image& image, const std::string& name) {
+  return minus_green(image, 2, name + "/blue-green");
+}
+
+Plane red_minus_green_residuals(const Image& image, const std::string& name) {
+  return minus_green(image, 0, name + "/red-green");
+}
+
+std::vector<Frame> residual_frames() {
+  std::vector<Frame> frames;
   Image first;
   for (const char* photo : kPhotos) {
     const Image image = load_png(std::string(kPhotoFolder) + photo + ".png");
     if (image.width == 0) continue;
     if (first.width == 0) first = image;
-    planes.push_back(green_residuals(image, photo));
-    planes.push_back(blue_minus_green_residuals(image, photo));
+    frames.push_back(frame_of(image, photo));
   }
   std::string mosaic_name = std::string(first.width != 0 ? kPhotos[0] : "synthetic") + "1080p";
   if (first.width == 0) {
     std::fprintf(stderr, "photographs not found in %s: using a synthetic image\n", kPhotoFolder);
     first = synthetic_image(512, 512);
-    planes.push_back(green_residuals(first, "synthetic"));
-    planes.push_back(blue_minus_green_residuals(first, "synthetic"));
+    frames.push_back(frame_of(first, "synthetic"));
   }
-  const Image mosaic = tile_mirrored(first, 1920, 1080);
-  planes.push_back(green_residuals(mosaic, mosaic_name));
-  planes.push_back(blue_minus_green_residuals(mosaic, mosaic_name));
-  return planes;
+  frames.push_back(frame_of(tile_mirrored(first, 1920, 1080), mosaic_name));
+  return frames;
 }
 
 std::vector<unsigned char> noise(std::size_t length, std::uint32_t seed) {

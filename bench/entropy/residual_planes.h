@@ -30,15 +30,23 @@ Image synthetic_image(int width, int height);
 // Repeats the image, mirrored at every seam, to fill width x height.
 Image tile_mirrored(const Image& source, int width, int height);
 
-// Median-predicted residuals of the green plane, and of the blue - green
-// plane (modulo 256).
+// Median-predicted residuals of the green plane, and of the blue - green and
+// red - green planes (modulo 256).
 Plane green_residuals(const Image& image, const std::string& name);
 Plane blue_minus_green_residuals(const Image& image, const std::string& name);
+Plane red_minus_green_residuals(const Image& image, const std::string& name);
 
-// The photographs' planes from python3-skimage's data folder, with a
-// 1920 x 1080 mosaic of the first one; the synthetic image stands in when
+// The three residual planes of a frame, in the codec's order: blue - green,
+// green, red - green.
+struct Frame {
+  std::string name;
+  std::vector<Plane> planes;
+};
+
+// Frames of the photographs in python3-skimage's data folder, and a
+// 1920 x 1080 mosaic of the first one; a synthetic image stands in when
 // none can be read.
-std::vector<Plane> residual_planes();
+std::vector<Frame> residual_frames();
 
 // Uniform random bytes.
 std::vector<unsigned char> noise(std::size_t length, std::uint32_t seed);

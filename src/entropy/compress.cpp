@@ -8,6 +8,7 @@
 
 #include "entropy/fibonacci.h"
 #include "entropy/frequency_table.h"
+#include "entropy/range_coder.h"
 #include "entropy/zero_rle.h"
 
 namespace {

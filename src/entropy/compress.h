@@ -9,7 +9,10 @@
 #include <memory>
 #include <span>
 
-#include "entropy/range_coder.h"
+namespace entropy {
+class DecodeTable;
+struct CodedStream;
+}  // namespace entropy
 
 // One plane for uncompact_checked_together: its stream (`available` bytes at
 // `in`) and where its `length` bytes go.

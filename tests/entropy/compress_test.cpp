@@ -391,3 +391,40 @@ TEST(UncompactTogether, RefusesBadStreamsAndShared) {
 }
 
 }  // namespace
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUELMUX_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUELMUX_TEST_ASAN 1
+#endif
+#endif
+
+#ifndef QUELMUX_TEST_ASAN
+[[noreturn]] void acquire_under_a_limit() {
+  const rlimit limit{std::size_t{512} << 20, std::size_t{512} << 20};
+  setrlimit(RLIMIT_AS, &limit);
+  Compress c;
+  const int result = c.InitCompressBuffers(0xFFFFFFFFu);
+  std::exit(result == 0 && c.cum == nullptr && c.rle_buffer == nullptr ? 0 : 1);
+}
+#endif
+
+// Memory that cannot be had gives 0 and no buffers, not a crash. The child
+// process runs under an address-space limit too small for the request.
+TEST(CompressBuffersDeathTest, FailedAcquisitionReturnsZero) {
+#ifdef QUELMUX_TEST_ASAN
+  GTEST_SKIP() << "the sanitizer's allocator does not allow an address-space limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(acquire_under_a_limit(), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+}  // namespace
