@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "entropy/compress.h"
@@ -12,162 +13,90 @@ namespace {
 
 using testdata::Bytes;
 
-struct Coder {
+// A buffer's table, coded form and decoding tables.
+struct Coded {
   Compress c;
-  Coder() { EXPECT_EQ(c.InitCompressBuffers(1 << 16), 1); }
+  Bytes bytes;
+  entropy::DecodeTable table;
 
-  Bytes encode(const Bytes& in) {
+  explicit Coded(const Bytes& in) {
+    c.InitCompressBuffers(16);
     c.calcprob(in.data(), static_cast<std::uint32_t>(in.size()));
-    Bytes out(in.size() + in.size() / 4 + 64);
-    const int n = c.encode(in.data(), out.data(), static_cast<std::uint32_t>(in.size()));
-    out.resize(static_cast<std::size_t>(n));
+    bytes.resize(in.size() + in.size() / 4 + 64);
+    bytes.resize(static_cast<std::size_t>(c.encode(in.data(), bytes.data(), static_cast<std::uint32_t>(in.size()))));
+    table.build(c.cum.get(), c.shift);
+  }
+  Bytes decode(std::size_t length) {
+    Bytes out(length, 0xAA);
+    c.decode(bytes.data(), out.data(), static_cast<std::uint32_t>(length));
     return out;
   }
-  Bytes decode(const Bytes& coded, std::size_t length) {
-    Bytes out(length, 0xAA);
-    c.decode(coded.data(), out.data(), static_cast<std::uint32_t>(length));
-    return out;
+  bool decode_checked(std::size_t available, Bytes& out) {
+    return entropy::range_decode_checked(bytes.data(), available, out.data(), static_cast<std::uint32_t>(out.size()),
+                                         table);
   }
 };
 
 TEST(RangeCoder, WorkedExamples) {
-  Coder coder;
-  EXPECT_EQ(coder.encode(Bytes(10, 0x05)), (Bytes{0, 0, 0, 0, 0}));
-  EXPECT_EQ(coder.c.shift, 4u);
-
-  EXPECT_EQ(coder.encode({1, 2, 3}), (Bytes{0x00, 0x58, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(coder.c.cum[2], 2u);
-  EXPECT_EQ(coder.c.cum[3], 3u);
-  EXPECT_EQ(coder.c.cum[4], 4u);
-
+  EXPECT_EQ(Coded(Bytes(10, 0x05)).bytes, (Bytes{0, 0, 0, 0, 0}));
+  EXPECT_EQ(Coded({1, 2, 3}).bytes, (Bytes{0x00, 0x58, 0x00, 0x00, 0x00}));
   const Bytes abra{0x61, 0x62, 0x72, 0x61, 0x63, 0x61, 0x64, 0x61, 0x62, 0x72, 0x61};
-  const Bytes abra_coded{0x00, 0x56, 0x1B, 0xFF, 0x80, 0x00, 0x00};
-  EXPECT_EQ(coder.encode(abra), abra_coded);
-  EXPECT_EQ(coder.decode(abra_coded, 11), abra);
-
-  const Bytes ff{0xFF, 0x00, 0xFF};
-  EXPECT_EQ(coder.encode(ff), (Bytes{0x00, 0xA0, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(coder.c.shift, 2u);
-  EXPECT_EQ(coder.decode({0x00, 0xA0, 0x00, 0x00, 0x00}, 3), ff);
+  Coded a(abra);
+  EXPECT_EQ(a.bytes, (Bytes{0x00, 0x56, 0x1B, 0xFF, 0x80, 0x00, 0x00}));
+  EXPECT_EQ(a.decode(11), abra);
+  Coded f({0xFF, 0x00, 0xFF});
+  EXPECT_EQ(f.bytes, (Bytes{0x00, 0xA0, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(f.decode(3), (Bytes{0xFF, 0x00, 0xFF}));
+  EXPECT_EQ(f.decode(0), Bytes{});
 }
 
-TEST(RangeCoder, DecodeOfNothingWritesNothing) {
-  Coder coder;
-  coder.encode({1, 2, 3});
-  Bytes out(4, 0xAA);
-  coder.c.decode(Bytes{0, 0x58, 0, 0, 0}.data(), out.data(), 0);
-  EXPECT_EQ(out, Bytes(4, 0xAA));
-}
-
-// The fast coder must give the reference model's bytes: carries through runs
-// of 0xFF, byte value 255's extra range, rare symbols that need several
-// renormalisation steps, and every table size.
+// The reference model's bytes for every content and table size, and for
+// skewed tables: rare symbols need several renormalisation steps, and long
+// runs of 0xFF in the output carry carries. Both decoders give the input
+// back; the checked one needs the coded bytes up to the last it reads.
 TEST(RangeCoder, MatchesTheReferenceModel) {
-  Coder coder;
-  std::uint32_t seed = 1;
-  for (std::size_t n : {1, 2, 3, 7, 100, 1000, 4095, 4096, 4097, 30000, 65536}) {
-    for (const auto& content : testdata::contents()) {
-      const Bytes in = content.make(n, ++seed);
-      const Bytes coded = coder.encode(in);
-      const reference::Table table = reference::table_of(in);
-      ASSERT_EQ(coded, reference::encode(in, table)) << content.name << " " << n;
-      ASSERT_EQ(coder.decode(coded, n), in) << content.name << " " << n;
-    }
-  }
-}
-
-// Skewed tables make both rare symbols (several renormalisation steps) and
-// long runs of 0xFF bytes in the output, through which carries must pass.
-TEST(RangeCoder, SkewedTablesMatchTheReferenceModel) {
-  Coder coder;
   std::mt19937 rng(5);
+  std::vector<Bytes> inputs;
+  for (std::size_t n : {1, 2, 3, 100, 4095, 4097, 30000, 65536}) {
+    for (const auto& content : testdata::contents()) inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+  }
   for (int round = 0; round < 200; ++round) {
-    const std::size_t n = 1 + rng() % 5000;
-    Bytes in(n);
-    const unsigned common = rng() % 256;
+    const auto common = static_cast<unsigned char>(rng());
     const unsigned odds = 2 + rng() % 2000;
-    for (auto& x : in) x = static_cast<unsigned char>(rng() % odds == 0 ? rng() % 256 : common);
-    const Bytes coded = coder.encode(in);
-    ASSERT_EQ(coded, reference::encode(in, reference::table_of(in))) << round;
-    ASSERT_EQ(coder.decode(coded, n), in) << round;
+    inputs.push_back(testdata::make(1 + rng() % 5000, rng(), [&](std::mt19937& r) { return r() % odds ? common : r(); }));
+  }
+  for (const Bytes& in : inputs) {
+    Coded coded(in);
+    ASSERT_EQ(coded.bytes, reference::encode(in, reference::table_of(in))) << in.size();
+    ASSERT_EQ(coded.decode(in.size()), in);
+    Bytes out(in.size());
+    ASSERT_TRUE(coded.decode_checked(coded.bytes.size(), out));
+    EXPECT_EQ(out, in);
+    std::size_t needed = coded.bytes.size();
+    while (coded.decode_checked(needed - 1, out)) --needed;
+    for (std::size_t cut = needed > 8 ? needed - 8 : 0; cut < needed; ++cut) EXPECT_FALSE(coded.decode_checked(cut, out));
   }
 }
 
-}  // namespace
-
-namespace {
-
-struct Table {
-  Compress c;
-  entropy::DecodeTable decode_table;
-  Table(const Bytes& in) {
-    c.InitCompressBuffers(16);
-    c.calcprob(in.data(), static_cast<std::uint32_t>(in.size()));
-    decode_table.build(c.cum.get(), c.shift);
-  }
-};
-
-// The checked decoder gives the trusting decoder's bytes on valid codings
-// and needs all of them: any shorter buffer is refused.
-TEST(RangeCoderChecked, ValidCodingsNeedEveryByte) {
-  Coder coder;
-  std::uint32_t seed = 100;
-  for (std::size_t n : {1, 2, 5, 300, 5000}) {
-    for (const auto& content : testdata::contents()) {
-      const Bytes in = content.make(n, ++seed);
-      const Bytes coded = coder.encode(in);
-      Table table(in);
-      Bytes out(n, 0xAA);
-      ASSERT_TRUE(entropy::range_decode_checked(coded.data(), coded.size(), out.data(),
-                                                static_cast<std::uint32_t>(n), table.decode_table));
-      EXPECT_EQ(out, in);
-      // The decoder stops after the last symbol it needs; it may not need
-      // the coding's last bytes, but it needs the bytes up to there.
-      std::size_t needed = coded.size();
-      while (needed > 0 && entropy::range_decode_checked(coded.data(), needed - 1, out.data(),
-                                                         static_cast<std::uint32_t>(n), table.decode_table)) {
-        --needed;
-      }
-      EXPECT_GE(needed, 2u);
-      for (std::size_t cut = needed > 40 ? needed - 40 : 0; cut < needed; ++cut) {
-        Bytes truncated(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
-        EXPECT_FALSE(entropy::range_decode_checked(truncated.data(), truncated.size(), out.data(),
-                                                   static_cast<std::uint32_t>(n), table.decode_table));
-      }
-    }
-  }
-}
-
-// Garbage decodes to garbage or a refusal, never to an access outside the
-// buffers (the sanitizer build checks that), and a point above the total
-// with no frequency for 255 is refused rather than looping.
-TEST(RangeCoderChecked, GarbageIsHandledSafely) {
+// Garbage gives garbage or a refusal, never an access outside the buffers
+// (the sanitizer build checks), and a point in the range that r leaves over
+// above r * total is refused when 255, which alone could own it, has no
+// frequency.
+TEST(RangeCoder, CheckedDecoderSurvivesGarbage) {
   std::mt19937 rng(23);
-  const Bytes no_255 = testdata::residual_like(1000, 2.0, 3);
-  const Bytes skewed = [] {
-    Bytes b(4000, 7);
-    b[100] = 255;
-    b[200] = 0;
-    return b;
-  }();
-  for (const Bytes* source : {&no_255, &skewed}) {
-    Table table(*source);
+  for (const Bytes& source : {testdata::residual_like(1000, 2.0, 3), Bytes(4000, 7)}) {
+    Coded coded(source);
     for (int round = 0; round < 2000; ++round) {
-      Bytes junk(2 + rng() % 200);
-      for (auto& b : junk) b = static_cast<unsigned char>(rng());
-      Bytes out(source->size());
-      entropy::range_decode_checked(junk.data(), junk.size(), out.data(),
-                                    static_cast<std::uint32_t>(out.size()), table.decode_table);
+      coded.bytes.resize(2 + rng() % 200);
+      for (auto& b : coded.bytes) b = static_cast<unsigned char>(rng());
+      Bytes out(source.size());
+      coded.decode_checked(coded.bytes.size(), out);
     }
   }
-  // An all-0xFF coding soon puts the point into the range that r leaves
-  // over above r * total, which only 255 could own.
-  Bytes without_255 = testdata::random_bytes(4000, 8);
-  for (auto& b : without_255) b = static_cast<unsigned char>(1 + b % 3);
-  Table table(without_255);
-  Bytes ones(4000, 0xFF);
+  Coded no_255(testdata::make(4000, 8, [](std::mt19937& r) { return 1 + r() % 3; }));
+  no_255.bytes.assign(4000, 0xFF);
   Bytes out(4000);
-  EXPECT_FALSE(entropy::range_decode_checked(ones.data(), ones.size(), out.data(), 4000, table.decode_table));
+  EXPECT_FALSE(no_255.decode_checked(4000, out));
 }
 
 }  // namespace

@@ -116,39 +116,4 @@ std::vector<unsigned char> encode(const std::vector<unsigned char>& in, const Ta
   return out;
 }
 
-std::vector<unsigned char> decode(const std::vector<unsigned char>& coded, std::uint32_t length,
-                                  const Table& table) {
-  std::vector<unsigned char> out;
-  if (length == 0) return out;
-  std::size_t next = 2;
-  std::uint32_t b = coded[1];
-  std::uint32_t low = b >> 1;
-  std::uint32_t range = 0x80;
-  const auto& cum = table.cum;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    while (range <= 0x800000u) {
-      const std::uint32_t n = coded.at(next++);
-      range <<= 8;
-      low = (low << 8) | ((b & 1) << 7) | (n >> 1);
-      b = n;
-    }
-    const std::uint32_t r = range >> table.shift;
-    const std::uint32_t t = low / r;
-    std::uint32_t s;
-    if (t >= cum[256]) {
-      s = 255;
-    } else {
-      s = t < cum[128] ? 0 : 128;
-      for (std::uint32_t step = 64; step >= 1; step /= 2) {
-        if (t >= cum[s + step]) s += step;
-      }
-    }
-    out.push_back(static_cast<unsigned char>(s));
-    low -= r * cum[s];
-    range -= r * cum[s];
-    if (s <= 254) range = r * (cum[s + 1] - cum[s]);
-  }
-  return out;
-}
-
 }  // namespace reference

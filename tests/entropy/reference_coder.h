@@ -1,6 +1,7 @@
-// A literal, slow model of the coder's algorithms as the format defines them
-// (held-back byte and pending count, binary search, unit-by-unit cycle), to
-// check the fast implementation against.
+// A literal, slow model of the scaling and the range coder as the format
+// defines them (unit-by-unit cycle, held-back byte and pending count), to
+// check the fast implementation against. The decoders are checked by round
+// trips of the model's bytes.
 #pragma once
 
 #include <array>
@@ -19,7 +20,5 @@ Table scale(const std::array<std::uint32_t, 256>& counts);
 Table table_of(const std::vector<unsigned char>& in);
 
 std::vector<unsigned char> encode(const std::vector<unsigned char>& in, const Table& table);
-std::vector<unsigned char> decode(const std::vector<unsigned char>& coded, std::uint32_t length,
-                                  const Table& table);
 
 }  // namespace reference

@@ -10,44 +10,33 @@ namespace testdata {
 
 using Bytes = std::vector<unsigned char>;
 
+// Each byte is drawn by `pick` from a seeded generator.
+template <typename Pick>
+Bytes make(std::size_t n, std::uint32_t seed, Pick pick) {
+  Bytes b(n);
+  std::mt19937 rng(seed);
+  for (auto& x : b) x = static_cast<unsigned char>(pick(rng));
+  return b;
+}
+
 inline Bytes random_bytes(std::size_t n, std::uint32_t seed) {
-  Bytes b(n);
-  std::mt19937 rng(seed);
-  for (auto& x : b) x = static_cast<unsigned char>(rng() >> 24);
-  return b;
+  return make(n, seed, [](std::mt19937& r) { return r() >> 24; });
 }
 
-// Mostly zeros, with a non-zero byte at roughly one position in `every`.
+// Mostly zeros, a non-zero byte at about one position in `every`.
 inline Bytes sparse_bytes(std::size_t n, unsigned every, std::uint32_t seed) {
-  Bytes b(n, 0);
-  std::mt19937 rng(seed);
-  for (auto& x : b) {
-    if (rng() % every == 0) x = static_cast<unsigned char>(1 + rng() % 255);
-  }
-  return b;
+  return make(n, seed, [every](std::mt19937& r) { return r() % every == 0 ? 1 + r() % 255 : 0; });
 }
 
-// Small values around 0 (modulo 256), as prediction residuals are: a
-// two-sided geometric distribution of the given spread.
+// Small values around 0 modulo 256, as prediction residuals are.
 inline Bytes residual_like(std::size_t n, double spread, std::uint32_t seed) {
-  Bytes b(n);
-  std::mt19937 rng(seed);
   std::geometric_distribution<int> magnitude(1.0 / (1.0 + spread));
-  for (auto& x : b) {
-    const int m = magnitude(rng);
-    x = static_cast<unsigned char>((rng() & 1) != 0 ? m : -m);
-  }
-  return b;
+  return make(n, seed, [&](std::mt19937& r) {
+    const int m = magnitude(r);
+    return (r() & 1) != 0 ? m : -m;
+  });
 }
 
-// Only the byte values 128 to 255.
-inline Bytes high_half(std::size_t n, std::uint32_t seed) {
-  Bytes b = random_bytes(n, seed);
-  for (auto& x : b) x |= 0x80;
-  return b;
-}
-
-// A named content generator, for parameterised cases.
 struct Content {
   std::string name;
   Bytes (*make)(std::size_t n, std::uint32_t seed);
@@ -55,11 +44,11 @@ struct Content {
 
 inline const std::vector<Content>& contents() {
   static const std::vector<Content> all = {
-      {"random", [](std::size_t n, std::uint32_t s) { return random_bytes(n, s); }},
+      {"random", random_bytes},
       {"sparse", [](std::size_t n, std::uint32_t s) { return sparse_bytes(n, 40, s); }},
       {"residuals", [](std::size_t n, std::uint32_t s) { return residual_like(n, 3.0, s); }},
       {"one_value", [](std::size_t n, std::uint32_t s) { return Bytes(n, static_cast<unsigned char>(s)); }},
-      {"high_half", [](std::size_t n, std::uint32_t s) { return high_half(n, s); }},
+      {"high_half", [](std::size_t n, std::uint32_t s) { return make(n, s, [](std::mt19937& r) { return 0x80 | r(); }); }},
       {"zeros", [](std::size_t n, std::uint32_t) { return Bytes(n, 0); }},
   };
   return all;
