@@ -23,7 +23,7 @@ std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const 
 // search's. Built from cum and shift by build().
 class DecodeTable {
  public:
-  static constexpr std::uint32_t kSliceBits = 12;
+  static constexpr std::uint32_t kSliceBits = 11;
 
   void build(const std::uint32_t* cum, std::uint32_t shift);
 
@@ -46,7 +46,6 @@ class DecodeTable {
   Slice walk(std::uint32_t s, std::uint32_t t) const;
 
  private:
-
   std::array<std::uint32_t, 257> cum_{};
   std::uint32_t shift_ = 0;
   std::uint32_t slice_shift_ = 0;
