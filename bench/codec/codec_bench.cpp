@@ -8,6 +8,7 @@
 // each mirrored at its seams; a screen-like frame and noise stand beside it.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -100,21 +101,35 @@ void decode_frames(benchmark::State& state, const Content* c) {
   set_rates(state, *c, coded.size());
 }
 
-// The stages of one full 24-bit frame, each over the three planes, in the
-// order compact() runs them.
+// The stages of one full 24-bit frame, each over the three planes, as
+// compact() runs them: the run-length test, the run-length coding of the
+// planes that take it, then counting, the table and the range coding of
+// what is coded (the plane, or its run-length form).
 struct Planes {
   Bytes residuals = Bytes(3 * kPixels);
+  std::array<int, 3> level{};
+  std::array<Bytes, 3> coded;  // what the range coder codes
   unsigned char* plane(std::size_t k) { return residuals.data() + k * kPixels; }
 };
+
+constexpr int kThreshold = static_cast<int>(kPixels / 1000);
 
 std::shared_ptr<Planes> planes_of(const Content& c) {
   auto p = std::make_shared<Planes>();
   unsigned char* const out[3] = {p->plane(0), p->plane(1), p->plane(2)};
   DeEntropyPlanes(c.frame.data(), out, kWidth, kHeight);
+  for (std::size_t k = 0; k < 3; ++k) {
+    p->level[k] = zero::testRLE(p->plane(k), static_cast<int>(kPixels), kThreshold);
+    if (p->level[k] == 0) {
+      p->coded[k].assign(p->plane(k), p->plane(k) + kPixels);
+    } else {
+      p->coded[k].resize(kPixels);
+      p->coded[k].resize(static_cast<std::size_t>(
+          zero::RLE(p->plane(k), p->coded[k].data(), static_cast<int>(kPixels), p->level[k])));
+    }
+  }
   return p;
 }
-
-constexpr int kThreshold = static_cast<int>(kPixels / 1000);
 
 void register_stages(const Content* c) {
   const std::string suffix = "/" + c->name;
@@ -136,12 +151,23 @@ void register_stages(const Content* c) {
     }
     set_rates(state, *c, 0);
   });
+  benchmark::RegisterBenchmark(("stage_rle" + suffix).c_str(), [c, planes](benchmark::State& state) {
+    Bytes out(kPixels);
+    for (auto _ : state) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        if (planes->level[k] == 0) continue;
+        benchmark::DoNotOptimize(zero::RLE(planes->plane(k), out.data(), static_cast<int>(kPixels), planes->level[k]));
+      }
+    }
+    set_rates(state, *c, 0);
+    state.counters["planes"] = static_cast<double>((planes->level[0] != 0) + (planes->level[1] != 0) + (planes->level[2] != 0));
+  });
   benchmark::RegisterBenchmark(("stage_counting" + suffix).c_str(), [c, planes](benchmark::State& state) {
     std::uint32_t counts[256];
     for (auto _ : state) {
-      for (std::size_t k = 0; k < 3; ++k) {
+      for (const Bytes& coded : planes->coded) {
         std::memset(counts, 0, sizeof counts);
-        entropy::count_bytes({planes->plane(k), kPixels}, std::span<std::uint32_t, 256>(counts));
+        entropy::count_bytes(coded, std::span<std::uint32_t, 256>(counts));
         benchmark::DoNotOptimize(counts);
       }
     }
@@ -150,14 +176,14 @@ void register_stages(const Content* c) {
   benchmark::RegisterBenchmark(("stage_table" + suffix).c_str(), [c, planes](benchmark::State& state) {
     std::uint32_t counts[3][256] = {};
     for (std::size_t k = 0; k < 3; ++k) {
-      entropy::count_bytes({planes->plane(k), kPixels}, std::span<std::uint32_t, 256>(counts[k]));
+      entropy::count_bytes(planes->coded[k], std::span<std::uint32_t, 256>(counts[k]));
     }
     std::uint32_t cum[257];
     unsigned char table[kMaxFibonacciTableBytes + 1];
     for (auto _ : state) {
       for (std::size_t k = 0; k < 3; ++k) {
         std::memcpy(cum + 1, counts[k], sizeof counts[k]);
-        benchmark::DoNotOptimize(entropy::scale_counts(std::span<std::uint32_t, 257>(cum), kPixels));
+        benchmark::DoNotOptimize(entropy::scale_counts(std::span<std::uint32_t, 257>(cum), planes->coded[k].size()));
         benchmark::DoNotOptimize(FibonacciEncode2(counts[k], table, 256));
       }
     }
@@ -168,11 +194,12 @@ void register_stages(const Content* c) {
     Bytes out(compact_bound(kPixels));
     for (std::size_t k = 0; k < 3; ++k) {
       coders[k].InitCompressBuffers(16);
-      coders[k].calcprob(planes->plane(k), kPixels);
+      coders[k].calcprob(planes->coded[k].data(), static_cast<std::uint32_t>(planes->coded[k].size()));
     }
     for (auto _ : state) {
       for (std::size_t k = 0; k < 3; ++k) {
-        benchmark::DoNotOptimize(coders[k].encode(planes->plane(k), out.data(), kPixels));
+        const auto length = static_cast<std::uint32_t>(planes->coded[k].size());
+        benchmark::DoNotOptimize(coders[k].encode(planes->coded[k].data(), out.data(), length));
       }
     }
     set_rates(state, *c, 0);
@@ -180,23 +207,36 @@ void register_stages(const Content* c) {
 }
 
 #if defined(QUELMUX_HAVE_CHARLS)
-// JPEG-LS lossless (near 0) of the 3-byte pixels, interleaved by sample, with
-// no colour transform or with HP1 (blue - green, green, red - green, as the
-// Corvath frame layer does).
+// JPEG-LS lossless (near 0) of the 3-byte pixels, interleaved by sample or
+// by line, with no colour transform or with HP1 (blue - green, green,
+// red - green, as the Corvath frame layer does).
+struct CharlsMode {
+  charls::interleave_mode interleave;
+  charls::color_transformation transform;
+  const char* label;
+};
+
+constexpr CharlsMode kCharlsModes[] = {
+    {charls::interleave_mode::sample, charls::color_transformation::none, "sample"},
+    {charls::interleave_mode::sample, charls::color_transformation::hp1, "sample_hp1"},
+    {charls::interleave_mode::line, charls::color_transformation::none, "line"},
+    {charls::interleave_mode::line, charls::color_transformation::hp1, "line_hp1"},
+};
+
 struct CharlsStream {
   Bytes bytes;
   bool ok = false;
 };
 
-CharlsStream charls_encode(const Content& c, charls_color_transformation transform, Bytes& out) {
+CharlsStream charls_encode(const Content& c, const CharlsMode& mode, Bytes& out) {
   CharlsStream result;
   charls_jpegls_encoder* encoder = charls_jpegls_encoder_create();
   if (encoder == nullptr) return result;
   const charls_frame_info info{static_cast<std::uint32_t>(kWidth), static_cast<std::uint32_t>(kHeight), 8, 3};
   std::size_t written = 0;
   result.ok = charls_jpegls_encoder_set_frame_info(encoder, &info) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_set_interleave_mode(encoder, charls::interleave_mode::sample) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_set_color_transformation(encoder, transform) == charls::jpegls_errc::success &&
+              charls_jpegls_encoder_set_interleave_mode(encoder, mode.interleave) == charls::jpegls_errc::success &&
+              charls_jpegls_encoder_set_color_transformation(encoder, mode.transform) == charls::jpegls_errc::success &&
               charls_jpegls_encoder_set_destination_buffer(encoder, out.data(), out.size()) == charls::jpegls_errc::success &&
               charls_jpegls_encoder_encode_from_buffer(encoder, c.frame.data(), c.frame.size(), 0) == charls::jpegls_errc::success &&
               charls_jpegls_encoder_get_bytes_written(encoder, &written) == charls::jpegls_errc::success;
@@ -216,25 +256,24 @@ bool charls_decode(const Bytes& stream, Bytes& out) {
 }
 
 void register_charls(const Content* c) {
-  for (const auto& [transform, label] : {std::pair{charls::color_transformation::none, "none"},
-                                          std::pair{charls::color_transformation::hp1, "hp1"}}) {
-    const std::string suffix = std::string("/") + label + "/" + c->name;
-    const charls_color_transformation t = transform;
-    benchmark::RegisterBenchmark(("charls_encode" + suffix).c_str(), [c, t](benchmark::State& state) {
+  for (const CharlsMode& mode : kCharlsModes) {
+    const std::string suffix = std::string("/") + mode.label + "/" + c->name;
+    const CharlsMode* m = &mode;
+    benchmark::RegisterBenchmark(("charls_encode" + suffix).c_str(), [c, m](benchmark::State& state) {
       Bytes out(2 * c->frame.size() + 65536);
       CharlsStream s;
       for (auto _ : state) {
-        s = charls_encode(*c, t, out);
+        s = charls_encode(*c, *m, out);
         if (!s.ok) {
           state.SkipWithError("CharLS failed");
           return;
         }
       }
       set_rates(state, *c, s.bytes.size());
-    });
-    benchmark::RegisterBenchmark(("charls_decode" + suffix).c_str(), [c, t](benchmark::State& state) {
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("charls_decode" + suffix).c_str(), [c, m](benchmark::State& state) {
       Bytes scratch(2 * c->frame.size() + 65536);
-      const CharlsStream s = charls_encode(*c, t, scratch);
+      const CharlsStream s = charls_encode(*c, *m, scratch);
       Bytes back(c->frame.size());
       if (!s.ok) {
         state.SkipWithError("CharLS failed");
@@ -243,7 +282,7 @@ void register_charls(const Content* c) {
       for (auto _ : state) benchmark::DoNotOptimize(charls_decode(s.bytes, back));
       if (back != c->frame) state.SkipWithError("frame not rebuilt");
       set_rates(state, *c, s.bytes.size());
-    });
+    })->Unit(benchmark::kMillisecond);
   }
 }
 #endif

@@ -50,7 +50,7 @@ class RoundTrip : public testing::TestWithParam<PredictionSimd> {
 };
 
 TEST_P(RoundTrip, SizesAndContents) {
-  const std::pair<int, int> sizes[] = {{1, 1},  {1, 13}, {13, 1}, {7, 1},   {1, 7},  {8, 1},
+  const std::pair<int, int> sizes[] = {{0, 4},  {4, 0},  {1, 1},  {1, 13}, {13, 1}, {7, 1},   {1, 7},  {8, 1},
                                        {2, 4},  {3, 3},  {5, 7},  {33, 5},  {65, 9}, {127, 3},
                                        {1, 300}, {300, 1}, {97, 41}, {161, 100}};
   std::uint32_t seed = 1;
