@@ -93,8 +93,7 @@ void CodecInst::load_dropping_alpha() {
   }
 }
 
-// The later half first: where frames differ, it is more often towards
-// their end (the picture's top, for bottom-up frames).
+// The later half first (from a multiple of 16 bytes), then the rest.
 bool CodecInst::unchanged() const {
   if (!prev_current_) return false;
   if (frame_bytes == 0) return true;

@@ -13,6 +13,16 @@
 #include "guarded.h"
 #include "reference.h"
 
+// Under AddressSanitizer an address-space limit cannot be set, so the tests
+// of failed acquisitions skip.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUELMUX_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUELMUX_TEST_ASAN 1
+#endif
+#endif
+
 namespace codecruns {
 
 using Bytes = std::vector<unsigned char>;
