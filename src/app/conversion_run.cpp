@@ -5,10 +5,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "app/pixel_convert.h"
 #include "app/progress.h"
 #include "avi/avi_writer.h"
+#include "codec/codec_inst.h"
 #include "mov/sample_tables.h"
 
 namespace {
@@ -40,6 +42,7 @@ class ConversionRun {
  private:
   bool fits_the_file() const;
   bool take_buffers();
+  bool begin_codec();
   bool read_frame(int i);
   bool write_frame(int i);
   int finish(bool complete);
@@ -52,11 +55,13 @@ class ConversionRun {
 
   Buffer frame_;
   Buffer work_;
+  CodecInst codec_;
+  ICCOMPRESS record_{};
   AviWriter writer_;
 };
 
 int ConversionRun::run() {
-  if (!fits_the_file() || !take_buffers()) return 1;
+  if (!fits_the_file() || !take_buffers() || !begin_codec()) return 1;
   if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
                     line_.uncompressed ? 0 : 1)) {
     return 1;
@@ -91,11 +96,36 @@ bool ConversionRun::fits_the_file() const {
   return false;
 }
 
+// The frame buffer takes every frame as read. In the uncompressed mode
+// "raw " frames are converted into the work buffer. In the compressed mode
+// the codec reads one of the two buffers and writes the other, so both must
+// also hold the largest frame it can produce.
 bool ConversionRun::take_buffers() {
-  bool ok = frame_.take(frame_size_ + kWriterSlack);
-  if (ok && raw_) ok = work_.take(frame_size_ + kWriterSlack);
+  std::size_t room = frame_size_;
+  if (!line_.uncompressed) {
+    const std::size_t largest = max_frame_size(info_.width, info_.height, 24);
+    if (largest == 0) {
+      std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
+      return false;
+    }
+    if (largest > room) room = largest;
+  }
+  bool ok = frame_.take(room + kWriterSlack);
+  if (ok && (raw_ || !line_.uncompressed)) ok = work_.take(room + kWriterSlack);
   if (!ok) std::printf("Not enough memory for frames of %d x %d pixels\n", info_.width, info_.height);
   return ok;
+}
+
+// The codec is begun in both modes, though the uncompressed one never uses it.
+bool ConversionRun::begin_codec() {
+  const int result = codec_.CompressBegin(info_.width, info_.height, 24);
+  if (result == ICERR_OK) return true;
+  if (result == ICERR_MEMORY) {
+    std::printf("Not enough memory for the codec\n");
+  } else {
+    std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
+  }
+  return false;
 }
 
 bool ConversionRun::read_frame(int i) {
@@ -106,12 +136,30 @@ bool ConversionRun::read_frame(int i) {
 }
 
 bool ConversionRun::write_frame(int) {
-  unsigned char* data = frame_.get();
+  if (line_.uncompressed) {
+    unsigned char* data = frame_.get();
+    if (raw_) {
+      raw_to_BGR(frame_.get(), work_.get(), info_.width, info_.height);
+      data = work_.get();
+    }
+    return writer_.write_frame(data, static_cast<int>(frame_size_), AviWriter::kKeyFrame) != 0;
+  }
+  // "raw " frames are converted into the work buffer and coded into the frame
+  // buffer; "WRLE" frames are coded as they stand into the work buffer.
+  unsigned char* input = frame_.get();
+  unsigned char* output = work_.get();
   if (raw_) {
     raw_to_BGR(frame_.get(), work_.get(), info_.width, info_.height);
-    data = work_.get();
+    std::swap(input, output);
   }
-  return writer_.write_frame(data, static_cast<int>(frame_size_), AviWriter::kKeyFrame) != 0;
+  record_.dwFlags = 0;
+  record_.dwCompressedSize = static_cast<std::uint32_t>(frame_size_);
+  record_.lpOutput = output;
+  record_.lpInput = input;
+  codec_.CompressContinue(&record_, 0);
+  // A length past INT_MAX turns negative here, and the writer refuses it.
+  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize),
+                             static_cast<int>(record_.dwFlags)) != 0;
 }
 
 // Completes the file with the frames written so far. `complete` tells

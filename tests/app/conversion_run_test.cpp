@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "avi/avi_reader.h"
+#include "codec/frame_decoder.h"
 #include "mov/atom_builder.h"
 #include "mov/movie_writer.h"
 #include "mov/synthetic_frames.h"
@@ -182,6 +183,105 @@ TEST_F(ConversionRun, UncompressedOutputPastTheLargestFileIsRefusedUpFront) {
                               "parts of 1073741824 bytes\n"))
       << r.out;
   EXPECT_FALSE(std::filesystem::exists(out()));
+}
+
+// Every chunk of a compressed file decodes to the movie's frame as a bitmap.
+TEST_F(ConversionRun, CompressedFramesDecodeToTheBitmaps) {
+  struct Case {
+    int width, height;
+    std::uint32_t frames;
+    movgen::DataFormat format;
+    movgen::Content content;
+  };
+  const Case cases[] = {
+      {1, 1, 2, movgen::DataFormat::raw, movgen::Content::noise},
+      {7, 1, 3, movgen::DataFormat::wrle, movgen::Content::gradient_h},
+      {2, 4, 3, movgen::DataFormat::raw, movgen::Content::shape},
+      {33, 17, 5, movgen::DataFormat::raw, movgen::Content::noise},
+      {160, 120, 6, movgen::DataFormat::wrle, movgen::Content::screen},
+      {321, 240, 4, movgen::DataFormat::raw, movgen::Content::shape},
+      {64, 48, 3, movgen::DataFormat::raw, movgen::Content::solid},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+    movgen::MovieOptions o;
+    o.width = c.width;
+    o.height = c.height;
+    o.frames = c.frames;
+    o.format = c.format;
+    o.chunking = {{1, 2}};
+    const RunResult r = quelmux({movie(o, c.content), out()});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.out.ends_with("Finished writing file " + out() + "\n"));
+
+    avi::AviReader reader;
+    ASSERT_TRUE(reader.open(out())) << reader.error();
+    EXPECT_EQ(reader.video().handler, avi::fourcc("crvt"));
+    EXPECT_EQ(reader.video().compression, avi::fourcc("CRVT"));
+    ASSERT_EQ(reader.frames().size(), c.frames);
+    FrameDecoder decoder;
+    ASSERT_EQ(decoder.Begin(c.width, c.height, 24), DecodeStatus::Ok);
+    const movgen::FrameSource src = source(o, c.content);
+    for (std::uint32_t i = 0; i < c.frames; ++i) {
+      Bytes chunk(reader.frames()[i].size);
+      ASSERT_TRUE(reader.read_frame(i, chunk));
+      EXPECT_EQ(reader.frames()[i].flags, 0x10u);
+      ASSERT_EQ(decoder.Decode(chunk), DecodeStatus::Ok) << "frame " << i;
+      const auto frame = decoder.frame();
+      EXPECT_EQ(Bytes(frame.begin(), frame.end()), movgen::avi_frame(src, i)) << "frame " << i;
+    }
+  }
+}
+
+TEST_F(ConversionRun, OneColourFramesBecomeTwoByteChunks) {
+  movgen::MovieOptions o;
+  o.width = 10;
+  o.height = 6;
+  o.frames = 3;
+  const std::string in = (dir_ / "grey.mov").string();
+  std::string error;
+  movgen::ContentOptions grey{movgen::Content::solid};
+  grey.colour = {77, 77, 77};
+  ASSERT_TRUE(movgen::write_movie(in, o, movgen::FrameSource(10, 6, grey), error)) << error;
+  ASSERT_EQ(quelmux({in, out()}).exit_code, 0);
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(out()));
+  ASSERT_EQ(reader.frames().size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    Bytes chunk(reader.frames()[i].size);
+    ASSERT_TRUE(reader.read_frame(i, chunk));
+    EXPECT_EQ(chunk, (Bytes{5, 77}));
+    EXPECT_EQ(reader.frames()[i].flags, 0x10u);
+  }
+}
+
+// GStreamer reads the compressed file's structure: every chunk, with the
+// length the index gives it (rounded up to 4 bytes).
+TEST_F(ConversionRun, GstreamerReadsCompressedOutput) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  movgen::MovieOptions o;
+  o.width = 48;
+  o.height = 32;
+  o.frames = 9;
+  ASSERT_EQ(quelmux({movie(o, movgen::Content::shape), out()}).exit_code, 0);
+  const auto pattern = dir_ / "c%02d.crvt";
+  const RunResult r = run({"gst-launch-1.0", "-q", "filesrc", "location=" + out(), "!", "avidemux", "!",
+                           "multifilesink", "location=" + pattern.string()});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(out()));
+  FrameDecoder decoder;
+  ASSERT_EQ(decoder.Begin(48, 32, 24), DecodeStatus::Ok);
+  for (std::size_t i = 0; i < 9; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "c%02zu.crvt", i);
+    const Bytes handed_out = testsupport::read_file(dir_ / name);
+    Bytes chunk(reader.frames()[i].size);
+    ASSERT_TRUE(reader.read_frame(i, chunk));
+    EXPECT_EQ(handed_out.size(), (chunk.size() + 3) / 4 * 4) << i;
+    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), handed_out.begin())) << i;
+    EXPECT_EQ(decoder.Decode(handed_out), DecodeStatus::Ok) << i;
+  }
 }
 
 // GStreamer's demuxer hands out every frame of -u files top row first; the
