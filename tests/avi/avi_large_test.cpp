@@ -35,7 +35,7 @@ Bytes flip_rows(const Bytes& frame) {
   return out;
 }
 
-TEST(LargeConversion, DISABLED_UncompressedPastFourGibibytes) {
+TEST(LargeConversion, UncompressedPastFourGibibytes) {
   testsupport::TempDir dir;
   std::error_code ec;
   const fs::space_info space = fs::space(dir.path(), ec);

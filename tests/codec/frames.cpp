@@ -126,4 +126,38 @@ Bytes photo_mosaic(int width, int height, int pixel_size) {
   return b;
 }
 
+Bytes photo_mirrored(int width, int height, int pixel_size) {
+  static const char* const kCells[] = {"astronaut.png",       "coffee.png", "chelsea.png",
+                                       "motorcycle_left.png", "ihc.png",    "motorcycle_right.png"};
+  std::vector<Image> cells;
+  for (const char* name : kCells) {
+    Image image = photo(name, pixel_size);
+    if (image.pixels.empty()) return {};
+    cells.push_back(std::move(image));
+  }
+  // Position p of a mirrored repetition of n samples.
+  const auto mirror = [](int p, int n) {
+    const int period = p / n;
+    const int r = p % n;
+    return period % 2 == 0 ? r : n - 1 - r;
+  };
+  Bytes b(bytes_of(width, height, pixel_size));
+  const std::size_t ps = static_cast<std::size_t>(pixel_size);
+  unsigned char* out = b.data();
+  for (int y = 0; y < height; ++y) {
+    const int row = y * 2 / std::max(height, 1);
+    const int y0 = row * height / 2;
+    for (int x = 0; x < width; ++x, out += ps) {
+      const int column = x * 3 / std::max(width, 1);
+      const int x0 = column * width / 3;
+      const Image& t = cells[static_cast<std::size_t>(row * 3 + column)];
+      const std::size_t sx = static_cast<std::size_t>(mirror(x - x0, t.width));
+      const std::size_t sy = static_cast<std::size_t>(mirror(y - y0, t.height));
+      const unsigned char* src = t.pixels.data() + (sy * static_cast<std::size_t>(t.width) + sx) * ps;
+      std::copy(src, src + ps, out);
+    }
+  }
+  return b;
+}
+
 }  // namespace testframes

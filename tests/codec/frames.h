@@ -39,4 +39,9 @@ Image photo(const std::string& name, int pixel_size);
 // they cannot be read.
 Bytes photo_mosaic(int width, int height, int pixel_size);
 
+// A width x height frame of photographic content at its own scale: a 3 x 2
+// grid of cells, each filled with one colour photograph repeated and mirrored
+// at the seams (never scaled); empty when they cannot be read.
+Bytes photo_mirrored(int width, int height, int pixel_size);
+
 }  // namespace testframes

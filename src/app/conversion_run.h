@@ -1,0 +1,14 @@
+// The second half of the program: every frame of the movie, read at the
+// offsets the header gave, converted and written to the AVI file.
+#pragma once
+
+#include <fstream>
+
+#include "app/command_line.h"
+#include "mov/movie_header.h"
+
+// Converts the frames of `movie` (opened afresh, frame_offsets and
+// total_frames built) into line.output, compressed unless line.uncompressed.
+// Prints the run's messages and returns the exit status: 0 when the file is
+// complete with every frame, 1 after any failure (the message printed).
+int run_conversion(const CommandLine& line, const mov_info& info, std::ifstream& movie);

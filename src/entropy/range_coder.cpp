@@ -1,0 +1,301 @@
+#include "entropy/range_coder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace entropy {
+
+namespace {
+
+constexpr std::uint32_t kTop = 0x80000000u;     // the carry bit of the encoder's low
+constexpr std::uint32_t kBottom = 0x800000u;    // renormalise while range <= 2^23
+
+// Number of 8-bit renormalisation steps that bring range above 2^23; range
+// is at least 1, so three always suffice.
+inline std::uint32_t renorm_steps(std::uint32_t range) {
+  return static_cast<std::uint32_t>(range <= kBottom) + static_cast<std::uint32_t>(range <= (kBottom >> 8)) +
+         static_cast<std::uint32_t>(range <= (kBottom >> 16));
+}
+
+inline void store_be32(unsigned char* p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+
+// A carry into the byte at `wrapped`, which held 0xFF and now holds 0x00,
+// goes on into the bytes before it. It never reaches the first byte, 0x00, as the coder's
+// value stays below 1 at that byte's scale.
+[[gnu::noinline]] void propagate_carry(unsigned char* out, std::size_t wrapped) {
+  while (wrapped > 0 && ++out[--wrapped] == 0) {
+  }
+}
+
+}  // namespace
+
+// The bytes go straight into the output instead of through a held-back byte
+// and a count of pending 0xFF bytes, which gives the same bytes. The register
+// `acc` holds the last byte written (bits 38..31) above the 31-bit low, so a
+// carry out of low adds itself to that byte; only when the byte was 0xFF
+// must it go on into the bytes before it. Every symbol stores the last byte
+// and the next three bytes of low, final or not, so that renormalisation
+// needs no branch; the stores never pass the E bytes, which end with the four
+// bytes of the final low.
+std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
+                           std::uint32_t shift, unsigned char* out) {
+  constexpr std::uint64_t kAccMask = (std::uint64_t{1} << 39) - 1;
+  // Start, size and a mask of every byte value. Byte value 255 keeps all of
+  // the remaining range, including what the unit r leaves over above
+  // r * total; the mask adds that part without a branch.
+  struct Symbol {
+    std::uint32_t start;
+    std::uint32_t size;
+    std::uint32_t keep;
+    std::uint32_t unused;
+  };
+  std::array<Symbol, 256> sym;
+  for (int s = 0; s < 256; ++s) sym[s] = {cum[s], cum[s + 1] - cum[s], s == 255 ? ~0u : 0u, 0};
+  // What r leaves over above r * total: range modulo the total 2^shift.
+  const std::uint32_t leftover = (1u << shift) - 1;
+  std::uint64_t acc = 0;  // last byte 0x00 (the coder's first byte), low 0
+  std::uint32_t range = kTop;
+  std::size_t p = 1;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const Symbol& c = sym[in[i]];
+    const std::uint32_t r = range >> shift;
+    const std::uint32_t t = r * c.start;
+    acc += t;
+    if ((acc >> 39) != 0) [[unlikely]] {
+      propagate_carry(out, p - 1);
+      acc &= kAccMask;
+    }
+    const std::uint32_t x = r * c.size + (range & leftover & c.keep);
+    store_be32(out + p - 1, static_cast<std::uint32_t>(acc >> 7));
+    // One step is common, more are rare (only small frequencies need them).
+    std::uint32_t k = static_cast<std::uint32_t>(__builtin_expect_with_probability(x <= kBottom, 1, 0.5));
+    if (x <= (kBottom >> 8)) [[unlikely]] k = renorm_steps(x);
+    p += k;
+    acc = (acc << (8 * k)) & kAccMask;
+    range = x << (8 * k);
+  }
+  out[p - 1] = static_cast<unsigned char>(acc >> 31);
+  store_be32(out + p, static_cast<std::uint32_t>(acc << 1));
+  return static_cast<std::uint32_t>(p + 4);
+}
+
+void DecodeTable::build(const std::uint32_t* cum, std::uint32_t shift) {
+  std::memcpy(cum_.data(), cum, sizeof cum_);
+  shift_ = shift;
+  slice_shift_ = shift > kSliceBits ? shift - kSliceBits : 0;
+  const std::uint32_t unit = 1u << slice_shift_;
+  const std::uint32_t slices = std::min<std::uint32_t>(cum_[256] >> slice_shift_, slices_.size());
+  // Slice b starts at b * unit and belongs to the byte value whose interval
+  // holds that start.
+  for (std::uint32_t s = 0; s < 256; ++s) {
+    const std::uint32_t first = (cum_[s] + unit - 1) >> slice_shift_;
+    const std::uint32_t end = std::min((cum_[s + 1] + unit - 1) >> slice_shift_, slices);
+    if (first >= end) continue;
+    const Slice slice = slice_of(s);
+    for (std::uint32_t b = first; b < end; ++b) slices_[b] = slice;
+  }
+}
+
+DecodeTable::Slice DecodeTable::slice_of(std::uint32_t s) const {
+  return {cum_[s] | (s << 24), (cum_[s + 1] - cum_[s]) | (s == 255 ? 0x80000000u : 0u)};
+}
+
+DecodeTable::Slice DecodeTable::walk(std::uint32_t s, std::uint32_t t) const {
+  while (cum_[s + 1] <= t) ++s;
+  return slice_of(s);
+}
+
+namespace {
+
+// The decoder keeps low2 = 2 * low + (lowest bit of the last byte read): the
+// coded bytes carry low shifted left by one bit, and low2 takes them as they
+// are. Only bits 1 to 32 of low2 (low itself) matter. The table's fields are
+// copied into locals so that they stay in registers (the output bytes could
+// alias them otherwise).
+class Decoder {
+ public:
+  Decoder() = default;
+  Decoder(const DecodeTable& table, std::uint32_t first_byte)
+      : table_(&table),
+        slices_(table.slices()),
+        total_(table.total()),
+        shift_(table.shift()),
+        slice_shift_(table.slice_shift()),
+        leftover_((1u << table.shift()) - 1),
+        low2_(first_byte) {}
+
+  bool needs_byte() const { return range_ <= kBottom; }
+  void take_byte(unsigned char b) {
+    range_ <<= 8;
+    low2_ = (low2_ << 8) | b;
+  }
+
+  // Decodes one byte value, after renormalisation; false when the coding
+  // selects a byte value without frequency.
+  bool symbol(unsigned char* out) {
+    const std::uint32_t r = range_ >> shift_;
+    const std::uint32_t t = static_cast<std::uint32_t>(low2_ >> 1) / r;
+    DecodeTable::Slice slice;
+    if (t < total_) [[likely]] {
+      slice = slices_[t >> slice_shift_];
+      if (t - (slice.start_symbol & 0xFFFFFF) >= (slice.size_flag & 0x7FFFFFFF)) [[unlikely]] {
+        slice = table_->walk(slice.start_symbol >> 24, t);
+      }
+    } else {
+      // Above the table's total only 255 can have been coded, in the range
+      // it keeps beyond r * total; without a frequency of its own it cannot.
+      if (table_->lacks_255()) return false;
+      slice = table_->slice_of(255);
+    }
+    *out = static_cast<unsigned char>(slice.start_symbol >> 24);
+    low2_ -= std::uint64_t{r * (slice.start_symbol & 0xFFFFFF)} << 1;
+    const auto keep = static_cast<std::uint32_t>(static_cast<std::int32_t>(slice.size_flag) >> 31);
+    range_ = r * (slice.size_flag & 0x7FFFFFFF) + (range_ & leftover_ & keep);
+    return true;
+  }
+
+ private:
+  const DecodeTable* table_ = nullptr;
+  const DecodeTable::Slice* slices_ = nullptr;
+  std::uint32_t total_ = 0;
+  std::uint32_t shift_ = 0;
+  std::uint32_t slice_shift_ = 0;
+  std::uint32_t leftover_ = 0;
+  std::uint64_t low2_ = 0;
+  std::uint32_t range_ = 0x80;
+};
+
+}  // namespace
+
+void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length,
+                  const DecodeTable& table) {
+  if (length == 0) return;
+  Decoder decoder(table, in[1]);
+  const unsigned char* p = in + 2;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    while (decoder.needs_byte()) decoder.take_byte(*p++);
+    if (!decoder.symbol(out + i)) {
+      // Only a corrupt coding gets here; give defined output.
+      std::memset(out + i, 0, length - i);
+      return;
+    }
+  }
+}
+
+namespace {
+
+// One stream being decoded: its decoder, the coded bytes it may still read
+// and the output bytes it has still to write.
+struct Stream {
+  Decoder decoder;
+  const unsigned char* next;
+  const unsigned char* end;
+  unsigned char* out;
+  unsigned char* out_end;
+
+  // Symbols that can be decoded without checks: a symbol reads at most
+  // three bytes.
+  std::size_t safe_steps() const {
+    return std::min(static_cast<std::size_t>(out_end - out), static_cast<std::size_t>(end - next) / 3);
+  }
+
+  bool step() {
+    while (decoder.needs_byte()) decoder.take_byte(*next++);
+    return decoder.symbol(out++);
+  }
+
+  // The last symbols, each read checked.
+  bool finish() {
+    for (; out < out_end; ++out) {
+      while (decoder.needs_byte()) {
+        if (next == end) return false;
+        decoder.take_byte(*next++);
+      }
+      if (!decoder.symbol(out)) return false;
+    }
+    return true;
+  }
+};
+
+// Runs `count` symbols of every stream in turn. The streams are copied into
+// a local indexed by constants only, so that they live in registers (the
+// output stores could alias them otherwise), and their chains of division
+// and lookup overlap.
+template <std::size_t... K>
+bool run_together(Stream* streams, std::size_t count, std::index_sequence<K...>) {
+  std::array<Stream, sizeof...(K)> local = {streams[K]...};
+  bool ok = true;
+  for (std::size_t step = 0; step < count && ok; ++step) ok = (local[K].step() && ...);
+  ((streams[K] = local[K]), ...);
+  return ok;
+}
+
+// Decodes N streams together while they all have symbols and bytes to
+// spare; then finishes one that has not and goes on with the others.
+template <std::size_t N>
+bool decode_streams(Stream* streams) {
+  while (true) {
+    std::size_t safe = SIZE_MAX;
+    for (std::size_t k = 0; k < N; ++k) safe = std::min(safe, streams[k].safe_steps());
+    if (safe == 0) break;
+    if (!run_together(streams, safe, std::make_index_sequence<N>())) return false;
+  }
+  std::size_t k = 0;
+  while (streams[k].safe_steps() != 0) ++k;
+  if (!streams[k].finish()) return false;
+  if constexpr (N > 1) {
+    std::swap(streams[k], streams[N - 1]);
+    return decode_streams<N - 1>(streams);
+  }
+  return true;
+}
+
+// A stream with symbols needs the two bytes that start the decoder and a
+// table whose total is 2^shift, as scaling makes it.
+bool start(const CodedStream& coded, Stream& stream) {
+  if (coded.length != 0 && (coded.available < 2 || coded.table->total() != (1u << coded.table->shift()))) {
+    return false;
+  }
+  const bool empty = coded.length == 0;
+  stream.decoder = Decoder(*coded.table, empty ? 0 : coded.in[1]);
+  stream.next = empty ? coded.in : coded.in + 2;
+  stream.end = empty ? stream.next : coded.in + coded.available;
+  stream.out = coded.out;
+  stream.out_end = coded.out + coded.length;
+  return true;
+}
+
+}  // namespace
+
+bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
+                          std::uint32_t length, const DecodeTable& table) {
+  Stream stream;
+  if (!start({in, available, out, length, &table}, stream)) return false;
+  return decode_streams<1>(&stream);
+}
+
+bool range_decode_checked_together(std::span<const CodedStream> streams) {
+  constexpr std::size_t kMost = 3;  // more would spill the decoders' registers
+  std::array<Stream, kMost> group;
+  while (!streams.empty()) {
+    const std::size_t n = std::min(streams.size(), kMost);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (!start(streams[k], group[k])) return false;
+    }
+    const bool ok = n == 3 ? decode_streams<3>(group.data())
+                           : n == 2 ? decode_streams<2>(group.data()) : decode_streams<1>(group.data());
+    if (!ok) return false;
+    streams = streams.subspan(n);
+  }
+  return true;
+}
+
+}  // namespace entropy

@@ -1,0 +1,305 @@
+#include "entropy/compress.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <array>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "reference_coder.h"
+#include "test_data.h"
+
+namespace {
+
+using testdata::Bytes;
+
+constexpr std::uint32_t kLargest = (1u << 24) + 3;
+
+Compress& coder() {
+  static Compress* c = [] {
+    auto* made = new Compress;
+    EXPECT_EQ(made->InitCompressBuffers(kLargest), 1);
+    return made;
+  }();
+  return *c;
+}
+
+// The stream with the byte behind it (the reported length).
+Bytes compact(const Bytes& plane) {
+  Bytes out(compact_bound(plane.size()), 0xAA);
+  out.resize(coder().compact(plane.data(), out.data(), static_cast<std::uint32_t>(plane.size())));
+  return out;
+}
+
+// Restores with both forms, which must agree; the checked one gets only the
+// stored bytes.
+Bytes restore(const Bytes& stream, std::size_t length) {
+  Bytes trusted(length + 1, 0xAA);
+  coder().uncompact(stream.data(), trusted.data(), static_cast<std::uint32_t>(length));
+  EXPECT_EQ(trusted.back(), 0xAA) << "wrote past the plane";
+  trusted.pop_back();
+  Bytes checked(length, 0x55);
+  EXPECT_TRUE(coder().uncompact_checked(stream.data(), stream.size() - 1, checked.data(),
+                                        static_cast<std::uint32_t>(length)));
+  EXPECT_EQ(checked, trusted);
+  return checked;
+}
+
+TEST(Compact, WorkedExamples) {
+  Bytes seventeen(17, 0);
+  seventeen.push_back(0x09);
+  const std::pair<Bytes, Bytes> cases[] = {
+      {Bytes(10, 0x05), {0x00, 0xCD, 0xB7, 0x87, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00}},
+      {Bytes(20, 0), {0x01, 0x02, 0x00, 0x00, 0x00, 0x6C, 0x3E, 0xAD, 0xD9, 0x40, 0x00, 0x00, 0x00, 0x00}},
+      {Bytes(1000, 0),
+       {0x03, 0x10, 0x00, 0x00, 0x00, 0xBB, 0xAF, 0xF3, 0x3B, 0xED, 0xAE, 0xF0, 0x57, 0xF6, 0xD3, 0x44, 0x36, 0x00, 0x00}},
+      {Bytes{}, {0x00, 0xE3, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+  };
+  for (const auto& [plane, stream] : cases) {
+    EXPECT_EQ(compact(plane), stream) << plane.size();
+    EXPECT_EQ(restore(stream, plane.size()), plane);
+  }
+  const Bytes plain = compact(seventeen);  // the level-1 tally 15 misses the threshold
+  EXPECT_EQ(plain.size(), 11u);
+  EXPECT_EQ(plain[0], 0x00);
+  EXPECT_EQ(restore(plain, 18), seventeen);
+  // The byte behind is written whatever the output held.
+  Bytes out(64, 0xFF);
+  EXPECT_EQ(out[coder().compact(Bytes(10, 0x05).data(), out.data(), 10) - 1], 0x00);
+}
+
+// Every content at lengths around table sizes, and zero runs at and around
+// each level's longest code (255 + L) at the start, middle and end of planes
+// whose lone zeros make each level win.
+TEST(Compact, RoundTrips) {
+  std::uint32_t seed = 0;
+  for (std::size_t n : {0, 1, 2, 3, 16, 255, 256, 257, 1000, 4096, 4097, 65536, 65537}) {
+    for (const auto& content : testdata::contents()) {
+      const Bytes plane = content.make(n, ++seed);
+      EXPECT_EQ(restore(compact(plane), n), plane) << content.name << " " << n;
+    }
+  }
+  for (int run : {255, 256, 257, 258, 259, 513, 514, 515, 516, 1000}) {
+    for (std::size_t gap : {1, 2, 3, 40}) {
+      Bytes plane = testdata::residual_like(300, 1.0, static_cast<std::uint32_t>(run));
+      for (std::size_t i = 0; i < plane.size(); ++i) plane[i] = i % gap == 0 ? 0 : plane[i] | 1;
+      for (std::size_t at : {std::size_t{300}, std::size_t{150}, std::size_t{0}}) {
+        plane.insert(plane.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::size_t>(run), 0);
+      }
+      EXPECT_EQ(restore(compact(plane), plane.size()), plane) << run << " " << gap;
+    }
+  }
+}
+
+// 2^23 bytes is the last plane scaled in single precision, one more the
+// first scaled by the integer rule, and 2^24 + 3 the longest a caller gives.
+void check_large_plane(std::size_t n, bool noise) {
+  Bytes plane = noise ? testdata::random_bytes(n, 1) : testdata::residual_like(n, 4.0, 2);
+  for (std::size_t i = 0; i < n && !noise; i += 4099) plane[i] = 0x80;  // tiny frequencies
+  const Bytes stream = compact(plane);
+  EXPECT_LE(stream.size(), compact_bound(n));
+  Bytes back(n);
+  EXPECT_TRUE(coder().uncompact_checked(stream.data(), stream.size() - 1, back.data(), static_cast<std::uint32_t>(n)));
+  EXPECT_EQ(back, plane);
+}
+TEST(Compact, LargestSinglePrecisionPlane) { check_large_plane(std::size_t{1} << 23, false); }
+TEST(Compact, FirstIntegerScaledPlane) { check_large_plane((std::size_t{1} << 23) + 1, false); }
+TEST(Compact, LongestPlane) { check_large_plane(kLargest, false); }
+TEST(Compact, LongestNoisePlane) { check_large_plane(kLargest, true); }
+
+// Prefixes, bit flips and random bytes: a refusal or the plane, never an
+// access outside the buffers (the sanitizer build checks). The decoder may
+// not need the coder's last few bytes, but every earlier prefix is refused.
+TEST(UncompactChecked, RefusesBadStreams) {
+  std::mt19937 rng(31);
+  for (const Bytes& plane : {testdata::residual_like(3000, 2.0, 1), testdata::sparse_bytes(3000, 30, 2),
+                             Bytes(3000, 0), testdata::random_bytes(700, 3)}) {
+    const Bytes stream = compact(plane);
+    Bytes out(plane.size());
+    const auto length = static_cast<std::uint32_t>(plane.size());
+    for (std::size_t cut = 0; cut + 4 < stream.size() - 1; ++cut) {
+      const Bytes prefix(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
+      EXPECT_FALSE(coder().uncompact_checked(prefix.data(), prefix.size(), out.data(), length)) << cut;
+    }
+    for (int round = 0; round < 1000; ++round) {
+      Bytes damaged(stream.begin(), stream.end() - 1);
+      for (int f = 1 + static_cast<int>(rng() % 3); f > 0; --f) damaged[rng() % damaged.size()] ^= 1u << (rng() % 8);
+      coder().uncompact_checked(damaged.data(), damaged.size(), out.data(), length);
+    }
+  }
+  for (int round = 0; round < 3000; ++round) {
+    Bytes junk = testdata::random_bytes(rng() % 300, rng());
+    if (!junk.empty()) junk[0] = static_cast<unsigned char>(rng() % 4);
+    Bytes out(rng() % 2000);
+    coder().uncompact_checked(junk.data(), junk.size(), out.data(), static_cast<std::uint32_t>(out.size()));
+  }
+}
+
+// The method byte, R (against the plane and the run-length buffer) and the
+// table's count sum (against the plane) are each checked.
+TEST(UncompactChecked, RefusesBadHeaders) {
+  Bytes plane = testdata::sparse_bytes(5000, 20, 4);
+  plane.back() = 9;  // the coding ends with a literal, not a run that a shorter plane could cut
+  Bytes stream = compact(plane);
+  stream.pop_back();
+  ASSERT_NE(stream[0], 0);
+  Bytes out(5001);
+  auto accepted = [&](const Bytes& s, std::uint32_t length, Compress& c) {
+    return c.uncompact_checked(s.data(), s.size(), out.data(), length);
+  };
+  EXPECT_TRUE(accepted(stream, 5000, coder()));
+  Bytes bad = stream;
+  bad[0] = 4;
+  EXPECT_FALSE(accepted(bad, 5000, coder()));
+  for (std::uint32_t r : {0u, 1u, 5001u, 0xFFFFFFFFu}) {
+    bad = stream;
+    for (int k = 0; k < 4; ++k) bad[1 + k] = static_cast<unsigned char>(r >> (8 * k));
+    EXPECT_FALSE(accepted(bad, 5000, coder())) << r;
+  }
+  EXPECT_FALSE(accepted(stream, 4999, coder()));
+  EXPECT_FALSE(accepted(stream, 5001, coder()));
+  EXPECT_FALSE(accepted(compact(Bytes(100, 7)), 99, coder()));  // method 0: the counts sum to 100
+  Compress none;
+  Compress small;
+  ASSERT_EQ(small.InitCompressBuffers(100), 1);  // R is larger
+  EXPECT_FALSE(accepted(stream, 5000, none));
+  EXPECT_FALSE(accepted(stream, 5000, small));
+}
+
+// Orders a plane of nearly equal counts greedily so that after each byte
+// the coder's range lies just below a multiple of r * total: the most that
+// the unit r can waste, which the bound has to allow for.
+Bytes worst_order(std::size_t n) {
+  std::array<std::uint32_t, 256> counts{};
+  for (int v = 0; v < 256; ++v) counts[v] = static_cast<std::uint32_t>(n / 256 * (0.9 + 0.2 * v / 255));
+  counts[0] += static_cast<std::uint32_t>(n - [&] { std::size_t s = 0; for (auto c : counts) s += c; return s; }());
+  const reference::Table table = reference::scale(counts);
+  auto next_range = [&](std::uint32_t range, int v) {
+    const std::uint32_t r = range >> table.shift;
+    std::uint32_t x = v == 255 ? range - r * table.cum[255] : r * (table.cum[v + 1] - table.cum[v]);
+    while (x <= 0x800000u) x <<= 8;
+    return x;
+  };
+  Bytes plane;
+  std::uint32_t range = 0x80000000u;
+  for (std::size_t i = 0; i < n; ++i) {
+    int best = 0;
+    double most = -1;
+    for (int v = 0; v < 256; ++v) {
+      const std::uint32_t x = next_range(range, v);
+      const double waste = static_cast<double>(x) / static_cast<double>((x >> table.shift) << table.shift);
+      if (counts[v] != 0 && waste > most) {
+        most = waste;
+        best = v;
+      }
+    }
+    --counts[best];
+    plane.push_back(static_cast<unsigned char>(best));
+    range = next_range(range, best);
+  }
+  return plane;
+}
+
+TEST(CompactBound, HoldsForTheWorstPlanes) {
+  std::mt19937 rng(41);
+  for (std::size_t n : {0, 1, 2, 100, 1000, 4097, 65536, 65537, (1 << 20) + 1, (1 << 22) + 1}) {
+    EXPECT_LE(compact(testdata::random_bytes(n, static_cast<std::uint32_t>(n))).size(), compact_bound(n)) << n;
+  }
+  for (int k = 0; k < 30; ++k) {
+    const std::size_t n = rng() % 300000;
+    EXPECT_LE(compact(testdata::random_bytes(n, rng())).size(), compact_bound(n)) << n;
+  }
+  const std::size_t n = std::size_t{1} << 18;
+  const std::size_t coded = compact(worst_order(n)).size();
+  EXPECT_LE(coded, compact_bound(n));
+  EXPECT_GT(coded, n + 700);  // the order does cost what it should
+  EXPECT_LE(compact_bound(1000), 1000u + 1400u);
+  EXPECT_LE(compact_bound(kLargest), kLargest + kLargest / 8 + (1u << 16));
+  for (std::size_t m = 1; m < (std::size_t{1} << 26); m = m * 3 + 1) EXPECT_LE(compact_bound(m), compact_bound(m + 1));
+}
+
+// Planes restored together come out as they do one by one, whatever their
+// methods, lengths and grouping; shared coders and bad streams are refused.
+TEST(UncompactTogether, RestoresEveryPlane) {
+  const std::vector<Bytes> planes = {testdata::residual_like(40000, 3.0, 1), testdata::sparse_bytes(40000, 60, 2),
+                                     Bytes{}, testdata::random_bytes(7000, 3), Bytes(1000, 0),
+                                     testdata::residual_like(3, 1.0, 4)};
+  std::vector<Bytes> streams;
+  for (const Bytes& p : planes) streams.push_back(compact(p));
+  std::vector<Compress> coders(planes.size());
+  std::vector<Compress*> pointers;
+  for (Compress& c : coders) {
+    ASSERT_EQ(c.InitCompressBuffers(40000), 1);
+    pointers.push_back(&c);
+  }
+  for (std::size_t count : {1, 2, 3, 6}) {
+    for (std::size_t first = 0; first + count <= planes.size(); ++first) {
+      std::vector<Bytes> out;
+      std::vector<PlaneStream> jobs;
+      for (std::size_t k = 0; k < count; ++k) out.emplace_back(planes[first + k].size(), 0xAA);
+      for (std::size_t k = 0; k < count; ++k) {
+        const Bytes& s = streams[first + k];
+        jobs.push_back({s.data(), s.size() - 1, out[k].data(), static_cast<std::uint32_t>(out[k].size())});
+      }
+      ASSERT_TRUE(uncompact_checked_together(std::span(pointers.data(), count), jobs)) << first << " " << count;
+      for (std::size_t k = 0; k < count; ++k) EXPECT_EQ(out[k], planes[first + k]);
+      if (count == 2) {
+        Compress* shared[] = {pointers[0], pointers[0]};
+        EXPECT_FALSE(uncompact_checked_together(shared, jobs));
+        EXPECT_FALSE(uncompact_checked_together(std::span(pointers.data(), 1), jobs));
+        jobs[1].available /= 2;
+        EXPECT_EQ(uncompact_checked_together(std::span(pointers.data(), 2), jobs), jobs[1].length == 0);
+      }
+    }
+  }
+}
+
+TEST(CompressBuffers, AcquireReleaseAndOverlongPlanes) {
+  Compress c;
+  c.FreeCompressBuffers();  // none yet
+  ASSERT_EQ(c.InitCompressBuffers(10), 1);
+  ASSERT_EQ(c.InitCompressBuffers(10), 1);  // replaces the buffers
+  // A plane longer than the run-length buffer is coded without run-length
+  // coding rather than overrunning the buffer.
+  const Bytes zeros(1000, 0);
+  Bytes out(compact_bound(1000));
+  EXPECT_LT(c.compact(zeros.data(), out.data(), 1000), 20u);
+  EXPECT_EQ(out[0], 0);
+  Bytes back(1000, 1);
+  c.uncompact(out.data(), back.data(), 1000);
+  EXPECT_EQ(back, zeros);
+  c.FreeCompressBuffers();
+  c.FreeCompressBuffers();
+  EXPECT_EQ(c.cum, nullptr);
+  EXPECT_EQ(c.rle_buffer, nullptr);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUELMUX_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUELMUX_TEST_ASAN 1
+#endif
+#endif
+
+// Memory that cannot be had gives 0 and no buffers, not a crash: a child
+// process asks for more than its address-space limit.
+TEST(CompressBuffersDeathTest, FailedAcquisitionReturnsZero) {
+#ifdef QUELMUX_TEST_ASAN
+  GTEST_SKIP() << "the sanitizer's allocator does not allow an address-space limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto acquire = [] {
+    const rlimit limit{std::size_t{512} << 20, std::size_t{512} << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    Compress c;
+    const bool refused = c.InitCompressBuffers(0xFFFFFFFFu) == 0 && c.cum == nullptr && c.rle_buffer == nullptr;
+    std::exit(refused ? 0 : 1);
+  };
+  EXPECT_EXIT(acquire(), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "entropy/zero_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "entropy/zero_rle.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using zero::detail::Scan;
+
+// The reading rules one unit at a time, bounded: the model that the block
+// copies must match, consumed count included; -1 when the bytes run out.
+int model_expand(const Bytes& in, Bytes& out, int level) {
+  std::size_t j = 0;
+  std::size_t o = 0;
+  auto at = [&](std::size_t k) { return j + k < in.size() ? in[j + k] : -1; };
+  auto put = [&](int count, unsigned char b) {
+    for (; count > 0 && o < out.size(); --count) out[o++] = b;
+  };
+  while (o < out.size()) {
+    int zeros = 0;
+    while (zeros < level && at(zeros) == 0) ++zeros;
+    if (at(zeros) < 0) return -1;
+    if (zeros == level) {
+      put(zero::run_length_of_code(in[j + level]) + level, 0);
+    } else {
+      put(zeros, 0);
+      put(1, in[j + zeros]);
+    }
+    j += zeros + 1;
+  }
+  return static_cast<int>(j);
+}
+
+// Zero runs of every length around 16-byte blocks and past 2 * 258, at
+// several offsets, ending the input or followed by more; sparse and dense
+// zeros.
+std::vector<Bytes> scan_inputs() {
+  std::vector<Bytes> inputs;
+  std::mt19937 rng(77);
+  for (int run : {1, 2, 3, 4, 15, 16, 17, 32, 33, 255, 256, 257, 258, 259, 514, 515, 516, 517, 1000}) {
+    for (int offset : {0, 1, 15, 16, 17}) {
+      Bytes b(static_cast<std::size_t>(offset), 0x11);
+      b.insert(b.end(), static_cast<std::size_t>(run), 0);
+      inputs.push_back(b);
+      for (int k = 0; k < 21; ++k) b.push_back(k % 3 == 1 ? 0 : 0x33);
+      inputs.push_back(b);
+    }
+  }
+  for (unsigned every : {2u, 3u, 5u, 50u}) {
+    for (std::size_t n : {17, 100, 5000}) {
+      Bytes b(n);
+      for (auto& x : b) x = rng() % every == 0 ? static_cast<unsigned char>(rng()) : 0;
+      inputs.push_back(b);
+      for (auto& x : b) x = rng() % every == 0 ? 0 : static_cast<unsigned char>(rng() | 1);
+      inputs.push_back(b);
+    }
+  }
+  return inputs;
+}
+
+// Both scans give the same tallies, runs and codings, which read back.
+TEST(ZeroScan, EveryScanAgreesAndRoundTrips) {
+#if defined(__x86_64__)
+  EXPECT_TRUE(zero::detail::vector_scan_available());
+#endif
+  for (const Bytes& in : scan_inputs()) {
+    const auto length = static_cast<int>(in.size());
+    const auto p = zero::detail::tally_runs(in.data(), in.size(), Scan::kPortable);
+    const auto v = zero::detail::tally_runs(in.data(), in.size(), Scan::kVector);
+    EXPECT_EQ((std::vector{p.s1, p.s2, p.s3}), (std::vector{v.s1, v.s2, v.s3})) << in.size();
+    for (int level = 1; level <= 3; ++level) {
+      EXPECT_EQ(zero::detail::find_zeros(in.data(), 1, in.size(), level, Scan::kPortable),
+                zero::detail::find_zeros(in.data(), 1, in.size(), level, Scan::kVector));
+      Bytes coded[2];
+      for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+        Bytes& c = coded[static_cast<int>(scan)];
+        c.resize(2 * in.size() + 8);
+        c.resize(static_cast<std::size_t>(zero::detail::rle(in.data(), c.data(), length, level, scan)));
+        Bytes out(in.size(), 0xAA);
+        EXPECT_EQ(zero::detail::checked_expand(c.data(), c.size(), out.data(), length, level, scan),
+                  static_cast<int>(c.size()));
+        EXPECT_EQ(out, in);
+      }
+      EXPECT_EQ(coded[0], coded[1]);
+    }
+  }
+}
+
+// On arbitrary coded bytes the block-copying expansion consumes and writes
+// what the unit-by-unit rules do, and fails where they run out of bytes.
+TEST(ZeroScan, CheckedExpansionMatchesTheRulesOnAnyInput) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 4000; ++round) {
+    Bytes coded(rng() % 700);
+    const unsigned zero_odds = 1 + rng() % 4;
+    for (auto& b : coded) b = rng() % zero_odds == 0 ? 0 : static_cast<unsigned char>(rng());
+    const int length = 1 + static_cast<int>(rng() % 2000);
+    const int level = 1 + static_cast<int>(rng() % 3);
+    Bytes expected(static_cast<std::size_t>(length), 0xAA);
+    const int model = model_expand(coded, expected, level);
+    for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+      Bytes out(static_cast<std::size_t>(length), 0xAA);
+      ASSERT_EQ(zero::detail::checked_expand(coded.data(), coded.size(), out.data(), length, level, scan), model);
+      if (model >= 0) {
+        EXPECT_EQ(out, expected) << round;
+        EXPECT_EQ(zero::deRLE(coded.data(), out.data(), length, level), model);
+        EXPECT_EQ(out, expected) << round;
+      }
+    }
+  }
+}
+
+}  // namespace
