@@ -2,7 +2,8 @@
 // compacted stream both ways, and each of its stages.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
+#include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
