@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <utility>
@@ -40,6 +41,7 @@ class ConversionRun {
   int run();
 
  private:
+  bool output_is_not_input() const;
   bool fits_the_file() const;
   bool take_buffers();
   bool begin_codec();
@@ -61,7 +63,7 @@ class ConversionRun {
 };
 
 int ConversionRun::run() {
-  if (!fits_the_file() || !take_buffers() || !begin_codec()) return 1;
+  if (!output_is_not_input() || !fits_the_file() || !take_buffers() || !begin_codec()) return 1;
   if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
                     line_.uncompressed ? 0 : 1)) {
     return 1;
@@ -82,6 +84,15 @@ int ConversionRun::run() {
     progress.update(i + 1);
   }
   return finish(true);
+}
+
+// Creating the output truncates it; were it the movie itself, the frames
+// would then be read from the new file's own bytes.
+bool ConversionRun::output_is_not_input() const {
+  std::error_code error;
+  if (!std::filesystem::equivalent(line_.input, line_.output, error)) return true;
+  std::printf("Output file %s is the input movie\n", line_.output);
+  return false;
 }
 
 // Every frame of an uncompressed file has the same length, so a movie that

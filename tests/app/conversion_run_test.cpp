@@ -156,6 +156,16 @@ TEST_F(ConversionRun, OutputFailuresExitWithOne) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(r.out.ends_with("3 frames indexed\nUnable to open output file " + bad + "\n")) << r.out;
 
+  // The movie itself, under its own name or another, is never overwritten.
+  std::filesystem::create_hard_link(in, dir_ / "link.mov");
+  for (const std::string& same : {in, (dir_ / "link.mov").string()}) {
+    r = quelmux({in, same});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.out.ends_with("3 frames indexed\nOutput file " + same + " is the input movie\n")) << r.out;
+  }
+  EXPECT_EQ(testsupport::read_file(in).size(), std::filesystem::file_size(dir_ / "link.mov"));
+  EXPECT_GT(std::filesystem::file_size(in), 16u * 16u * 3u * 3u);
+
   r = quelmux({"-u", in, "/dev/full"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.out.find("Unable to write to output file /dev/full"), std::string::npos) << r.out;
