@@ -493,4 +493,14 @@ bool AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
   return true;
 }
 
+bool AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+  const Frame& frame = frames_[i];
+  if (out.size() > frame.size) return fail("frame " + std::to_string(i) + " is shorter than asked");
+  if (!source_.read(frame.offset, out)) {
+    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+  }
+  return true;
+}
+
 }  // namespace avi
