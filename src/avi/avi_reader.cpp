@@ -345,6 +345,9 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
     return size;
   };
 
+  // A size that is not a whole number of entries is a damaged index, which
+  // may have lost the entries of the last frames.
+  if (idx1.size % 16 != 0) return false;
   const std::uint64_t entries = idx1.size / 16;
   std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(entries, kIndexBlock)) * 16);
   for (std::uint64_t first = 0; first < entries; first += kIndexBlock) {
