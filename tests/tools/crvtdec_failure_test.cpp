@@ -221,6 +221,10 @@ TEST_F(CrvtdecFailures, OutputsThatCannotBeWritten) {
   expect_failure(crvtdec({"--frames", "--png", path("a.avi"), nowhere + "/f%d.png"}),
                  "cannot write " + nowhere + "/f0.png: No such file or directory");
   expect_failure(crvtdec({path("a.avi"), path("a.avi")}), path("a.avi") + ": the output file would overwrite the input");
+  std::filesystem::copy_file(path("a.avi"), path("a1.avi"));
+  expect_failure(crvtdec({"--frames", path("a1.avi"), path("a%d.avi")}),
+                 path("a1.avi") + ": the image of frame 1 would overwrite the input");
+  EXPECT_EQ(testsupport::read_file(path("a1.avi")), testsupport::read_file(path("a.avi")));
   expect_failure(crvtdec({"--frames", path("a.avi"), path("f%s.ppm")}), "bad file name pattern \"" + path("f%s.ppm") + "\"");
   expect_failure(crvtdec({"--frames", path("a.avi"), path("f.ppm")}), "no conversion for the frame number");
 

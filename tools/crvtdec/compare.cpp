@@ -2,39 +2,25 @@
 // nothing, frame by frame.
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 
 #include "app/progress.h"
-#include "crvtdec/avi_input.h"
-#include "crvtdec/frame_compare.h"
+#include "crvtdec/compare.h"
 #include "crvtdec/messages.h"
 #include "crvtdec/modes.h"
-#include "crvtdec/movie_source.h"
 #include "crvtdec/progress_total.h"
 
 namespace crvtdec {
 
-namespace {
-
-struct Outcome {
-  bool failed = false;  // a frame could not be had (the message printed)
-  std::size_t frame = 0;
-  std::optional<Difference> difference;
-
-  static Outcome failure() { return Outcome{true, 0, std::nullopt}; }
-};
-
-// Compares the first `count` frames, stopping at the first that differs. The
-// progress line is gone when it returns, so that a result can follow.
-Outcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count) {
+CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count) {
   Progress progress(progress_count(count));
-  Outcome outcome;
+  CompareOutcome outcome;
+  FrameComparer comparer;
+  if (!comparer.begin(avi.width())) return CompareOutcome::failure();
   FrameView frame;
+  MovieFrame expected;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!avi.next(frame)) return Outcome::failure();
-    const std::span<const std::uint8_t> expected = movie.frame(i);
-    if (expected.empty()) return Outcome::failure();
-    outcome.difference = first_difference(frame, expected);
+    if (!avi.next(frame) || !movie.read(i, expected)) return CompareOutcome::failure();
+    outcome.difference = comparer.first_difference(frame, expected);
     if (outcome.difference) {
       outcome.frame = i;
       return outcome;
@@ -43,8 +29,6 @@ Outcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count) {
   }
   return outcome;
 }
-
-}  // namespace
 
 int run_compare(const Options& options) {
   const char* avi_name = options.input.c_str();
@@ -65,13 +49,13 @@ int run_compare(const Options& options) {
   if (!avi.begin() || !movie.begin()) return 1;
 
   const std::size_t common = std::min(avi.frame_count(), movie.frame_count());
-  const Outcome outcome = compare_frames(avi, movie, common);
+  const CompareOutcome outcome = compare_frames(avi, movie, common);
   if (outcome.failed) return 1;
   if (const std::optional<Difference>& d = outcome.difference) {
     std::printf("Frame %zu differs at row %d, column %d: R G B %u %u %u in %s, %u %u %u in %s\n", outcome.frame,
                 d->row, d->column, unsigned{d->frame_pixel[2]}, unsigned{d->frame_pixel[1]},
-                unsigned{d->frame_pixel[0]}, avi_name, unsigned{d->bitmap_pixel[2]}, unsigned{d->bitmap_pixel[1]},
-                unsigned{d->bitmap_pixel[0]}, movie_name);
+                unsigned{d->frame_pixel[0]}, avi_name, unsigned{d->movie_pixel[2]}, unsigned{d->movie_pixel[1]},
+                unsigned{d->movie_pixel[0]}, movie_name);
     return 1;
   }
   if (avi.frame_count() != movie.frame_count()) {

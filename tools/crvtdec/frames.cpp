@@ -1,5 +1,7 @@
 // crvtdec --frames [--png] <in.avi> <pattern>: every frame as an image file.
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include "app/progress.h"
 #include "crvtdec/avi_input.h"
@@ -18,7 +20,12 @@ bool write_images(AviInput& input, const FramePattern& pattern, ImageWriter& ima
   FrameView frame;
   while (input.position() < input.frame_count()) {
     const std::size_t number = input.position();
-    if (!input.next(frame) || !images.write(frame, pattern.name(number))) return false;
+    const std::string name = pattern.name(number);
+    std::error_code ec;
+    if (std::filesystem::equivalent(name, input.name(), ec)) {
+      return error("%s: the image of frame %zu would overwrite the input", name.c_str(), number);
+    }
+    if (!input.next(frame) || !images.write(frame, name)) return false;
     progress.update(progress_count(number + 1));
   }
   return true;

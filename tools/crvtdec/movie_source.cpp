@@ -8,7 +8,6 @@
 #include <new>
 #include <utility>
 
-#include "app/pixel_convert.h"
 #include "crvtdec/messages.h"
 #include "mov/sample_tables.h"
 
@@ -53,24 +52,22 @@ bool MovieSource::open(const std::string& path) {
 bool MovieSource::begin() {
   try {
     stored_.resize(frame_size());
-    if (raw_) converted_.resize(frame_size());
   } catch (const std::bad_alloc&) {
     return error("not enough memory for the frames of %s", name_.c_str());
   }
   return true;
 }
 
-std::span<const std::uint8_t> MovieSource::frame(std::size_t i) {
+bool MovieSource::read(std::size_t i, MovieFrame& frame) {
   file_.clear();
   file_.seekg(static_cast<std::streamoff>(frame_offsets_[i]));
   file_.read(reinterpret_cast<char*>(stored_.data()), static_cast<std::streamsize>(stored_.size()));
   if (file_.gcount() != static_cast<std::streamsize>(stored_.size())) {
-    error("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
-    return {};
+    return error("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
   }
-  if (!raw_) return stored_;
-  raw_to_BGR(stored_.data(), converted_.data(), info_.width, info_.height);
-  return converted_;
+  frame.bytes = stored_;
+  frame.raw = raw_;
+  return true;
 }
 
 }  // namespace crvtdec

@@ -1,7 +1,6 @@
 // The QuickTime movie that --compare checks a file against, read through the
-// converter's own movie reader: its frames as the AVI's bitmaps have them,
-// bottom row first in blue, green, red ("raw " frames converted, "WRLE"
-// frames as stored).
+// converter's own movie reader: its frames as stored, "raw " (top-down R, G,
+// B) or "WRLE" (bottom-up B, G, R, as the AVI's bitmaps).
 #pragma once
 
 #include <cstddef>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crvtdec/frame_compare.h"
 #include "mov/movie_header.h"
 
 namespace crvtdec {
@@ -25,11 +25,11 @@ class MovieSource {
   std::size_t frame_count() const { return frame_offsets_.size(); }
   std::size_t frame_size() const { return 3 * std::size_t{info_.width} * info_.height; }
 
-  // Acquires the frame buffers; on failure prints why.
+  // Acquires the frame buffer; on failure prints why.
   bool begin();
-  // Frame `i` as a bottom-up BGR bitmap, valid until the next call; on
-  // failure prints why and returns an empty span.
-  std::span<const std::uint8_t> frame(std::size_t i);
+  // Reads frame `i` into `frame`, valid until the next call; on failure
+  // prints why and returns false.
+  bool read(std::size_t i, MovieFrame& frame);
 
  private:
   std::string name_;
@@ -37,8 +37,7 @@ class MovieSource {
   mov_info info_;
   bool raw_ = false;
   std::vector<std::int64_t> frame_offsets_;
-  std::vector<std::uint8_t> stored_;     // a frame as read
-  std::vector<std::uint8_t> converted_;  // a "raw " frame as a bitmap
+  std::vector<std::uint8_t> stored_;  // a frame as read
 };
 
 }  // namespace crvtdec
