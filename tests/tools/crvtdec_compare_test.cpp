@@ -130,6 +130,11 @@ TEST_F(CrvtdecReports, InfoOfConvertedMovies) {
   EXPECT_NE(r.out.find("Frame rate: 30 frames a second (600 / 20)\nFrames: 3\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("  flat 24-bit:   3\n"), std::string::npos) << r.out;
   EXPECT_TRUE(r.out.ends_with("Stored size: 12 bytes, 4.0 a frame\nCompression ratio: 192.00\n")) << r.out;
+  Bytes damaged = testsupport::read_file(path("a.avi"));
+  put_u32(damaged, 0x8C, 4);  // the stream header's dwLength
+  testsupport::write_file(dir_ / "x.avi", damaged);
+  r = crvtdec({"--info", path("x.avi")});
+  EXPECT_NE(r.out.find("\nFrames: 3 (the stream header says 4)\n"), std::string::npos) << r.out;
 
   std::vector<Bytes> bitmaps(20, Bytes(768, 1));
   write_avi(path("u.avi"), {16, 16, false, 25, 1, 9216}, bitmaps);

@@ -266,4 +266,30 @@ TEST_F(CrvtdecRoundTrip, ThirtyTwoBitFrames) {
   EXPECT_NE(r.err.find("32-bit Corvath stream cannot be compared"), std::string::npos) << r.err;
 }
 
+// On a terminal the progress line stands on standard error and is gone
+// before the result and before a failure's message.
+TEST_F(CrvtdecRoundTrip, ProgressLineOnATerminal) {
+  if (!testsupport::need_program("script")) GTEST_SKIP();
+  movgen::MovieOptions o;
+  o.width = 8;
+  o.height = 8;
+  o.frames = 3;
+  write_movie(path("in.mov"), o, source(8, 8, movgen::Content::noise));
+  ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
+  // script runs the command on a terminal of its own and copies what it shows.
+  auto on_terminal = [](const std::string& command) {
+    return testsupport::run({"script", "-q", "-e", "-c", std::string(CRVTDEC_EXE) + " " + command, "/dev/null"});
+  };
+  RunResult r = on_terminal("--compare " + path("a.avi") + " " + path("in.mov"));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "\rFrame 3 of 3 (100%)\r\033[K3 frames identical\r\n");
+
+  Bytes avi = testsupport::read_file(path("a.avi"));
+  avi[kFirstChunk + 8] = 0xFF;  // frame 0's type byte
+  testsupport::write_file(dir_ / "x.avi", avi);
+  r = on_terminal("--compare " + path("x.avi") + " " + path("in.mov"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "\r\033[Kcrvtdec: " + path("x.avi") + ": frame 0 does not decode: unknown frame type\r\n");
+}
+
 }  // namespace

@@ -52,7 +52,10 @@ void print_info(const AviInput& input, const FrameCounts& counts) {
   } else {
     std::printf("Frame rate: unknown (%u / %u)\n", s.rate, s.scale);
   }
-  std::printf("Frames: %llu\n", ull(frames));
+  std::printf("Frames: %llu", ull(frames));
+  // A header that disagrees with the frames found hints at a damaged file.
+  if (s.length != frames) std::printf(" (the stream header says %u)", s.length);
+  std::printf("\n");
   std::printf("  null:          %llu\n", ull(counts.null));
   std::printf("  full 24-bit:   %llu\n", ull(counts.full24));
   std::printf("  grey:          %llu\n", ull(counts.grey));
