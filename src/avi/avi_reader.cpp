@@ -345,6 +345,9 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
     return size;
   };
 
+  // A size that is not a whole number of entries is a damaged index, which
+  // may have lost the entries of the last frames.
+  if (idx1.size % 16 != 0) return false;
   const std::uint64_t entries = idx1.size / 16;
   std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(entries, kIndexBlock)) * 16);
   for (std::uint64_t first = 0; first < entries; first += kIndexBlock) {
@@ -488,6 +491,16 @@ bool AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
   const Frame& frame = frames_[i];
   if (out.size() < frame.size) return fail("buffer too small for frame " + std::to_string(i));
   if (!source_.read(frame.offset, out.first(frame.size))) {
+    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+  }
+  return true;
+}
+
+bool AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+  const Frame& frame = frames_[i];
+  if (out.size() > frame.size) return fail("frame " + std::to_string(i) + " is shorter than asked");
+  if (!source_.read(frame.offset, out)) {
     return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
   }
   return true;

@@ -72,6 +72,9 @@ class AviReader {
   // Reads frame `i`'s data into the start of `out`, which must hold at least
   // frames()[i].size bytes.
   bool read_frame(std::size_t i, std::span<std::uint8_t> out);
+  // Reads the first out.size() bytes of frame `i`, which must have that many:
+  // its header, without reading the rest.
+  bool read_frame_start(std::size_t i, std::span<std::uint8_t> out);
 
  private:
   struct Chunk {

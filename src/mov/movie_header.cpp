@@ -68,31 +68,35 @@ bool supported_format(const unsigned char f[4]) {
 
 }  // namespace
 
-int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_frames) {
+int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_frames, bool quiet) {
   frame_offsets.clear();
   total_frames = 0;
   Cursor at{buffer, window};
 
   if (!at.find("mvhd")) return 0;
-  std::puts("Movie header found");
+  if (!quiet) std::puts("Movie header found");
 
   if (!at.find("tkhd")) return 0;
-  std::puts("Track header found");
+  if (!quiet) std::puts("Track header found");
   info.width = from_mov_edian_s(at.word_at(84));
   info.height = from_mov_edian_s(at.word_at(88));
-  std::printf("Width = %d\n", info.width);
-  std::printf("Height = %d\n", info.height);
+  if (!quiet) std::printf("Width = %d\n", info.width);
+  if (!quiet) std::printf("Height = %d\n", info.height);
 
   if (!at.find("mdhd")) return 0;
-  std::puts("Media header found");
+  if (!quiet) std::puts("Media header found");
   info.time_scale = static_cast<std::int32_t>(at.be32_at(20));
 
   if (!at.find("stsd")) return 0;
-  std::printf("Sample description found, number of entries = %d\n",
-              static_cast<std::int32_t>(at.be32_at(12)));
+  if (!quiet) {
+    std::printf("Sample description found, number of entries = %d\n",
+                static_cast<std::int32_t>(at.be32_at(12)));
+  }
   unsigned char format[4];
   at.bytes_at(20, format);
-  std::printf("Data format = \"%c%c%c%c\"\n", format[0], format[1], format[2], format[3]);
+  if (!quiet) {
+    std::printf("Data format = \"%c%c%c%c\"\n", format[0], format[1], format[2], format[3]);
+  }
   if (!supported_format(format)) {
     std::puts(
         "Unsupported data format, please select \"BMP\" or \"none\" as the video compression "
@@ -102,24 +106,26 @@ int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_f
   std::memcpy(info.data_format, format, 4);
 
   if (!at.find("stts")) return 0;
-  std::puts("Sample to time table found");
+  if (!quiet) std::puts("Sample to time table found");
   info.sample_duration = static_cast<std::int32_t>(at.be32_at(20));
-  std::printf("Frame rate = %f\n",
-              static_cast<double>(info.time_scale) / static_cast<double>(info.sample_duration));
+  if (!quiet) {
+    std::printf("Frame rate = %f\n",
+                static_cast<double>(info.time_scale) / static_cast<double>(info.sample_duration));
+  }
 
   // The tables are copied out of the window before conversion, so a later
   // search still sees the file's bytes whatever the host's byte order.
   if (!at.find("stsc")) return 0;
-  std::puts("Sample to chunk table found");
+  if (!quiet) std::puts("Sample to chunk table found");
   const std::uint32_t runs = at.be32_at(12);
-  std::printf("Number of entries = %d\n", static_cast<std::int32_t>(runs));
+  if (!quiet) std::printf("Number of entries = %d\n", static_cast<std::int32_t>(runs));
   std::vector<sample_to_chunk> chunk_runs;
   if (!at.read_table(16, runs, chunk_runs)) return 0;
 
   if (!at.find("stco")) return 0;
-  std::puts("Sample offset table found");
+  if (!quiet) std::puts("Sample offset table found");
   const std::uint32_t chunks = at.be32_at(12);
-  std::printf("Number of entries = %d\n", static_cast<std::int32_t>(chunks));
+  if (!quiet) std::printf("Number of entries = %d\n", static_cast<std::int32_t>(chunks));
   std::vector<std::uint32_t> chunk_offsets;
   if (!at.read_table(16, chunks, chunk_offsets)) return 0;
 
@@ -133,6 +139,6 @@ int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_f
   if (!calc_frame_offsets(chunk_runs, chunk_offsets, static_cast<int>(frame_size), max_frames))
     return 0;
 
-  std::printf("%d frames indexed\n", total_frames);
+  if (!quiet) std::printf("%d frames indexed\n", total_frames);
   return 1;
 }

@@ -22,4 +22,6 @@ struct mov_info {
 // `info` and builds frame_offsets and total_frames (sample_tables.h). Returns 1,
 // or prints why and returns 0. Bytes past the window are taken as zero and never
 // read. `max_frames` bounds the frames indexed (see calc_frame_offsets).
-int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_frames = INT_MAX);
+// `quiet` leaves out what it finds and prints only why it fails.
+int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_frames = INT_MAX,
+                    bool quiet = false);
