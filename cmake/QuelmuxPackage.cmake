@@ -15,7 +15,9 @@ set(QUELMUX_PACKAGE_MAINTAINER "quelmux developers <quelmux@example.org>"
 set(CPACK_PACKAGE_NAME quelmux)
 set(CPACK_PACKAGE_VENDOR "quelmux developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Each package's description below opens with its own summary line; an empty
+# common summary keeps CPack from putting another line before it.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL runtime development)
@@ -33,13 +35,18 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME quelmux)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION video)
+set(quelmux_package_crvtdec "")
+if(TARGET crvtdec)
+  set(quelmux_package_crvtdec "
+crvtdec decodes such files back, writes their frames as images, proves a
+conversion lossless by comparing every frame with the movie, and describes a
+file's stream.")
+endif()
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
 "lossless QuickTime to AVI converter with the Corvath video codec
-quelmux converts uncompressed QuickTime movies (\"raw \" or \"WRLE\" video) into
-AVI files whose frames are compressed with Corvath (\"CRVT\"), a lossless video
-codec of its own, or stored as uncompressed bitmaps. crvtdec decodes such files
-back, writes their frames as images, proves a conversion lossless by comparing
-every frame with the movie, and describes a file's stream.
+quelmux converts uncompressed QuickTime movies (raw RGB or WRLE bitmap video)
+into AVI files whose frames are compressed with Corvath (CRVT), a lossless
+video codec of its own, or stored as uncompressed bitmaps.${quelmux_package_crvtdec}
 .
 The package also holds libcorvath, the codec as a shared library.")
 
@@ -49,7 +56,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "quelmux (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 "Corvath lossless video codec library - development files
 The header corvath.h, the pkg-config file corvath.pc and the link-time name of
-libcorvath, for C and C++ programs that encode and decode Corvath (\"CRVT\")
+libcorvath, for C and C++ programs that encode and decode Corvath (CRVT)
 video frames.")
 
 include(CPack)
