@@ -51,8 +51,11 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for lib in libc6 libstdc++6; do
   grep -q "$lib" <<< "$depends" || fail "quelmux does not depend on $lib: $depends"
 done
+# grep -q on a pipe would end the pipe early and fail it (pipefail): the
+# listings are taken whole first.
+contents=$(dpkg-deb --contents "$deb")
 has_crvtdec=0
-if dpkg-deb --contents "$deb" | grep -q '\./usr/bin/crvtdec$'; then
+if grep -q '\./usr/bin/crvtdec$' <<< "$contents"; then
   has_crvtdec=1
   grep -q 'libpng' <<< "$depends" || fail "quelmux holds crvtdec but does not depend on libpng: $depends"
 fi
@@ -103,7 +106,7 @@ read -r -a flags <<< "$(pkg-config --cflags --libs corvath)"
 cc -std=c99 -Wall -Wextra -Werror examples/corvath_roundtrip.c "${flags[@]}" -o "$work/roundtrip"
 "$work/roundtrip"
 # /lib is /usr/lib on merged-/usr systems, and the linker cache may name either.
-ldd "$work/roundtrip" | grep -Eq "libcorvath\.so\.1 => (/usr)?/lib/" || fail "the example did not load the installed library"
+ldd "$work/roundtrip" | grep -E "libcorvath\.so\.1 => (/usr)?/lib/" > /dev/null || fail "the example did not load the installed library"
 
 echo "-- Removing"
 "${as_root[@]}" apt-get purge -y "${packages[@]}"
@@ -116,5 +119,5 @@ done
 for d in "${new_dirs[@]}"; do
   if [ -e "$d" ]; then fail "directory $d is left behind"; fi
 done
-if /sbin/ldconfig -p | grep -q libcorvath; then fail "the linker cache still names libcorvath"; fi
+if /sbin/ldconfig -p | grep libcorvath > /dev/null; then fail "the linker cache still names libcorvath"; fi
 echo "== Packages install, run and remove cleanly"
