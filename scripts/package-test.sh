@@ -33,15 +33,19 @@ for p in "${packages[@]}"; do
 done
 
 # Configured for /usr, so that the library lands in the multiarch directory.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DQUELMUX_BUILD_TESTS=OFF
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DQUELMUX_BUILD_TESTS=OFF
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB)
-version=$(sed -n 's/^project(quelmux VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
-deb=$build/quelmux_${version}_${arch}.deb
-dev_deb=$build/quelmux-dev_${version}_${arch}.deb
-if [ ! -f "$deb" ] || [ ! -f "$dev_deb" ]; then fail "cpack did not write $deb and $dev_deb"; fi
+shopt -s nullglob
+debs=("$build"/quelmux_*_"$arch".deb)
+dev_debs=("$build"/quelmux-dev_*_"$arch".deb)
+shopt -u nullglob
+if [ ${#debs[@]} != 1 ] || [ ${#dev_debs[@]} != 1 ]; then fail "cpack did not write the two packages"; fi
+deb=${debs[0]}
+dev_deb=${dev_debs[0]}
 
 echo "-- Packages"
 for d in "$deb" "$dev_deb"; do
@@ -65,7 +69,8 @@ fi
 new_dirs=()
 while read -r dir; do
   [ -e "$dir" ] || new_dirs+=("$dir")
-done < <(for d in "$deb" "$dev_deb"; do dpkg-deb --contents "$d"; done | awk '$1 ~ /^d/ { sub(/^\./, "", $6); sub(/\/$/, "", $6); print $6 }' | sort -u)
+done < <(for d in "$deb" "$dev_deb"; do dpkg-deb --contents "$d"; done |
+         awk '$1 ~ /^d/ { sub(/^\./, "", $6); sub(/\/$/, "", $6); print $6 }' | sort -u)
 
 work=$(mktemp -d)
 cleanup() {
@@ -85,7 +90,10 @@ echo "${#files[@]} files installed"
 echo "-- Running the installed programs"
 [ "$(command -v quelmux)" = /usr/bin/quelmux ] || fail "quelmux is not /usr/bin/quelmux"
 "$build/tools/mkmovie" --size 97x61 --frames 12 --format raw --content shape --quiet "$work/in.mov"
-/usr/bin/quelmux "$work/in.mov" "$work/out.avi" > "$work/quelmux.log" || { cat "$work/quelmux.log"; fail "quelmux failed"; }
+if ! /usr/bin/quelmux "$work/in.mov" "$work/out.avi" > "$work/quelmux.log"; then
+  cat "$work/quelmux.log"
+  fail "quelmux failed"
+fi
 grep -q '^Finished writing file ' "$work/quelmux.log" || fail "quelmux did not finish"
 if [ "$has_crvtdec" = 1 ]; then
   /usr/bin/crvtdec --compare "$work/out.avi" "$work/in.mov" | tee "$work/compare.log"
@@ -106,7 +114,8 @@ read -r -a flags <<< "$(pkg-config --cflags --libs corvath)"
 cc -std=c99 -Wall -Wextra -Werror examples/corvath_roundtrip.c "${flags[@]}" -o "$work/roundtrip"
 "$work/roundtrip"
 # /lib is /usr/lib on merged-/usr systems, and the linker cache may name either.
-ldd "$work/roundtrip" | grep -E "libcorvath\.so\.1 => (/usr)?/lib/" > /dev/null || fail "the example did not load the installed library"
+ldd "$work/roundtrip" | grep -E "libcorvath\.so\.1 => (/usr)?/lib/" > /dev/null ||
+  fail "the example did not load the installed library"
 
 echo "-- Removing"
 "${as_root[@]}" apt-get purge -y "${packages[@]}"

@@ -24,10 +24,10 @@
  *
  * Every function returns a status (or a size) and never throws. A function
  * that fails writes no output and leaves the handle's state as it was (a
- * create function stores NULL in its handle pointer). The
- * decoder checks every byte of a frame, so frames from untrusted files can be
- * passed to it: a damaged frame gives CRVT_ERROR_CORRUPT. A handle may be
- * used by one thread at a time; different handles are independent.
+ * create function stores NULL in its handle pointer). The decoder checks
+ * every byte of a frame, so frames from untrusted files can be passed to it:
+ * a damaged frame gives CRVT_ERROR_CORRUPT. A handle may be used by one
+ * thread at a time; different handles are independent.
  */
 #ifndef CORVATH_H
 #define CORVATH_H
@@ -119,7 +119,8 @@ typedef struct crvt_decoder crvt_decoder;
    bit_depth 24 or 32 and stores it in *decoder. Every buffer is allocated
    here; decoding allocates nothing. Its current frame starts as 128 in
    every byte. */
-CRVT_API crvt_status crvt_decoder_create(int width, int height, int bit_depth, crvt_decoder** decoder) CRVT_NOEXCEPT;
+CRVT_API crvt_status crvt_decoder_create(int width, int height, int bit_depth,
+                                         crvt_decoder** decoder) CRVT_NOEXCEPT;
 
 /* Releases the decoder; NULL is ignored. */
 CRVT_API void crvt_decoder_destroy(crvt_decoder* decoder) CRVT_NOEXCEPT;

@@ -103,7 +103,7 @@ TEST(InstallTree, PkgConfigFileNamesTheInstallPrefixOnly) {
                           "--libs", "corvath"});
   ASSERT_EQ(flags.exit_code, 0) << flags.err;
   EXPECT_EQ(words(flags.out), (std::vector<std::string>{"-I" + (kPrefix / INSTALL_INCLUDEDIR).string(),
-                                                         "-L" + kLibDir.string(), "-lcorvath"}));
+                                                        "-L" + kLibDir.string(), "-lcorvath"}));
 }
 
 TEST(InstallTree, BinariesCarryNoRunPathAndTheLibraryExportsItsCApiAlone) {
@@ -166,7 +166,8 @@ TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
   }
 
   const std::string example = (dir / "roundtrip").string();
-  std::vector<std::string> compile = {C_COMPILER, "-std=c99", "-pedantic-errors", "-Wall", "-Wextra", "-Werror"};
+  std::vector<std::string> compile = {C_COMPILER, "-std=c99", "-pedantic-errors",
+                                      "-Wall",    "-Wextra",  "-Werror"};
   for (const std::string& f : words(SANITIZE_FLAGS)) compile.push_back(f);
   compile.push_back(EXAMPLE_SOURCE);
   for (const std::string& f : words(flags.out)) compile.push_back(f);
@@ -182,7 +183,8 @@ TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
   EXPECT_NE(ran.out.find("all frames identical\n"), std::string::npos) << ran.out;
 
   const auto linked = run({"env", library_path, "ldd", example});
-  EXPECT_NE(linked.out.find("libcorvath.so.1 => " + (kLibDir / "libcorvath.so.1").string()), std::string::npos)
+  EXPECT_NE(linked.out.find("libcorvath.so.1 => " + (kLibDir / "libcorvath.so.1").string()),
+            std::string::npos)
       << linked.out;
 }
 
@@ -221,8 +223,8 @@ TEST(InstallTree, ManualPagesFormatWithoutWarningsAndMatchThePrograms) {
 TEST(InstallTree, InstalledProgramsConvertAndVerifyAMovie) {
   testsupport::TempDir dir;
   const std::string movie = (dir / "in.mov").string();
-  const auto made = run({MKMOVIE_EXE, "--size", "67x45", "--frames", "6", "--format", "raw", "--content", "shape",
-                         "--quiet", movie});
+  const auto made = run({MKMOVIE_EXE, "--size", "67x45", "--frames", "6", "--format", "raw", "--content",
+                         "shape", "--quiet", movie});
   ASSERT_EQ(made.exit_code, 0) << made.out << made.err;
 
   const std::string avi = (dir / "out.avi").string();
