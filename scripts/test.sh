@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and runs the whole test suite: a Release build
 # with every test, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
+# UndefinedBehaviorSanitizer, the Debian packages built, installed, run and
+# removed, and a short run of every fuzz target.
 #
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 #   QUELMUX_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
+#   QUELMUX_SKIP_PACKAGE=1   skip the Debian package test (it installs into /usr)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +28,11 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_SA
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE long
+
+if [ "${QUELMUX_SKIP_PACKAGE:-0}" != 1 ]; then
+  echo "== Debian packages: build, install, run and remove"
+  scripts/package-test.sh build/package
+fi
 
 if [ -f fuzz/CMakeLists.txt ] && [ -x scripts/fuzz.sh ]; then
   echo "== Fuzz targets"

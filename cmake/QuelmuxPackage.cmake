@@ -1,0 +1,62 @@
+# The Debian packages, built with `cpack -G DEB` in a build tree:
+#
+#   quelmux      the programs, their manual pages and libcorvath.so.1
+#   quelmux-dev  corvath.h, corvath.pc and libcorvath.so, for building
+#                programs against the library
+#
+# Configure with -DCMAKE_INSTALL_PREFIX=/usr to have the library in the
+# multiarch directory (lib/<triplet>), as Debian's own packages do.
+# dpkg-shlibdeps works out the libraries the programs need (libc, libstdc++,
+# libpng for crvtdec).
+
+set(QUELMUX_PACKAGE_MAINTAINER "quelmux developers <quelmux@example.org>"
+    CACHE STRING "Maintainer named in the Debian packages")
+
+set(CPACK_PACKAGE_NAME quelmux)
+set(CPACK_PACKAGE_VENDOR "quelmux developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# Each package's description below opens with its own summary line; an empty
+# common summary keeps CPack from putting another line before it.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUELMUX_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The shlibs file tells dpkg-shlibdeps of other packages which version of
+# quelmux provides libcorvath.so.1; it comes with the ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME quelmux)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION video)
+set(quelmux_package_crvtdec "")
+if(TARGET crvtdec)
+  set(quelmux_package_crvtdec "
+crvtdec decodes such files back, writes their frames as images, proves a
+conversion lossless by comparing every frame with the movie, and describes a
+file's stream.")
+endif()
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+"lossless QuickTime to AVI converter with the Corvath video codec
+quelmux converts uncompressed QuickTime movies (raw RGB or WRLE bitmap video)
+into AVI files whose frames are compressed with Corvath (CRVT), a lossless
+video codec of its own, or stored as uncompressed bitmaps.${quelmux_package_crvtdec}
+.
+The package also holds libcorvath, the codec as a shared library.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME quelmux-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "quelmux (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+"Corvath lossless video codec library - development files
+The header corvath.h, the pkg-config file corvath.pc and the link-time name of
+libcorvath, for C and C++ programs that encode and decode Corvath (CRVT)
+video frames.")
+
+include(CPack)
