@@ -12,6 +12,7 @@
 //
 // measure prints one line of JSON per coder. Exit status 0 on success, 1 on
 // a failure (with a message on standard error), 2 for a bad command line.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>

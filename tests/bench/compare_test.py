@@ -77,11 +77,15 @@ class TableTest(unittest.TestCase):
         self.assertEqual(self.rows(table)["all total"], ["n/a"])
 
     def test_summary_has_a_row_per_coder(self):
-        table = compare.summary_table(self.pictures, self.results, coders("crvt", "webp-z0"))
-        lines = table.splitlines()
-        self.assertIn("Photographs encode MB/s", lines[0])
-        self.assertTrue(lines[2].startswith("| **Corvath** | 2.67 | 200 | 133 | – |"), lines[2])
-        self.assertTrue(lines[3].startswith("| WebP z0 | lossy | lossy | lossy |"), lines[3])
+        lines = compare.summary_table(self.pictures, self.results, coders("crvt", "webp-z0"), "ratio").splitlines()
+        self.assertEqual(lines[0], "| Coder: compression ratio | Photographs | colour | greyscale | Figures "
+                                   "| Screen-like | Noise | All |")
+        self.assertEqual(lines[2], "| **Corvath** | 2.67 | 2.67 | – | – | – | 1.00 | 1.71 |")
+        self.assertEqual(lines[3], "| WebP z0 | lossy | lossy | – | – | – | n/a | lossy/n/a |")
+        lines = compare.summary_table(self.pictures, self.results, coders("crvt"), "speed").splitlines()
+        self.assertEqual(lines[0], "| Coder: MB/s | Photographs encode | Photographs decode | colour photographs "
+                                   "encode | colour photographs decode | All encode | All decode |")
+        self.assertEqual(lines[2], "| **Corvath** | 200 | 133 | 200 | 133 | 200 | 150 |")
 
     def test_targets_take_the_faster_peer(self):
         lines = compare.target_lines(self.pictures, self.results,
