@@ -1,11 +1,12 @@
 // Speed and compression of the Corvath frame layer on 1920 x 1080 frames, in
-// MB/s of uncompressed frame bytes: the encoder's full frames, the decoder,
-// the stages of one full frame (prediction, run-length test, counting, table,
-// range coding), and CharLS (JPEG-LS lossless, the same median predictor) on
-// the same frames when it is installed.
+// MB/s of uncompressed frame bytes: the encoder's full frames (through
+// CompressContinue, and KeyCompress alone), the decoder, and the stages of one
+// full frame (prediction, run-length test, counting, table, range coding).
 //   bench_codec [--benchmark_filter=...]
 // The photographic frame is a grid of python3-skimage's colour photographs,
 // each mirrored at its seams; a screen-like frame and noise stand beside it.
+// scripts/compare.sh sets these figures beside other lossless coders (CharLS
+// among them), on the same photographic frame and many more pictures.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -23,10 +24,6 @@
 #include "entropy/range_coder.h"
 #include "entropy/zero_rle.h"
 #include "frames.h"
-
-#if defined(QUELMUX_HAVE_CHARLS)
-#include <charls/charls.h>
-#endif
 
 namespace {
 
@@ -75,6 +72,24 @@ void encode_frames(benchmark::State& state, const Content* c, PredictionSimd lev
   for (auto _ : state) {
     codec.CompressContinue(&record, 0);
     benchmark::DoNotOptimize(out.data());
+  }
+  set_rates(state, *c, record.dwCompressedSize);
+}
+
+// KeyCompress alone, on the frame CompressContinue would have loaded: the
+// full frame without the one-colour test in front of it.
+void key_compress(benchmark::State& state, const Content* c) {
+  CodecInst codec;
+  if (codec.CompressBegin(kWidth, kHeight, 24) != ICERR_OK) {
+    state.SkipWithError("CompressBegin failed");
+    return;
+  }
+  Bytes out(max_frame_size(kWidth, kHeight, 24));
+  ICCOMPRESS record{0, 0, out.data(), c->frame.data()};
+  codec.in_frame = c->frame.data();
+  codec.out_frame = out.data();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(codec.KeyCompress(&record));
   }
   set_rates(state, *c, record.dwCompressedSize);
 }
@@ -227,86 +242,6 @@ void register_stages(const Content* c) {
   });
 }
 
-#if defined(QUELMUX_HAVE_CHARLS)
-// JPEG-LS lossless (near 0) of the 3-byte pixels, interleaved by sample or
-// by line, with no colour transform or with HP1 (blue - green, green,
-// red - green, as the Corvath frame layer does).
-struct CharlsMode {
-  charls::interleave_mode interleave;
-  charls::color_transformation transform;
-  const char* label;
-};
-
-constexpr CharlsMode kCharlsModes[] = {
-    {charls::interleave_mode::sample, charls::color_transformation::none, "sample"},
-    {charls::interleave_mode::sample, charls::color_transformation::hp1, "sample_hp1"},
-    {charls::interleave_mode::line, charls::color_transformation::none, "line"},
-    {charls::interleave_mode::line, charls::color_transformation::hp1, "line_hp1"},
-};
-
-struct CharlsStream {
-  Bytes bytes;
-  bool ok = false;
-};
-
-CharlsStream charls_encode(const Content& c, const CharlsMode& mode, Bytes& out) {
-  CharlsStream result;
-  charls_jpegls_encoder* encoder = charls_jpegls_encoder_create();
-  if (encoder == nullptr) return result;
-  const charls_frame_info info{static_cast<std::uint32_t>(kWidth), static_cast<std::uint32_t>(kHeight), 8, 3};
-  std::size_t written = 0;
-  result.ok = charls_jpegls_encoder_set_frame_info(encoder, &info) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_set_interleave_mode(encoder, mode.interleave) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_set_color_transformation(encoder, mode.transform) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_set_destination_buffer(encoder, out.data(), out.size()) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_encode_from_buffer(encoder, c.frame.data(), c.frame.size(), 0) == charls::jpegls_errc::success &&
-              charls_jpegls_encoder_get_bytes_written(encoder, &written) == charls::jpegls_errc::success;
-  charls_jpegls_encoder_destroy(encoder);
-  if (result.ok) result.bytes.assign(out.begin(), out.begin() + static_cast<long>(written));
-  return result;
-}
-
-bool charls_decode(const Bytes& stream, Bytes& out) {
-  charls_jpegls_decoder* decoder = charls_jpegls_decoder_create();
-  if (decoder == nullptr) return false;
-  const bool ok = charls_jpegls_decoder_set_source_buffer(decoder, stream.data(), stream.size()) == charls::jpegls_errc::success &&
-                  charls_jpegls_decoder_read_header(decoder) == charls::jpegls_errc::success &&
-                  charls_jpegls_decoder_decode_to_buffer(decoder, out.data(), out.size(), 0) == charls::jpegls_errc::success;
-  charls_jpegls_decoder_destroy(decoder);
-  return ok;
-}
-
-void register_charls(const Content* c) {
-  for (const CharlsMode& mode : kCharlsModes) {
-    const std::string suffix = std::string("/") + mode.label + "/" + c->name;
-    const CharlsMode* m = &mode;
-    benchmark::RegisterBenchmark(("charls_encode" + suffix).c_str(), [c, m](benchmark::State& state) {
-      Bytes out(2 * c->frame.size() + 65536);
-      CharlsStream s;
-      for (auto _ : state) {
-        s = charls_encode(*c, *m, out);
-        if (!s.ok) {
-          state.SkipWithError("CharLS failed");
-          return;
-        }
-      }
-      set_rates(state, *c, s.bytes.size());
-    })->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("charls_decode" + suffix).c_str(), [c, m](benchmark::State& state) {
-      Bytes scratch(2 * c->frame.size() + 65536);
-      const CharlsStream s = charls_encode(*c, *m, scratch);
-      Bytes back(c->frame.size());
-      if (!s.ok) {
-        state.SkipWithError("CharLS failed");
-        return;
-      }
-      for (auto _ : state) benchmark::DoNotOptimize(charls_decode(s.bytes, back));
-      if (back != c->frame) state.SkipWithError("frame not rebuilt");
-      set_rates(state, *c, s.bytes.size());
-    })->Unit(benchmark::kMillisecond);
-  }
-}
-#endif
 
 }  // namespace
 
@@ -324,10 +259,8 @@ int main(int argc, char** argv) {
     }
     benchmark::RegisterBenchmark(("decode/" + c.name).c_str(), decode_frames, &c)->Unit(benchmark::kMillisecond);
     if (c.pixel_size == 3) {
+      benchmark::RegisterBenchmark(("KeyCompress/" + c.name).c_str(), key_compress, &c)->Unit(benchmark::kMillisecond);
       register_stages(&c);
-#if defined(QUELMUX_HAVE_CHARLS)
-      if (c.name != "noise") register_charls(&c);
-#endif
     }
   }
   benchmark::RunSpecifiedBenchmarks();
