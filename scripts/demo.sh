@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds quelmux in Release, makes a sample
 # movie with mkmovie and converts it into a Corvath-compressed AVI file and an
-# uncompressed one.
+# uncompressed one, then checks with crvtdec that the compressed file decodes
+# to exactly the movie's frames.
 #
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 set -euo pipefail
@@ -14,7 +15,7 @@ fi
 
 echo "== Building in Release (build/release)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build/release -j "$(nproc)" --target quelmux mkmovie
+cmake --build build/release -j "$(nproc)" --target quelmux mkmovie crvtdec
 
 mkdir -p build/demo
 movie=build/demo/sample.mov
@@ -30,6 +31,10 @@ build/release/src/app/quelmux "$movie" "$avi"
 
 echo "== Converting without compression: quelmux -u $movie $uncompressed"
 build/release/src/app/quelmux -u "$movie" "$uncompressed"
+
+echo "== Checking: crvtdec --compare $avi $movie"
+build/release/tools/crvtdec/crvtdec --compare "$avi" "$movie"
+build/release/tools/crvtdec/crvtdec --info "$avi"
 
 echo "== Sizes"
 ls -l "$movie" "$avi" "$uncompressed"

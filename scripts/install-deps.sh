@@ -13,8 +13,10 @@ packages=(
   # interoperation tests
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
   gstreamer1.0-plugins-good libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev mediainfo
-  # comparison benchmarks and their test images
-  libcharls-dev python3-skimage
+  # the manual pages' check
+  groff-base
+  # comparison benchmarks, their test images and plot
+  libcharls-dev python3-skimage webp libjxl-tools zstd gnuplot-nox
 )
 
 if [ "$(id -u)" -eq 0 ]; then
