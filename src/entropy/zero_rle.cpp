@@ -18,8 +18,9 @@ int rle(const unsigned char* in, unsigned char* out, int length, int level, Scan
   const auto n = static_cast<std::size_t>(length);
   const auto width = static_cast<std::size_t>(level);
   const std::size_t longest = 255 + width;
-  std::size_t i = 0;
-  std::size_t o = 0;
+  const Position bulk = rle_bulk(in, out, n, level, scan);
+  std::size_t i = bulk.in;
+  std::size_t o = bulk.out;
   while (i < n) {
     const std::size_t p = find_zeros(in, i, n, level, scan);
     if (p + width > n) {

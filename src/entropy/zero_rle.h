@@ -8,7 +8,9 @@ namespace zero {
 
 // Codes `length` bytes of `in` at `level` (1, 2 or 3) into `out` and returns the
 // number of bytes written; 0 for an empty input or a bad level. `out` must take
-// the level's worst-case growth (twice the input at level 1).
+// the level's worst-case growth (twice the input at level 1), or the coded
+// length plus 16 bytes: up to 16 bytes past the coded ones may be
+// overwritten.
 int RLE(const unsigned char* in, unsigned char* out, int length, int level);
 
 // Expands a coded buffer into exactly `length` bytes of `out` and returns the

@@ -1,5 +1,9 @@
 #include "entropy/zero_scan.h"
 
+#include <cstring>
+
+#include "entropy/zero_rle.h"
+
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
 #define QUELMUX_ZERO_SCAN_SSE2 1
@@ -158,6 +162,92 @@ Tallies tally_runs_sse2(const unsigned char* in, std::size_t length) {
   return t;
 }
 
+inline std::uint64_t zero_mask64(const unsigned char* p) {
+  return zero_mask(p) | std::uint64_t{zero_mask(p + 16)} << 16 | std::uint64_t{zero_mask(p + 32)} << 32 |
+         std::uint64_t{zero_mask(p + 48)} << 48;
+}
+
+// Copies `count` bytes 16 at a time: up to 15 bytes past them are written too.
+inline void copy_blocks(unsigned char* out, const unsigned char* in, std::size_t count) {
+  for (std::size_t j = 0; j < count; j += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j)));
+  }
+}
+
+// The coder's steps over windows of 64 input bytes. One mask of a window's
+// zero bytes gives the starts and ends of all its runs with bit operations
+// alone, so a run costs a few instructions and no memory round trip; the
+// window is reloaded where the runs leave it. Bytes before a run are copied
+// in blocks of 16 (later stores overwrite what a block writes past them).
+// The steps stop short of the end of the input, which the byte-wise coder
+// finishes.
+Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t length, int level) {
+  constexpr std::size_t kMargin = 96;  // a window, plus a block copied past it
+  if (length < 2 * kMargin) return {};
+  const auto width = static_cast<std::size_t>(level);
+  const std::size_t longest = 255 + width;
+  // Positions of a window that can start a run seen whole within it.
+  const std::size_t testable = 64 - width + 1;
+  const std::uint64_t testable_mask = ~std::uint64_t{0} >> (width - 1);
+  const std::size_t stop = length - kMargin;
+  std::size_t i = 0;
+  std::size_t o = 0;
+  while (i <= stop) {
+    const std::uint64_t z = zero_mask64(in + i);
+    std::uint64_t starts = z;
+    if (level >= 2) starts &= z >> 1;
+    if (level >= 3) starts &= z >> 2;
+    starts &= testable_mask;
+    const unsigned char* const base = in + i;
+    std::size_t pos = 0;
+    while (true) {
+      const std::uint64_t ahead = starts >> pos;
+      if (ahead == 0) {
+        // No run starts in the rest of the window: its bytes are literal.
+        const std::size_t end = pos < testable ? testable : pos;
+        copy_blocks(out + o, base + pos, end - pos);
+        o += end - pos;
+        pos = end;
+        break;
+      }
+      const auto t = static_cast<std::size_t>(__builtin_ctzll(ahead));
+      copy_blocks(out + o, base + pos, t);
+      o += t;
+      pos += t;
+      std::size_t k;
+      const std::uint64_t live = ~z >> pos;
+      if (live != 0) {
+        k = static_cast<std::size_t>(__builtin_ctzll(live));
+      } else {
+        // The run reaches the end of the window: measure the rest.
+        k = 64 - pos;
+        const std::size_t from = i + pos;
+        while (k < longest) {
+          if (from + k + 16 > length) {
+            while (from + k < length && in[from + k] == 0 && k < longest) ++k;
+            break;
+          }
+          const unsigned rest = zero_mask(in + from + k) ^ 0xFFFF;
+          if (rest != 0) {
+            k += static_cast<std::size_t>(__builtin_ctz(rest));
+            break;
+          }
+          k += 16;
+        }
+      }
+      if (k > longest) k = longest;
+      const std::uint32_t unit = static_cast<std::uint32_t>(zero::run_code(static_cast<int>(k - width)))
+                                 << (8 * width);
+      std::memcpy(out + o, &unit, 4);
+      o += width + 1;
+      pos += k;
+      if (pos >= testable) break;
+    }
+    i += pos;
+  }
+  return {i, o};
+}
+
 #endif
 
 }  // namespace
@@ -176,6 +266,18 @@ std::size_t find_zeros(const unsigned char* in, std::size_t from, std::size_t en
 #endif
   (void)scan;
   return find_zeros_portable(in, from, end, level);
+}
+
+Position rle_bulk(const unsigned char* in, unsigned char* out, std::size_t length, int level, Scan scan) {
+#ifdef QUELMUX_ZERO_SCAN_SSE2
+  if (scan == Scan::kVector) return rle_bulk_sse2(in, out, length, level);
+#endif
+  (void)in;
+  (void)out;
+  (void)length;
+  (void)level;
+  (void)scan;
+  return {};
 }
 
 Tallies tally_runs(const unsigned char* in, std::size_t length, Scan scan) {

@@ -33,6 +33,20 @@ struct Tallies {
 
 Tallies tally_runs(const unsigned char* in, std::size_t length, Scan scan);
 
+// Where the coder stands: the next input and output positions.
+struct Position {
+  std::size_t in = 0;
+  std::size_t out = 0;
+};
+
+// Runs the zero run-length coder of `level` from the start of `in` while
+// enough input remains for whole vector steps, and returns where it stopped
+// (a point between coding steps, from which the byte-wise coder goes on). The
+// portable scan codes nothing. May write up to 16 bytes past the position
+// returned; the coded form of the whole input extends past it by more (see
+// zero::RLE).
+Position rle_bulk(const unsigned char* in, unsigned char* out, std::size_t length, int level, Scan scan);
+
 // The three zero run-length operations with a chosen scan; the public ones
 // use kFastestScan.
 int rle(const unsigned char* in, unsigned char* out, int length, int level, Scan scan);

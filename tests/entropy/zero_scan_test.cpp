@@ -91,6 +91,37 @@ TEST(ZeroScan, EveryScanAgreesAndRoundTrips) {
   }
 }
 
+// Planes built from runs and literal stretches of random lengths, runs
+// around window sizes and the longest codes included: the window coder gives
+// the byte-wise coder's bytes, and writes at most 16 bytes past them.
+TEST(ZeroScan, WindowCoderMatchesTheByteWiseCoder) {
+  std::mt19937 rng(9);
+  const int run_lengths[] = {1, 2, 3, 4, 5, 13, 47, 60, 61, 62, 63, 64, 65, 66, 127, 128, 129, 255, 256,
+                             257, 258, 259, 260, 261, 515, 516, 517, 518, 700};
+  for (int round = 0; round < 3000; ++round) {
+    Bytes in;
+    const std::size_t target = 1 + rng() % (round % 10 == 0 ? 5000 : 700);
+    const unsigned literal_max = 1 + rng() % 80;
+    while (in.size() < target) {
+      const std::size_t literals = rng() % literal_max;
+      for (std::size_t k = 0; k < literals; ++k) in.push_back(static_cast<unsigned char>(1 + rng() % 255));
+      const int run = rng() % 3 == 0 ? run_lengths[rng() % std::size(run_lengths)] : 1 + static_cast<int>(rng() % 6);
+      in.insert(in.end(), static_cast<std::size_t>(run), 0);
+    }
+    if (rng() % 2) in.resize(target);
+    const auto length = static_cast<int>(in.size());
+    for (int level = 1; level <= 3; ++level) {
+      Bytes expected(2 * in.size() + 8);
+      expected.resize(static_cast<std::size_t>(zero::detail::rle(in.data(), expected.data(), length, level,
+                                                                 Scan::kPortable)));
+      Bytes coded(expected.size() + 16 + 64, 0xC5);
+      const int n = zero::detail::rle(in.data(), coded.data(), length, level, Scan::kVector);
+      ASSERT_EQ(Bytes(coded.begin(), coded.begin() + n), expected) << round << " level " << level;
+      for (std::size_t k = expected.size() + 16; k < coded.size(); ++k) ASSERT_EQ(coded[k], 0xC5) << round;
+    }
+  }
+}
+
 // On arbitrary coded bytes the block-copying expansion consumes and writes
 // what the unit-by-unit rules do, and fails where they run out of bytes.
 TEST(ZeroScan, CheckedExpansionMatchesTheRulesOnAnyInput) {
