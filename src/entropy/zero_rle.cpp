@@ -127,8 +127,9 @@ int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char
   constexpr std::size_t kSlack = 4;  // the longest unit
   const auto n = static_cast<std::size_t>(length);
   const auto width = static_cast<std::size_t>(level);
-  std::size_t j = 0;
-  std::size_t o = 0;
+  const Position bulk = expand_bulk(in, in_length, out, n, level, scan);
+  std::size_t j = bulk.in;
+  std::size_t o = bulk.out;
   while (true) {
     const std::size_t room = std::min(n - o, in_length - j);
     if (room < 2 * kSlack) break;

@@ -248,6 +248,60 @@ Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t 
   return {i, o};
 }
 
+// Fills `count` bytes with zeros 16 at a time: up to 15 bytes past them too.
+inline void zero_blocks(unsigned char* out, std::size_t count) {
+  for (std::size_t j = 0; j < count; j += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_setzero_si128());
+}
+
+// The expansion over windows of 64 coded bytes, as rle_bulk_sse2 codes:
+// one zero mask finds every unit's start. Literal bytes and runs are written
+// in blocks of 16, so every step keeps 80 bytes of output in hand, and a run
+// that would leave less is left to the byte-wise expansion.
+Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsigned char* out,
+                          std::size_t length, int level) {
+  constexpr std::size_t kInMargin = 96;  // a window, its last unit's code, a block copied past it
+  constexpr std::size_t kOutMargin = 80;  // a window's literal bytes and a block written past them
+  const auto width = static_cast<std::size_t>(level);
+  const std::size_t testable = 64 - width + 1;
+  const std::uint64_t testable_mask = ~std::uint64_t{0} >> (width - 1);
+  std::size_t j = 0;
+  std::size_t o = 0;
+  while (in_length - j >= kInMargin && length - o >= kOutMargin) {
+    const std::uint64_t z = zero_mask64(in + j);
+    std::uint64_t starts = z;
+    if (level >= 2) starts &= z >> 1;
+    if (level >= 3) starts &= z >> 2;
+    starts &= testable_mask;
+    const unsigned char* const base = in + j;
+    std::size_t pos = 0;
+    while (true) {
+      const std::uint64_t ahead = starts >> pos;
+      if (ahead == 0) {
+        const std::size_t end = pos < testable ? testable : pos;
+        copy_blocks(out + o, base + pos, end - pos);
+        o += end - pos;
+        pos = end;
+        break;
+      }
+      const auto t = static_cast<std::size_t>(__builtin_ctzll(ahead));
+      copy_blocks(out + o, base + pos, t);
+      o += t;
+      pos += t;
+      const auto zeros = static_cast<std::size_t>(zero::run_length_of_code(base[pos + width])) + width;
+      if (length - o < zeros + kOutMargin) {
+        // The byte-wise expansion takes over at this unit.
+        return {j + pos, o};
+      }
+      zero_blocks(out + o, zeros);
+      o += zeros;
+      pos += width + 1;
+      if (pos >= testable) break;
+    }
+    j += pos;
+  }
+  return {j, o};
+}
+
 #endif
 
 }  // namespace
@@ -273,6 +327,20 @@ Position rle_bulk(const unsigned char* in, unsigned char* out, std::size_t lengt
   if (scan == Scan::kVector) return rle_bulk_sse2(in, out, length, level);
 #endif
   (void)in;
+  (void)out;
+  (void)length;
+  (void)level;
+  (void)scan;
+  return {};
+}
+
+Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length,
+                     int level, Scan scan) {
+#ifdef QUELMUX_ZERO_SCAN_SSE2
+  if (scan == Scan::kVector) return expand_bulk_sse2(in, in_length, out, length, level);
+#endif
+  (void)in;
+  (void)in_length;
   (void)out;
   (void)length;
   (void)level;
