@@ -3,12 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "entropy/compress.h"
+#include "entropy/range_coder.h"
 #include "entropy/zero_rle.h"
 #include "residual_planes.h"
 
@@ -176,6 +178,63 @@ void register_frame(const benchdata::Frame& source) {
     }
     state.SetBytesProcessed(state.iterations() * frame_bytes);
     state.counters["bits/byte"] = 8.0 * static_cast<double>(total) / static_cast<double>(frame_bytes);
+  });
+
+  // The range coding of the three planes alone, one after the other and
+  // together.
+  struct Tables {
+    std::array<Compress, 3> coders;
+    std::array<std::vector<unsigned char>, 3> out;
+  };
+  auto tables = std::make_shared<Tables>();
+  for (std::size_t k = 0; k < 3; ++k) {
+    tables->coders[k].InitCompressBuffers(length);
+    tables->coders[k].calcprob(frame->planes[k].bytes.data(), length);
+    tables->out[k].resize(compact_bound(length));
+  }
+  benchmark::RegisterBenchmark(("encode_frame/" + frame->name).c_str(),
+                               [frame, tables, length, frame_bytes](benchmark::State& state) {
+    for (auto _ : state) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        tables->coders[k].encode(frame->planes[k].bytes.data(), tables->out[k].data(), length);
+      }
+      benchmark::DoNotOptimize(tables->out[2].data());
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+  });
+  benchmark::RegisterBenchmark(("encode_together_frame/" + frame->name).c_str(),
+                               [frame, tables, length, frame_bytes](benchmark::State& state) {
+    std::array<entropy::EncodeStream, 3> streams{};
+    for (auto _ : state) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        const Compress& c = tables->coders[k];
+        streams[k] = {frame->planes[k].bytes.data(), length, c.cum.get(), c.shift, tables->out[k].data(), 0};
+      }
+      entropy::range_encode_together(streams);
+      benchmark::DoNotOptimize(tables->out[2].data());
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+  });
+
+  benchmark::RegisterBenchmark(("compact_together_frame/" + frame->name).c_str(),
+                               [frame, length, frame_bytes](benchmark::State& state) {
+    std::array<Compress, 3> coders;
+    std::array<Compress*, 3> pointers{};
+    std::array<PlaneInput, 3> planes{};
+    for (std::size_t k = 0; k < 3; ++k) {
+      coders[k].InitCompressBuffers(length);
+      pointers[k] = &coders[k];
+      planes[k] = {frame->planes[k].bytes.data(), length};
+    }
+    std::vector<unsigned char> out(3 * compact_bound(length));
+    std::array<std::uint32_t, 3> reported{};
+    for (auto _ : state) {
+      compact_together(pointers, planes, out.data(), reported);
+      benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * frame_bytes);
+    state.counters["bits/byte"] =
+        8.0 * static_cast<double>(reported[0] + reported[1] + reported[2]) / static_cast<double>(frame_bytes);
   });
 
   // Streams and coders shared by the two restores.

@@ -2,7 +2,8 @@
 // stream must fit compact_bound, restore the plane exactly, and the checked
 // form must accept it. The first byte chooses how the bytes become a plane:
 // as they are, or with zero runs of the lengths the next bytes give, so that
-// every run-length level is reached.
+// every run-length level is reached. Planes compacted together must give
+// the bytes of separate compact calls.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -69,5 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::array<Compress*, 3> three = {&coders()[0], &coders()[1], &coders()[2]};
   if (!uncompact_checked_together(three, planes)) std::abort();
   if (joint[1] != plane || joint[2] != plane) std::abort();
+
+  // The plane, its later half and its first byte compacted together: the
+  // bytes of three compact calls one after the other.
+  const std::array<PlaneInput, 3> inputs = {PlaneInput{plane.data(), length},
+                                            PlaneInput{plane.data() + length / 2, length - length / 2},
+                                            PlaneInput{plane.data(), length < 1 ? 0u : 1u}};
+  std::vector<unsigned char> separate;
+  std::size_t room = 0;
+  for (const PlaneInput& in : inputs) {
+    std::vector<unsigned char> one(compact_bound(in.length));
+    one.resize(coder().compact(in.in, one.data(), in.length));
+    separate.insert(separate.end(), one.begin(), one.end());
+    room += compact_bound(in.length);
+  }
+  std::vector<unsigned char> together(room);
+  std::array<std::uint32_t, 3> reported_together{};
+  if (!compact_together(three, inputs, together.data(), reported_together)) std::abort();
+  together.resize(separate.size());
+  if (together != separate) std::abort();
   return 0;
 }

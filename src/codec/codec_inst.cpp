@@ -59,8 +59,14 @@ int CodecInst::CompressBegin(int w, int h, int depth) {
   // 24-bit frames are predicted and compared where the caller keeps them.
   if (bit_depth == 32) work = acquire(size);
   const std::uint32_t rle_size = bit_depth == 24 ? frame_bytes / 2 : frame_bytes;
-  if (!residuals || !prev_frame || (bit_depth == 32 && !work) ||
-      coder.InitCompressBuffers(rle_size) == 0) {
+  bool acquired = residuals && prev_frame && (bit_depth != 32 || work) &&
+                  coder.InitCompressBuffers(rle_size) != 0;
+  // The other planes' coders need room for one plane each.
+  const std::size_t others = depth == 32 ? 3 : 2;
+  for (std::size_t k = 0; k < others && acquired; ++k) {
+    acquired = plane_coders_[k].InitCompressBuffers(static_cast<std::uint32_t>(n)) != 0;
+  }
+  if (!acquired) {
     CompressEnd();
     return ICERR_MEMORY;
   }
@@ -74,6 +80,7 @@ int CodecInst::CompressEnd() {
   work.reset();
   prev_frame.reset();
   coder.FreeCompressBuffers();
+  for (Compress& c : plane_coders_) c.FreeCompressBuffers();
   prev_current_ = false;
   return 0;
 }
@@ -174,10 +181,17 @@ int CodecInst::SolidFrameTest(ICCOMPRESS* icinfo) {
 std::uint32_t CodecInst::write_planes(unsigned char type, std::size_t header, std::size_t count) {
   const auto n = static_cast<std::uint32_t>(pixels());
   out_frame[0] = type;
+  constexpr std::size_t kMost = 4;
+  Compress* const coders[kMost] = {&coder, &plane_coders_[0], &plane_coders_[1], &plane_coders_[2]};
+  std::array<PlaneInput, kMost> planes{};
+  for (std::size_t k = 0; k < count; ++k) planes[k] = {residuals.get() + k * n, n};
+  std::array<std::uint32_t, kMost> reported{};
+  compact_together(std::span(coders, count), std::span(planes.data(), count), out_frame + header,
+                   std::span(reported.data(), count));
   // max_frame_size() keeps every offset within 32 bits.
   auto offset = static_cast<std::uint32_t>(header);
   for (std::size_t k = 0; k < count; ++k) {
-    offset += coder.compact(residuals.get() + k * n, out_frame + offset, n);
+    offset += reported[k];
     if (k + 1 < count) store_le32(out_frame + 1 + 4 * k, offset);
   }
   return offset;

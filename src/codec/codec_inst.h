@@ -4,6 +4,7 @@
 // (see frame_format.h for the bytes).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -100,4 +101,7 @@ class CodecInst {
   // by the unchanged-frame test, so it is skipped while that is off, and the
   // test is not trusted until the next copy.
   bool prev_current_ = false;
+  // The coders of planes 1 to 3 (plane 0 uses `coder`): the planes of a
+  // frame are range-coded together, each against its own table.
+  std::array<Compress, 3> plane_coders_;
 };

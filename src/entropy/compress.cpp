@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <span>
 
@@ -29,6 +30,17 @@ std::uint64_t sum_of(const std::uint32_t* counts) {
   std::uint64_t sum = 0;
   for (int s = 0; s < 256; ++s) sum += counts[s];
   return sum;
+}
+
+// Each plane needs a coder of its own: its tables and run-length buffer.
+bool distinct(std::span<Compress* const> coders) {
+  for (std::size_t i = 0; i < coders.size(); ++i) {
+    if (coders[i] == nullptr) return false;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (coders[j] == coders[i]) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -81,7 +93,8 @@ void Compress::decode(const unsigned char* in, unsigned char* out, std::uint32_t
   entropy::range_decode(in, out, length, *decode_table_);
 }
 
-std::uint32_t Compress::compact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+entropy::EncodeStream Compress::open_compact(const unsigned char* in, unsigned char* out, std::uint32_t length,
+                                             unsigned char& kept) {
   const std::uint32_t threshold = std::max<std::uint32_t>(length / 1000, 16);
   // A plane longer than the run-length buffer is coded without run-length
   // coding rather than overrunning the buffer.
@@ -89,35 +102,72 @@ std::uint32_t Compress::compact(const unsigned char* in, unsigned char* out, std
   if (length <= rle_capacity_ && length <= static_cast<std::uint32_t>(INT_MAX)) {
     level = zero::testRLE(in, static_cast<int>(length), static_cast<int>(threshold));
   }
-  std::uint32_t stored;
+  const unsigned char* symbols = in;
+  std::uint32_t count = length;
+  std::uint32_t header = kHeaderPlain;
+  out[0] = static_cast<unsigned char>(level);
   if (level != 0) {
-    out[0] = static_cast<unsigned char>(level);
-    const auto coded =
-        static_cast<std::uint32_t>(zero::RLE(in, rle_buffer.get(), static_cast<int>(length), level));
-    store_le32(out + 1, coded);
-    calcprob(rle_buffer.get(), coded);
-    const std::uint32_t table = FibonacciEncode2(counts.get(), out + kHeaderRle, 256);
-    // The coder's first byte, always 0x00, is not stored: the coded data
-    // start on the table's last byte, which keeps its value.
-    unsigned char* coded_start = out + kHeaderRle + table - 1;
-    const unsigned char kept = *coded_start;
-    const std::uint32_t e = static_cast<std::uint32_t>(encode(rle_buffer.get(), coded_start, coded));
-    *coded_start = kept;
-    stored = kHeaderRle + table + e - 1;
-  } else {
-    out[0] = 0;
-    calcprob(in, length);
-    const std::uint32_t table = FibonacciEncode2(counts.get(), out + kHeaderPlain, 256);
-    unsigned char* coded_start = out + kHeaderPlain + table - 1;
-    const unsigned char kept = *coded_start;
-    const std::uint32_t e = static_cast<std::uint32_t>(encode(in, coded_start, length));
-    *coded_start = kept;
-    stored = kHeaderPlain + table + e - 1;
+    count = static_cast<std::uint32_t>(zero::RLE(in, rle_buffer.get(), static_cast<int>(length), level));
+    symbols = rle_buffer.get();
+    store_le32(out + 1, count);
+    header = kHeaderRle;
   }
+  calcprob(symbols, count);
+  const std::uint32_t table = FibonacciEncode2(counts.get(), out + header, 256);
+  // The coder's first byte, always 0x00, is not stored: the coded data
+  // start on the table's last byte, which keeps its value.
+  unsigned char* coded_start = out + header + table - 1;
+  kept = *coded_start;
+  return {symbols, count, cum.get(), shift, coded_start, 0};
+}
+
+std::uint32_t Compress::close_compact(const entropy::EncodeStream& coded, unsigned char* out, unsigned char kept) {
+  *coded.out = kept;
+  return static_cast<std::uint32_t>(coded.out - out) + coded.written;
+}
+
+std::uint32_t Compress::compact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
+  unsigned char kept = 0;
+  entropy::EncodeStream coded = open_compact(in, out, length, kept);
+  coded.written = static_cast<std::uint32_t>(encode(coded.in, coded.out, coded.length));
+  const std::uint32_t stored = close_compact(coded, out, kept);
   // The reported length counts one byte behind the stream; writing it keeps
   // the output a function of the input alone.
   out[stored] = 0;
   return stored + 1;
+}
+
+bool compact_together(std::span<Compress* const> coders, std::span<const PlaneInput> planes, unsigned char* out,
+                      std::span<std::uint32_t> reported) {
+  if (coders.size() != planes.size() || reported.size() != planes.size() || !distinct(coders)) return false;
+  constexpr std::size_t kGroup = 4;
+  std::array<entropy::EncodeStream, kGroup> coded;
+  std::array<unsigned char, kGroup> kept{};
+  std::array<unsigned char*, kGroup> room{};
+  while (!planes.empty()) {
+    const std::size_t n = std::min(planes.size(), kGroup);
+    // Each stream is written first where the longest streams before it would
+    // leave it, then moved down behind its predecessor: its start depends on
+    // their coded lengths. The move never reaches the rooms after it.
+    unsigned char* at = out;
+    for (std::size_t k = 0; k < n; ++k) {
+      room[k] = at;
+      coded[k] = coders[k]->open_compact(planes[k].in, at, planes[k].length, kept[k]);
+      at += compact_bound(planes[k].length);
+    }
+    entropy::range_encode_together(std::span(coded.data(), n));
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::uint32_t stored = Compress::close_compact(coded[k], room[k], kept[k]);
+      if (room[k] != out) std::memmove(out, room[k], stored);
+      out[stored] = 0;
+      reported[k] = stored + 1;
+      out += stored + 1;
+    }
+    planes = planes.subspan(n);
+    coders = coders.subspan(n);
+    reported = reported.subspan(n);
+  }
+  return true;
 }
 
 void Compress::uncompact(const unsigned char* in, unsigned char* out, std::uint32_t length) {
@@ -181,13 +231,7 @@ bool Compress::uncompact_checked(const unsigned char* in, std::size_t available,
 }
 
 bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes) {
-  if (coders.size() != planes.size()) return false;
-  for (std::size_t i = 0; i < coders.size(); ++i) {
-    if (coders[i] == nullptr) return false;
-    for (std::size_t j = 0; j < i; ++j) {
-      if (coders[j] == coders[i]) return false;  // each plane needs its own tables and buffer
-    }
-  }
+  if (coders.size() != planes.size() || !distinct(coders)) return false;
   constexpr std::size_t kGroup = 3;
   while (!planes.empty()) {
     const std::size_t n = std::min(planes.size(), kGroup);

@@ -12,7 +12,14 @@
 namespace entropy {
 class DecodeTable;
 struct CodedStream;
+struct EncodeStream;
 }  // namespace entropy
+
+// One plane for compact_together: `length` bytes at `in`.
+struct PlaneInput {
+  const unsigned char* in;
+  std::uint32_t length;
+};
 
 // One plane for uncompact_checked_together: its stream (`available` bytes at
 // `in`) and where its `length` bytes go.
@@ -71,6 +78,17 @@ class Compress {
 
  private:
   friend bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes);
+  friend bool compact_together(std::span<Compress* const> coders, std::span<const PlaneInput> planes,
+                               unsigned char* out, std::span<std::uint32_t> reported);
+
+  // compact in three steps: the header and table, and what is left to
+  // range-code, with the table's last byte (which the coder's first byte
+  // overwrites) in `kept`; the range coding; then, given the coder's E in
+  // `written`, the table's last byte put back. close_compact returns the
+  // stored length.
+  entropy::EncodeStream open_compact(const unsigned char* in, unsigned char* out, std::uint32_t length,
+                                     unsigned char& kept);
+  static std::uint32_t close_compact(const entropy::EncodeStream& coded, unsigned char* out, unsigned char kept);
 
   // The checked restore in three steps: the header and table (into `coded`,
   // the range-coded part, and the run-length level), the range decoding,
@@ -87,6 +105,18 @@ class Compress {
 // The planes' range decoding runs interleaved, about twice as fast as one
 // plane after the other. True when every plane is restored exactly.
 bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes);
+
+// compact for several planes at once, each with a coder of its own (whose
+// tables and run-length buffer it uses; they must be distinct). The streams
+// follow each other at `out`, each starting at the end of the length its
+// predecessor reports, and are exactly the bytes that compact calls one
+// after the other give; `reported` receives each reported length. `out`
+// must hold the sum of compact_bound of the planes' lengths. The planes'
+// range coding runs interleaved, faster than one plane after the other.
+// False, with nothing written, when the spans differ in size or a coder is
+// missing or repeated.
+bool compact_together(std::span<Compress* const> coders, std::span<const PlaneInput> planes, unsigned char* out,
+                      std::span<std::uint32_t> reported);
 
 // Largest length that compact() reports for a plane of `length` bytes: the room
 // a caller must give compact()'s output (the byte behind the stream is written

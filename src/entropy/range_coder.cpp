@@ -37,6 +37,26 @@ inline void store_be32(unsigned char* p, std::uint32_t v) {
 
 }  // namespace
 
+namespace {
+
+// Start, size and a mask of every byte value. Byte value 255 keeps all of
+// the remaining range, including what the unit r leaves over above
+// r * total; the mask adds that part without a branch.
+struct EncodeSymbol {
+  std::uint32_t start;
+  std::uint32_t size;
+  std::uint32_t keep;
+  std::uint32_t unused;
+};
+using EncodeTable = std::array<EncodeSymbol, 256>;
+
+// `keep` is what r leaves over above r * total, range modulo the total
+// 2^shift, for byte value 255 and nothing for the others.
+void build_encode_table(const std::uint32_t* cum, std::uint32_t shift, EncodeTable& sym) {
+  const std::uint32_t leftover = (1u << shift) - 1;
+  for (int s = 0; s < 256; ++s) sym[s] = {cum[s], cum[s + 1] - cum[s], s == 255 ? leftover : 0u, 0};
+}
+
 // The bytes go straight into the output instead of through a held-back byte
 // and a count of pending 0xFF bytes, which gives the same bytes. The register
 // `acc` holds the last byte written (bits 38..31) above the 31-bit low, so a
@@ -45,46 +65,192 @@ inline void store_be32(unsigned char* p, std::uint32_t v) {
 // and the next three bytes of low, final or not, so that renormalisation
 // needs no branch; the stores never pass the E bytes, which end with the four
 // bytes of the final low.
-std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
-                           std::uint32_t shift, unsigned char* out) {
-  constexpr std::uint64_t kAccMask = (std::uint64_t{1} << 39) - 1;
-  // Start, size and a mask of every byte value. Byte value 255 keeps all of
-  // the remaining range, including what the unit r leaves over above
-  // r * total; the mask adds that part without a branch.
-  struct Symbol {
-    std::uint32_t start;
-    std::uint32_t size;
-    std::uint32_t keep;
-    std::uint32_t unused;
-  };
-  std::array<Symbol, 256> sym;
-  for (int s = 0; s < 256; ++s) sym[s] = {cum[s], cum[s + 1] - cum[s], s == 255 ? ~0u : 0u, 0};
-  // What r leaves over above r * total: range modulo the total 2^shift.
-  const std::uint32_t leftover = (1u << shift) - 1;
-  std::uint64_t acc = 0;  // last byte 0x00 (the coder's first byte), low 0
-  std::uint32_t range = kTop;
-  std::size_t p = 1;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    const Symbol& c = sym[in[i]];
-    const std::uint32_t r = range >> shift;
-    const std::uint32_t t = r * c.start;
-    acc += t;
-    if ((acc >> 39) != 0) [[unlikely]] {
-      propagate_carry(out, p - 1);
-      acc &= kAccMask;
+class Encoder {
+ public:
+  Encoder() = default;
+  Encoder(const EncodeTable& sym, std::uint32_t shift, unsigned char* out)
+      : sym_(sym.data()), shift_(shift), last_(out) {}
+
+  // Codes one byte value. Everything the step needs of the table is read
+  // into registers first: the output stores could alias it.
+  // `first` is the coder's first byte, which bounds a carry's walk; it is
+  // read only when a carry happens, so it need not take a register.
+  void step(unsigned char s, unsigned char* const& first) {
+    const EncodeSymbol c = sym_[s];
+    const std::uint32_t r = range_ >> shift_;
+    acc_ += r * c.start;
+    const std::uint32_t x = r * c.size + (range_ & c.keep);
+    if ((acc_ >> 39) != 0) [[unlikely]] {
+      propagate_carry(first, static_cast<std::size_t>(last_ - first));
+      acc_ &= kAccMask;
     }
-    const std::uint32_t x = r * c.size + (range & leftover & c.keep);
-    store_be32(out + p - 1, static_cast<std::uint32_t>(acc >> 7));
+    store_be32(last_, static_cast<std::uint32_t>(acc_ >> 7));
     // One step is common, more are rare (only small frequencies need them).
     std::uint32_t k = static_cast<std::uint32_t>(__builtin_expect_with_probability(x <= kBottom, 1, 0.5));
     if (x <= (kBottom >> 8)) [[unlikely]] k = renorm_steps(x);
-    p += k;
-    acc = (acc << (8 * k)) & kAccMask;
-    range = x << (8 * k);
+    last_ += k;
+    acc_ = (acc_ << (8 * k)) & kAccMask;
+    range_ = x << (8 * k);
   }
-  out[p - 1] = static_cast<unsigned char>(acc >> 31);
-  store_be32(out + p, static_cast<std::uint32_t>(acc << 1));
-  return static_cast<std::uint32_t>(p + 4);
+
+  // Writes the last byte and the final low; returns E.
+  std::uint32_t finish(const unsigned char* first) {
+    *last_ = static_cast<unsigned char>(acc_ >> 31);
+    store_be32(last_ + 1, static_cast<std::uint32_t>(acc_ << 1));
+    return static_cast<std::uint32_t>(last_ - first + 5);
+  }
+
+ private:
+  static constexpr std::uint64_t kAccMask = (std::uint64_t{1} << 39) - 1;
+
+  const EncodeSymbol* sym_ = nullptr;
+  std::uint32_t shift_ = 0;
+  unsigned char* last_ = nullptr;  // the last byte written
+  std::uint64_t acc_ = 0;          // last byte 0x00 (the coder's first byte), low 0
+  std::uint32_t range_ = kTop;
+};
+
+// A group of streams being coded: their encoders, the symbols each has left
+// and where they are, and the streams to report to.
+struct Group {
+  std::array<Encoder, 3> encoders;
+  std::array<const unsigned char*, 3> in;
+  std::array<unsigned char*, 3> first;  // each coder's first byte
+  std::array<std::uint32_t, 3> left;
+  std::array<EncodeStream*, 3> streams;
+};
+
+// Runs `count` symbols of every encoder in turn. The encoders are copied into
+// a local indexed by constants only, so that they live in registers (the
+// output stores could alias them otherwise), and their chains overlap.
+template <std::size_t... K>
+[[gnu::always_inline]] inline void encode_loop(Group& g, std::uint32_t count, std::index_sequence<K...>) {
+  std::array<Encoder, sizeof...(K)> local = {g.encoders[K]...};
+  const std::array<const unsigned char*, sizeof...(K)> from = {g.in[K]...};
+  for (std::uint32_t i = 0; i < count; ++i) (local[K].step(from[K][i], g.first[K]), ...);
+  ((g.encoders[K] = local[K]), ...);
+  ((g.in[K] += count), ...);
+}
+
+template <std::size_t N>
+void encode_together_portable(Group& g, std::uint32_t count) {
+  encode_loop(g, count, std::make_index_sequence<N>());
+}
+
+#if defined(__x86_64__)
+// The same loop with BMI2's shifts, which take their count in any register:
+// three encoders' variable shifts then need not all pass through CL, and
+// the loop spills less. The bytes are the same.
+template <std::size_t N>
+__attribute__((target("bmi2"))) void encode_together_bmi2(Group& g, std::uint32_t count) {
+  encode_loop(g, count, std::make_index_sequence<N>());
+}
+#endif
+
+template <std::size_t N>
+void encode_together(Group& g, std::uint32_t count, detail::EncodeKernel kernel) {
+#if defined(__x86_64__)
+  if (kernel == detail::EncodeKernel::kBmi2) {
+    encode_together_bmi2<N>(g, count);
+    return;
+  }
+#endif
+  static_cast<void>(kernel);
+  encode_together_portable<N>(g, count);
+}
+
+void encode_active(Group& g, std::size_t n, detail::EncodeKernel kernel);
+
+// Codes N streams together while they all have symbols left, then drops the
+// ones that are done and goes on with the others.
+template <std::size_t N>
+void encode_streams(Group& g, detail::EncodeKernel kernel) {
+  const std::uint32_t count = *std::min_element(g.left.begin(), g.left.begin() + N);
+  encode_together<N>(g, count, kernel);
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < N; ++k) {
+    g.left[k] -= count;
+    if (g.left[k] == 0) {
+      g.streams[k]->written = g.encoders[k].finish(g.first[k]);
+      continue;
+    }
+    g.encoders[kept] = g.encoders[k];
+    g.in[kept] = g.in[k];
+    g.first[kept] = g.first[k];
+    g.left[kept] = g.left[k];
+    g.streams[kept] = g.streams[k];
+    ++kept;
+  }
+  encode_active(g, kept, kernel);
+}
+
+// Streams with symbols left, at most three.
+void encode_active(Group& g, std::size_t n, detail::EncodeKernel kernel) {
+  switch (n) {
+    case 3: encode_streams<3>(g, kernel); break;
+    case 2: encode_streams<2>(g, kernel); break;
+    case 1: encode_streams<1>(g, kernel); break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
+                           std::uint32_t shift, unsigned char* out) {
+  EncodeTable sym;
+  build_encode_table(cum, shift, sym);
+  Encoder encoder(sym, shift, out);
+  for (std::uint32_t i = 0; i < length; ++i) encoder.step(in[i], out);
+  return encoder.finish(out);
+}
+
+namespace detail {
+
+bool bmi2_available() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("bmi2");
+#else
+  return false;
+#endif
+}
+
+EncodeKernel fastest_encode_kernel() {
+  static const EncodeKernel kernel = bmi2_available() ? EncodeKernel::kBmi2 : EncodeKernel::kPortable;
+  return kernel;
+}
+
+void range_encode_together(std::span<EncodeStream> streams, EncodeKernel kernel) {
+  constexpr std::size_t kMost = 3;  // more would spill the encoders' registers
+  std::array<EncodeTable, kMost> tables;
+  Group g;
+  while (!streams.empty()) {
+    const std::size_t n = std::min(streams.size(), kMost);
+    std::size_t active = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      EncodeStream& s = streams[k];
+      build_encode_table(s.cum, s.shift, tables[k]);
+      Encoder encoder(tables[k], s.shift, s.out);
+      if (s.length == 0) {
+        s.written = encoder.finish(s.out);
+        continue;
+      }
+      g.encoders[active] = encoder;
+      g.in[active] = s.in;
+      g.first[active] = s.out;
+      g.left[active] = s.length;
+      g.streams[active] = &s;
+      ++active;
+    }
+    encode_active(g, active, kernel);
+    streams = streams.subspan(n);
+  }
+}
+
+}  // namespace detail
+
+void range_encode_together(std::span<EncodeStream> streams) {
+  detail::range_encode_together(streams, detail::fastest_encode_kernel());
 }
 
 void DecodeTable::build(const std::uint32_t* cum, std::uint32_t shift) {

@@ -16,6 +16,38 @@ namespace entropy {
 std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
                            std::uint32_t shift, unsigned char* out);
 
+// One stream of range_encode_together: what range_encode takes, and the E
+// it returns.
+struct EncodeStream {
+  const unsigned char* in;
+  std::uint32_t length;
+  const std::uint32_t* cum;
+  std::uint32_t shift;
+  unsigned char* out;
+  std::uint32_t written;
+};
+
+// range_encode for several independent streams at once, each into its own
+// output, which is faster than one after the other: a single stream waits on
+// its multiplications for every symbol. Every stream gets exactly the bytes
+// range_encode gives it, and its E in `written`.
+void range_encode_together(std::span<EncodeStream> streams);
+
+namespace detail {
+
+// The loops of range_encode_together; they give the same bytes, and the
+// public form uses the fastest that the machine has. Tests run each.
+enum class EncodeKernel {
+  kPortable,
+  kBmi2,  // x86-64 with BMI2; the portable loop elsewhere
+};
+
+bool bmi2_available();
+EncodeKernel fastest_encode_kernel();
+void range_encode_together(std::span<EncodeStream> streams, EncodeKernel kernel);
+
+}  // namespace detail
+
 // What the decoder needs of a table: for every slice of the table total, the
 // byte value whose interval holds the slice's start, with that interval. A
 // lookup then finds the byte value of almost any point at once, and a short

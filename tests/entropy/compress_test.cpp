@@ -256,6 +256,64 @@ TEST(UncompactTogether, RestoresEveryPlane) {
   }
 }
 
+// Planes compacted together give the bytes of compact calls one after the
+// other, the byte behind each stream included, whatever their number,
+// lengths, methods and contents; the streams restore exactly, together and
+// alone. Shared coders and mismatched spans are refused.
+TEST(CompactTogether, GivesTheBytesOfSeparateCompacts) {
+  constexpr std::uint32_t kRoom = 70000;
+  std::mt19937 rng(41);
+  std::vector<Bytes> planes = {Bytes{}, Bytes{7}, Bytes{0}, Bytes(20, 0), Bytes(1000, 0), Bytes(10, 5)};
+  for (std::size_t n : {3, 999, 4096, 65537}) {
+    for (const auto& content : testdata::contents()) planes.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+  }
+  std::vector<Compress> coders(5);
+  std::vector<Compress*> pointers;
+  for (Compress& c : coders) {
+    ASSERT_EQ(c.InitCompressBuffers(kRoom), 1);
+    pointers.push_back(&c);
+  }
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t count = 1 + rng() % coders.size();
+    std::vector<PlaneInput> inputs;
+    Bytes expected;
+    std::size_t room = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      const Bytes& p = planes[rng() % planes.size()];
+      inputs.push_back({p.data(), static_cast<std::uint32_t>(p.size())});
+      const Bytes stream = compact(p);
+      expected.insert(expected.end(), stream.begin(), stream.end());
+      room += compact_bound(p.size());
+    }
+    Bytes out(room, 0xAA);
+    std::vector<std::uint32_t> reported(count);
+    ASSERT_TRUE(compact_together(std::span(pointers.data(), count), inputs, out.data(), reported));
+    ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
+
+    std::vector<Bytes> back;
+    std::vector<PlaneStream> jobs;
+    const unsigned char* at = out.data();
+    for (std::size_t k = 0; k < count; ++k) back.emplace_back(inputs[k].length, 0x55);
+    for (std::size_t k = 0; k < count; ++k) {
+      jobs.push_back({at, reported[k] - 1u, back[k].data(), inputs[k].length});
+      at += reported[k];
+    }
+    ASSERT_TRUE(uncompact_checked_together(std::span(pointers.data(), count), jobs));
+    for (std::size_t k = 0; k < count; ++k) {
+      EXPECT_EQ(back[k], Bytes(inputs[k].in, inputs[k].in + inputs[k].length));
+      EXPECT_EQ(restore(Bytes(jobs[k].in, jobs[k].in + reported[k]), inputs[k].length), back[k]);
+    }
+  }
+  const PlaneInput two[] = {{planes[1].data(), 1}, {planes[1].data(), 1}};
+  Bytes out(2 * compact_bound(1), 0xAA);
+  std::uint32_t reported[2] = {};
+  Compress* shared[] = {pointers[0], pointers[0]};
+  EXPECT_FALSE(compact_together(shared, two, out.data(), reported));
+  EXPECT_FALSE(compact_together(std::span(pointers.data(), 1), two, out.data(), reported));
+  EXPECT_FALSE(compact_together(std::span(pointers.data(), 2), two, out.data(), std::span(reported, 1)));
+  EXPECT_EQ(out, Bytes(out.size(), 0xAA));
+}
+
 TEST(CompressBuffers, AcquireReleaseAndOverlongPlanes) {
   Compress c;
   c.FreeCompressBuffers();  // none yet

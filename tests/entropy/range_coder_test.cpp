@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <random>
 #include <vector>
 
@@ -97,6 +98,50 @@ TEST(RangeCoder, CheckedDecoderSurvivesGarbage) {
   no_255.bytes.assign(4000, 0xFF);
   Bytes out(4000);
   EXPECT_FALSE(no_255.decode_checked(4000, out));
+}
+
+// Streams coded together get exactly the bytes that each gets alone, with
+// every loop, whatever their number (groups of three and the rest), their
+// lengths (equal, unequal, empty) and contents (carries included); nothing
+// is written behind a stream's E bytes.
+TEST(RangeCoder, TogetherGivesEveryStreamItsOwnBytes) {
+  using entropy::detail::EncodeKernel;
+  std::mt19937 rng(31);
+  std::vector<Bytes> inputs;
+  for (std::size_t n : {0, 1, 2, 5, 300, 4097, 20000}) {
+    for (const auto& content : testdata::contents()) inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+  }
+  for (int k = 0; k < 12; ++k) {
+    const auto common = static_cast<unsigned char>(rng());
+    inputs.push_back(testdata::make(1 + rng() % 9000, rng(), [&](std::mt19937& r) { return r() % 300 ? common : r(); }));
+  }
+  std::deque<Coded> alone;  // Coded does not move
+  for (const Bytes& in : inputs) alone.emplace_back(in);
+
+  std::vector<EncodeKernel> kernels = {EncodeKernel::kPortable};
+  if (entropy::detail::bmi2_available()) kernels.push_back(EncodeKernel::kBmi2);
+  for (const EncodeKernel kernel : kernels) {
+    for (int round = 0; round < 150; ++round) {
+      const std::size_t count = 1 + rng() % 7;
+      std::vector<std::size_t> pick(count);
+      std::vector<Bytes> out(count);
+      std::vector<entropy::EncodeStream> streams(count);
+      for (std::size_t k = 0; k < count; ++k) {
+        pick[k] = rng() % inputs.size();
+        const Bytes& in = inputs[pick[k]];
+        const Compress& c = alone[pick[k]].c;
+        out[k].assign(alone[pick[k]].bytes.size() + 16, 0xAA);
+        streams[k] = {in.data(), static_cast<std::uint32_t>(in.size()), c.cum.get(), c.shift, out[k].data(), 0};
+      }
+      entropy::detail::range_encode_together(streams, kernel);
+      for (std::size_t k = 0; k < count; ++k) {
+        const Bytes& expected = alone[pick[k]].bytes;
+        ASSERT_EQ(streams[k].written, expected.size()) << inputs[pick[k]].size();
+        EXPECT_EQ(Bytes(out[k].begin(), out[k].begin() + expected.size()), expected);
+        EXPECT_EQ(Bytes(out[k].begin() + expected.size(), out[k].end()), Bytes(16, 0xAA));
+      }
+    }
+  }
 }
 
 }  // namespace
