@@ -297,16 +297,9 @@ TEST(MovieHeader, WrittenMoviesRoundTrip) {
   };
   testsupport::TempDir dir;
   for (const Case& c : cases) {
-    movgen::MovieOptions o;
-    o.width = c.width;
-    o.height = c.height;
-    o.frames = c.frames;
-    o.format = c.format;
-    o.chunking = c.chunking;
-    o.moov_last = c.moov_last;
-    o.chunk_gap = c.gap;
-    o.time_scale = 2997;
-    o.sample_duration = 100;
+    movgen::MovieOptions o{.width = c.width, .height = c.height, .frames = c.frames, .format = c.format,
+        .chunking = c.chunking, .time_scale = 2997, .sample_duration = 100, .moov_last = c.moov_last,
+        .chunk_gap = c.gap};
     const movgen::FrameSource source(c.width, c.height, {movgen::Content::noise});
     movgen::MovieLayout layout;
     std::string error;
