@@ -69,7 +69,8 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
     EXPECT_FALSE(fs::exists(out / "f00700.bin"));
     for (std::uint32_t i = kFrames - 3; i < kFrames; ++i) {
       const fs::path name = out / ("f00" + std::to_string(i) + ".bin");
-      EXPECT_EQ(testsupport::read_file(name), testsupport::flip_rows(movgen::avi_frame(source, i), kWidth * 3)) << "frame " << i;
+      EXPECT_EQ(testsupport::read_file(name), testsupport::flip_rows(movgen::avi_frame(source, i), kWidth * 3))
+          << "frame " << i;
     }
   }
   if (testsupport::need_program("mediainfo")) {

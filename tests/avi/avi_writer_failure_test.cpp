@@ -109,7 +109,8 @@ TEST(AviWriterFailure, FullFileSystem) {
   // bytes; its "ix00" and "idx1" follow them.
   const Case cases[] = {
       {"frames", 16384, kPlain, std::vector<int>(4, 6000), 1, false},   // one chunk of 6008 fits, two do not
-      {"index", 28672, kPlain, std::vector<int>(1000, 4), -1, false},   // 12000 bytes of chunks fit, 16008 of index do not
+      // 12000 bytes of chunks fit, 16008 of index do not.
+      {"index", 28672, kPlain, std::vector<int>(1000, 4), -1, false},
       {"closing", 16384, kPlain, {8144}, -1, false},  // the index ends at 16380, the closing chunk at 17408
       {"exact fit", 16384, kPlain, {8140}, -1, true},  // the file ends at 16384
       // "idx1" ends at 16368, the second part's header at 16392.
