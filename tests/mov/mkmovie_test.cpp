@@ -70,29 +70,22 @@ TEST(Mkmovie, TakesFramesFromAPpmImage) {
 
 TEST(MkmovieInterop, GstreamerDemuxesTheFramesAsWritten) {
   if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
-  struct Case {
-    int width, height;
-    movgen::DataFormat format;
-    std::vector<movgen::ChunkRun> chunking;
-    bool moov_last;
+  using movgen::DataFormat;
+  const movgen::MovieOptions cases[] = {
+      {.width = 64, .height = 48, .frames = 7},
+      {.width = 33, .height = 17, .frames = 7, .chunking = {{1, 2}, {3, 1}}, .moov_last = true},
+      {.width = 1, .height = 1, .frames = 7, .chunking = {{1, 3}}},
+      {.width = 21, .height = 9, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 4}}, .moov_last = true},
   };
-  const Case cases[] = {
-      {64, 48, movgen::DataFormat::raw, {{1, 1}}, false},
-      {33, 17, movgen::DataFormat::raw, {{1, 2}, {3, 1}}, true},
-      {1, 1, movgen::DataFormat::raw, {{1, 3}}, false},
-      {21, 9, movgen::DataFormat::wrle, {{1, 4}}, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+  for (const movgen::MovieOptions& o : cases) {
+    SCOPED_TRACE(std::to_string(o.width) + "x" + std::to_string(o.height));
     testsupport::TempDir dir;
-    movgen::MovieOptions o{.width = c.width, .height = c.height, .frames = 7, .format = c.format,
-        .chunking = c.chunking, .moov_last = c.moov_last};
-    const movgen::FrameSource source(c.width, c.height, {movgen::Content::shape});
+    const movgen::FrameSource source(o.width, o.height, {movgen::Content::shape});
     std::string error;
     ASSERT_TRUE(movgen::write_movie((dir / "m.mov").string(), o, source, error)) << error;
     const std::vector<Bytes> frames = testsupport::demux((dir / "m.mov").string(), "qtdemux");
     ASSERT_EQ(frames.size(), 7u);
-    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, c.format, i)) << i;
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, o.format, i)) << i;
   }
 }
 
