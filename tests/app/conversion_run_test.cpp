@@ -194,28 +194,6 @@ TEST_F(ConversionRun, OneColourFramesBecomeTwoByteChunks) {
   }
 }
 
-// GStreamer reads the compressed file's structure: every chunk, with the
-// length the index gives it (rounded up to 4 bytes).
-TEST_F(ConversionRun, GstreamerReadsCompressedOutput) {
-  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
-  movgen::MovieOptions o{.width = 48, .height = 32, .frames = 9};
-  ASSERT_EQ(quelmux({movie(o, movgen::Content::shape), out()}).exit_code, 0);
-  const std::vector<Bytes> handed = testsupport::demux(out(), "avidemux");
-  ASSERT_EQ(handed.size(), 9u);
-  avi::AviReader reader;
-  ASSERT_TRUE(reader.open(out()));
-  FrameDecoder decoder;
-  ASSERT_EQ(decoder.Begin(48, 32, 24), DecodeStatus::Ok);
-  for (std::size_t i = 0; i < 9; ++i) {
-    const Bytes& handed_out = handed[i];
-    Bytes chunk(reader.frames()[i].size);
-    ASSERT_TRUE(reader.read_frame(i, chunk));
-    EXPECT_EQ(handed_out.size(), (chunk.size() + 3) / 4 * 4) << i;
-    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), handed_out.begin())) << i;
-    EXPECT_EQ(decoder.Decode(handed_out), DecodeStatus::Ok) << i;
-  }
-}
-
 // GStreamer's demuxer hands out every frame of -u files top row first; the
 // movie itself comes from GStreamer's own muxer.
 TEST_F(ConversionRun, GstreamerReadsUncompressedOutput) {
