@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "avi/avi_reader.h"
@@ -163,7 +164,8 @@ TEST_F(ConversionRun, UncompressedOutputPastTheLargestFileIsRefusedUpFront) {
   movgen::MovieOptions o{.width = 1024, .height = 1024, .frames = 1, .chunking = {{1, 1}}};
   std::string in = movie(o, movgen::Content::solid);
   Bytes bytes = testsupport::read_file(in);
-  const auto stsc = std::search(bytes.begin(), bytes.end(), "stsc", "stsc" + 4) - bytes.begin();
+  const std::string_view tag = "stsc";
+  const auto stsc = std::search(bytes.begin(), bytes.end(), tag.begin(), tag.end()) - bytes.begin();
   bytes[static_cast<std::size_t>(stsc) + 17] = 0x02;  // samples per chunk 1 -> 0x020001
   testsupport::write_file(in, bytes);
   const RunResult r = quelmux({"-u", in, out()});
