@@ -26,33 +26,29 @@ Parsed parse(std::vector<const char*> args) {
   return p;
 }
 
-TEST(CommandLine, TwoFileNamesConvertCompressed) {
-  const Parsed p = parse({"in.mov", "out.avi"});
-  EXPECT_EQ(p.result, 1);
-  EXPECT_FALSE(p.line.uncompressed);
-  EXPECT_STREQ(p.line.input, "in.mov");
-  EXPECT_STREQ(p.line.output, "out.avi");
-  EXPECT_EQ(p.out, "");
-  // A third name without the option is ignored.
-  const Parsed q = parse({"a.mov", "b.avi", "c"});
-  EXPECT_EQ(q.result, 1);
-  EXPECT_FALSE(q.line.uncompressed);
-  EXPECT_STREQ(q.line.input, "a.mov");
-  EXPECT_STREQ(q.line.output, "b.avi");
-}
-
-TEST(CommandLine, OptionIsAMinusAndAUInEitherCase) {
-  for (const char* option : {"-u", "-U", "-ufoo", "-Uncompressed"}) {
-    const Parsed p = parse({option, "in.mov", "out.avi"});
-    EXPECT_EQ(p.result, 1) << option;
-    EXPECT_TRUE(p.line.uncompressed) << option;
+// Two file names, after an option that is a minus and a "u" in either case,
+// or none; a third name without the option is ignored.
+TEST(CommandLine, FileNamesAndTheOption) {
+  const struct {
+    std::vector<const char*> args;
+    bool uncompressed;
+  } cases[] = {
+      {{"in.mov", "out.avi"}, false},          {{"in.mov", "out.avi", "c"}, false},
+      {{"-u", "in.mov", "out.avi"}, true},     {{"-U", "in.mov", "out.avi"}, true},
+      {{"-ufoo", "in.mov", "out.avi"}, true},  {{"-Uncompressed", "in.mov", "out.avi"}, true},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = parse(c.args);
+    SCOPED_TRACE(c.args[0]);
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.line.uncompressed, c.uncompressed);
     EXPECT_STREQ(p.line.input, "in.mov");
     EXPECT_STREQ(p.line.output, "out.avi");
     EXPECT_EQ(p.out, "");
   }
 }
 
-TEST(CommandLine, OtherOptionsAreRefusedByName) {
+TEST(CommandLine, RefusalsPrintTheOptionOrTheUsage) {
   for (const char* option : {"-", "-x", "--u", "-v"}) {
     const Parsed p = parse({option, "in.mov", "out.avi"});
     EXPECT_EQ(p.result, 0);
@@ -60,9 +56,6 @@ TEST(CommandLine, OtherOptionsAreRefusedByName) {
   }
   // The option is looked at before the file names are counted.
   EXPECT_EQ(parse({"-x", "in.mov"}).out, "Unknown option: \"-x\"\n");
-}
-
-TEST(CommandLine, WrongCountsPrintTheUsage) {
   for (const auto& args : std::vector<std::vector<const char*>>{
            {}, {"in.mov"}, {"-u"}, {"-u", "in.mov"}, {"a", "b", "c", "d"}, {"-u", "a", "b", "c"}}) {
     const Parsed p = parse(args);

@@ -25,16 +25,6 @@ constexpr std::uint32_t kFrames = 700;
 constexpr std::uint64_t kFrameSize = std::uint64_t{kWidth} * kHeight * 3;
 constexpr std::uint64_t kSpaceNeeded = 10'000'000'000;
 
-Bytes flip_rows(const Bytes& frame) {
-  constexpr std::size_t row = kWidth * 3;
-  Bytes out(frame.size());
-  for (std::size_t r = 0; r < kHeight; ++r) {
-    std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(r * row), row,
-                out.begin() + static_cast<std::ptrdiff_t>((kHeight - 1 - r) * row));
-  }
-  return out;
-}
-
 TEST(LargeConversion, UncompressedPastFourGibibytes) {
   testsupport::TempDir dir;
   std::error_code ec;
@@ -44,11 +34,7 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
   }
   const std::string movie = (dir / "big.mov").string();
   const std::string avi = (dir / "big.avi").string();
-  movgen::MovieOptions o;
-  o.width = kWidth;
-  o.height = kHeight;
-  o.frames = kFrames;
-  o.chunking = {{1, 10}};
+  movgen::MovieOptions o{.width = kWidth, .height = kHeight, .frames = kFrames, .chunking = {{1, 10}}};
   const movgen::FrameSource source(kWidth, kHeight, {movgen::Content::gradient_h});
   std::string error;
   ASSERT_TRUE(movgen::write_movie(movie, o, source, error)) << error;
@@ -83,7 +69,8 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
     EXPECT_FALSE(fs::exists(out / "f00700.bin"));
     for (std::uint32_t i = kFrames - 3; i < kFrames; ++i) {
       const fs::path name = out / ("f00" + std::to_string(i) + ".bin");
-      EXPECT_EQ(testsupport::read_file(name), flip_rows(movgen::avi_frame(source, i))) << "frame " << i;
+      EXPECT_EQ(testsupport::read_file(name), testsupport::flip_rows(movgen::avi_frame(source, i), kWidth * 3))
+          << "frame " << i;
     }
   }
   if (testsupport::need_program("mediainfo")) {

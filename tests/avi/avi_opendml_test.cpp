@@ -22,15 +22,10 @@ using avitest::u32;
 namespace fs = std::filesystem;
 namespace layout = avi::layout;
 
-Bytes frame_bytes(std::size_t size, std::uint8_t seed) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed * 13 + 5 * i + 1);
-  return b;
-}
-
+using avitest::pattern;
 std::vector<Bytes> frames_of(const std::vector<std::size_t>& lengths) {
   std::vector<Bytes> frames;
-  for (std::size_t i = 0; i < lengths.size(); ++i) frames.push_back(frame_bytes(lengths[i], static_cast<std::uint8_t>(i)));
+  for (std::size_t i = 0; i < lengths.size(); ++i) frames.push_back(pattern(lengths[i], static_cast<std::uint8_t>(i)));
   return frames;
 }
 
@@ -336,7 +331,7 @@ TEST(AviOpenDmlPlan, AgreesWithTheWriter) {
       if (length > AviWriter::max_frame_length(limit)) continue;
       for (const std::size_t count : {0u, 1u, 2u, 9u, 40u, 170u}) {
         SCOPED_TRACE(testing::Message() << "limit " << limit << ", " << count << " frames of " << length);
-        const std::vector<Bytes> frames(count, frame_bytes(length, 9));
+        const std::vector<Bytes> frames(count, pattern(length, 9));
         const Bytes f = avitest::write_avi(dir / "p.avi", frames, {}, {}, limit);
         EXPECT_EQ(f.size(), AviWriter::final_file_length(count, length, limit));
         const layout::PartPlan plan = layout::plan_parts(count, length, limit, INT_MAX);

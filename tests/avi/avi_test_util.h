@@ -44,6 +44,13 @@ inline void append_u32(Bytes& b, std::uint32_t v) {
 }
 inline void append_tag(Bytes& b, const char* t) { b.insert(b.end(), t, t + 4); }
 
+// `size` bytes of a pattern that differs with `seed`.
+inline Bytes pattern(std::size_t size, std::uint8_t seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed * 31 + 7 * i + 1);
+  return b;
+}
+
 // The 8204-byte header area with the fixed fields of the layout tables and
 // every start and close field 0.
 inline Bytes empty_header_image() {

@@ -91,50 +91,11 @@ TEST(AviWriterFailure, ReopenInFlushFails) {
   }
 }
 
-// A file system with 16 KiB (or 28 KiB) left: the header area takes 8204
-// bytes, and what follows fails at the frames, at the index or at the closing
-// chunk, or fits exactly.
+// A file system with a few KiB left: the header area takes 8204 bytes, and
+// what follows fails at the frames, at the index or at the closing chunk,
+// or fits exactly; past the part limit, at a part break, in a later part, at
+// the last part's "ix00" and at its closing chunk.
 TEST(AviWriterFailure, FullFileSystem) {
-  struct Case {
-    const char* what;
-    std::uint64_t free;
-    int frames;
-    int length;
-    int frame_failing;  // the first write_frame to fail, -1 for none
-    bool flushed;
-  };
-  const Case cases[] = {
-      {"frames", 16384, 4, 6000, 1, false},    // one chunk of 6008 fits, two do not
-      {"index", 28672, 1000, 4, -1, false},    // 12000 bytes of chunks fit, 16008 of index do not
-      {"closing", 16384, 1, 8144, -1, false},  // the index ends at 16380, the closing chunk at 17408
-      {"exact fit", 16384, 1, 8140, -1, true}, // the file ends at 16384
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    SmallFileSystem fs(64 * 1024);
-    if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-    ASSERT_TRUE(fs.leave_free(c.free));
-    const std::string name = fs.path("full.avi");
-    AviWriter writer;
-    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
-    Bytes frame(static_cast<std::size_t>(c.length) + 3, 1);
-    testing::internal::CaptureStdout();
-    int failing = -1;
-    for (int i = 0; i < c.frames && failing < 0; ++i) {
-      if (writer.write_frame(frame.data(), c.length, 0x10) == 0) failing = i;
-    }
-    EXPECT_EQ(failing, c.frame_failing);
-    EXPECT_EQ(writer.flush(), c.flushed ? 1 : 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.flushed ? "" : write_message(name));
-    if (c.flushed) {
-      EXPECT_EQ(fs::file_size(name), c.free);
-    }
-  }
-}
-
-// The same past the part limit: failures at a part break, in a later part,
-// at the last part's "ix00" and at its closing chunk.
-TEST(AviWriterFailure, FullFileSystemInParts) {
   struct Case {
     const char* what;
     std::uint64_t free;
@@ -143,18 +104,24 @@ TEST(AviWriterFailure, FullFileSystemInParts) {
     int frame_failing;  // the first write_frame to fail, -1 for none
     bool flushed;
   };
+  constexpr std::uint64_t kPlain = AviWriter::kDefaultPartLimit;
   // With a limit of 16384 the first part holds two frames of about 4000
   // bytes; its "ix00" and "idx1" follow them.
   const Case cases[] = {
+      {"frames", 16384, kPlain, std::vector<int>(4, 6000), 1, false},   // one chunk of 6008 fits, two do not
+      // 12000 bytes of chunks fit, 16008 of index do not.
+      {"index", 28672, kPlain, std::vector<int>(1000, 4), -1, false},
+      {"closing", 16384, kPlain, {8144}, -1, false},  // the index ends at 16380, the closing chunk at 17408
+      {"exact fit", 16384, kPlain, {8140}, -1, true},  // the file ends at 16384
       // "idx1" ends at 16368, the second part's header at 16392.
       {"part break", 16384, 16384, {4000, 4060, 4000}, 2, false},
       // The second part opens at 16308; its chunks end at 20340, 24348, 28356.
-      {"later part", 24576, 16384, {4000, 4000, 4000, 4000, 4000}, 4, false},
+      {"later part", 24576, 16384, std::vector<int>(5, 4000), 4, false},
       // The last chunk ends at 20460, its "ix00" at 20500.
       {"last ix00", 20480, 16384, {4000, 4000, 4120}, -1, false},
       // "ix00" ends at 20480, the closing "JUNK" after it.
       {"closing chunk", 20480, 16384, {4000, 4000, 4100}, -1, false},
-      {"exact fit", 20480, 16384, {4000, 4000, 4000}, -1, true},
+      {"exact fit in parts", 20480, 16384, {4000, 4000, 4000}, -1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -163,7 +130,7 @@ TEST(AviWriterFailure, FullFileSystemInParts) {
     ASSERT_TRUE(fs.leave_free(c.free));
     const std::string name = fs.path("full.avi");
     AviWriter writer(c.limit);
-    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 1), 1);
+    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, c.limit == kPlain ? 0 : 1), 1);
     testing::internal::CaptureStdout();
     int failing = -1;
     for (std::size_t i = 0; i < c.lengths.size() && failing < 0; ++i) {
@@ -177,7 +144,7 @@ TEST(AviWriterFailure, FullFileSystemInParts) {
       EXPECT_EQ(fs::file_size(name), c.free);
       avi::AviReader reader;
       ASSERT_TRUE(reader.open(name)) << reader.error();
-      EXPECT_EQ(reader.parts(), 2u);
+      EXPECT_EQ(reader.parts(), c.limit == kPlain ? 1u : 2u);
       EXPECT_EQ(reader.frames().size(), c.lengths.size());
     }
   }

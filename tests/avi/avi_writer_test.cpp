@@ -22,12 +22,7 @@ using avitest::u16;
 using avitest::u32;
 namespace fs = std::filesystem;
 
-Bytes pattern(std::size_t size, std::uint8_t seed) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(seed + 7 * i + 1);
-  return b;
-}
-
+using avitest::pattern;
 void expect_entry(const Bytes& f, std::size_t at, std::uint32_t flags, std::uint32_t offset, std::uint32_t length) {
   EXPECT_EQ(tag(f, at), "00dc");
   EXPECT_EQ(u32(f, at + 4), flags);
@@ -43,8 +38,10 @@ void expect_closing(const Bytes& f, std::size_t at, std::uint32_t size) {
   for (std::size_t i = at + 8; i < f.size(); ++i) ASSERT_EQ(f[i], 0) << i;
 }
 
+// Over an existing file, which is truncated.
 TEST(AviWriterLayout, EmptyFile) {
   testsupport::TempDir dir;
+  testsupport::write_file(dir / "e.avi", Bytes(50000, 0x5A));
   const Bytes f = write_avi(dir / "e.avi", {});
   ASSERT_EQ(f.size(), 9216u);
   EXPECT_EQ(Bytes(f.begin(), f.begin() + 8204), expected_header({}, 33333, {0, 4, 0, 9208}));
@@ -169,25 +166,16 @@ TEST(AviWriterHeader, FixedFieldsIgnoreTheFrameSize) {
   EXPECT_EQ(u32(f, 0x00C0), 921600u);
 }
 
-TEST(AviWriterFiles, ExistingFileIsTruncated) {
+TEST(AviWriterFiles, RefusalsAreReported) {
   testsupport::TempDir dir;
-  testsupport::write_file(dir / "old.avi", Bytes(50000, 0x5A));
-  EXPECT_EQ(write_avi(dir / "old.avi", {}).size(), 9216u);
-}
-
-TEST(AviWriterFiles, UncreatableNameIsReported) {
-  testsupport::TempDir dir;
-  const std::string name = (dir / "missing" / "x.avi").string();
+  const std::string missing = (dir / "missing" / "x.avi").string();
   AviWriter writer;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open output file " + name + "\n");
-}
+  EXPECT_EQ(writer.init(missing.c_str(), 2, 2, 25, 1, 0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open output file " + missing + "\n");
 
-TEST(AviWriterFiles, NegativeLengthIsRefusedAndTheFileStaysValid) {
-  testsupport::TempDir dir;
+  // A negative length is refused and the file stays valid.
   const std::string name = (dir / "n.avi").string();
-  AviWriter writer;
   ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
   Bytes frame(8, 0);
   testing::internal::CaptureStdout();

@@ -62,6 +62,13 @@ std::string render(const std::string& page, std::string* warnings) {
   return formatted.out;
 }
 
+// corvath.pc's flags, as pkg-config gives them for the staged tree.
+testsupport::RunResult pkg_config_flags() {
+  return run({"env", "PKG_CONFIG_SYSROOT_DIR=" + kStage.string(),
+              "PKG_CONFIG_LIBDIR=" + (kLibDir / "pkgconfig").string(), "pkg-config", "--cflags", "--libs",
+              "corvath"});
+}
+
 TEST(InstallTree, HoldsExactlyTheProgramsLibraryHeaderAndManualPages) {
   std::set<std::string> want = {
       std::string(INSTALL_INCLUDEDIR) + "/corvath.h",
@@ -98,9 +105,7 @@ TEST(InstallTree, PkgConfigFileNamesTheInstallPrefixOnly) {
   EXPECT_NE(pc.find("\nVersion: " PROJECT_VERSION_TEXT "\n"), std::string::npos) << pc;
 
   if (!testsupport::need_program("pkg-config")) GTEST_SKIP() << "pkg-config missing";
-  const auto flags = run({"env", "PKG_CONFIG_SYSROOT_DIR=" + kStage.string(),
-                          "PKG_CONFIG_LIBDIR=" + (kLibDir / "pkgconfig").string(), "pkg-config", "--cflags",
-                          "--libs", "corvath"});
+  const auto flags = pkg_config_flags();
   ASSERT_EQ(flags.exit_code, 0) << flags.err;
   EXPECT_EQ(words(flags.out), (std::vector<std::string>{"-I" + (kPrefix / INSTALL_INCLUDEDIR).string(),
                                                         "-L" + kLibDir.string(), "-lcorvath"}));
@@ -155,9 +160,7 @@ TEST(InstallTree, BinariesCarryNoRunPathAndTheLibraryExportsItsCApiAlone) {
 TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
   if (!testsupport::need_program("pkg-config") || !testsupport::need_program("readelf")) GTEST_SKIP();
   testsupport::TempDir dir;
-  const auto flags = run({"env", "PKG_CONFIG_SYSROOT_DIR=" + kStage.string(),
-                          "PKG_CONFIG_LIBDIR=" + (kLibDir / "pkgconfig").string(), "pkg-config", "--cflags",
-                          "--libs", "corvath"});
+  const auto flags = pkg_config_flags();
   ASSERT_EQ(flags.exit_code, 0) << flags.err;
   for (const std::string& f : words(flags.out)) {
     if (starts_with(f, "-I") || starts_with(f, "-L")) {

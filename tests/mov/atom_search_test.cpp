@@ -22,52 +22,36 @@ Search search(std::string& text, const char* tag, int window, int start = 0) {
   return {result, position - begin, window, testing::internal::GetCapturedStdout()};
 }
 
-TEST(FindTag, FindsTheFirstOccurrenceAndMovesPositionAndWindow) {
-  std::string t = "....mvhd....mvhd....";
-  const Search s = search(t, "mvhd", 20);
-  EXPECT_EQ(s.result, 1);
-  EXPECT_EQ(s.moved, 4);
-  EXPECT_EQ(s.window, 16);
-  EXPECT_EQ(s.out, "");
-}
-
-TEST(FindTag, TagAtTheFirstByteLeavesPositionAndWindow) {
-  std::string t = "stsd....";
-  const Search s = search(t, "stsd", 8);
-  EXPECT_EQ(s.result, 1);
-  EXPECT_EQ(s.moved, 0);
-  EXPECT_EQ(s.window, 8);
-}
-
-TEST(FindTag, MissingTagPrintsAndLeavesPositionAndWindow) {
-  std::string t = "stsc....stcxstc";
-  const Search s = search(t, "stco", 15);
-  EXPECT_EQ(s.result, 0);
-  EXPECT_EQ(s.moved, 0);
-  EXPECT_EQ(s.window, 15);
-  EXPECT_EQ(s.out, "Unable to find tag \"stco\"\n");
-}
-
-TEST(FindTag, EmptyOrNegativeWindowFindsNothing) {
-  std::string t = "mvhd";
-  EXPECT_EQ(search(t, "mvhd", 0).result, 0);
-  const Search s = search(t, "mvhd", -1);
-  EXPECT_EQ(s.result, 0);
-  EXPECT_EQ(s.window, -1);
-  EXPECT_EQ(s.out, "Unable to find tag \"mvhd\"\n");
-}
-
-TEST(FindTag, BytesPastTheWindowCountAsZero) {
-  // A tag ending on the window's last byte is found; one that needs bytes
-  // behind the window is not, whatever those bytes hold.
-  std::string t = "xxxxstco";
-  EXPECT_EQ(search(t, "stco", 8).moved, 4);
-  EXPECT_EQ(search(t, "stco", 7).result, 0);
-  EXPECT_EQ(search(t, "stco", 5).result, 0);
-  std::string z("ab\0\0", 4);
-  const Search s = search(z, "b\0\0\0", 2);  // a tag ending in zeros matches the zero tail
-  EXPECT_EQ(s.result, 1);
-  EXPECT_EQ(s.moved, 1);
+// Bytes past the window count as zero: a tag ending on the window's last
+// byte is found, one that needs bytes behind it is not, whatever they hold,
+// unless it ends in zeros.
+TEST(FindTag, FindsTheFirstOccurrenceWithinTheWindow) {
+  const std::string missing_stco = "Unable to find tag \"stco\"\n";
+  const struct Case {
+    std::string text;
+    const char* tag;
+    int window;
+    Search expected;
+  } cases[] = {
+      {"....mvhd....mvhd....", "mvhd", 20, {1, 4, 16, ""}},
+      {"stsd....", "stsd", 8, {1, 0, 8, ""}},
+      {"stsc....stcxstc", "stco", 15, {0, 0, 15, missing_stco}},
+      {"mvhd", "mvhd", 0, {0, 0, 0, "Unable to find tag \"mvhd\"\n"}},
+      {"mvhd", "mvhd", -1, {0, 0, -1, "Unable to find tag \"mvhd\"\n"}},
+      {"xxxxstco", "stco", 8, {1, 4, 4, ""}},
+      {"xxxxstco", "stco", 7, {0, 0, 7, missing_stco}},
+      {"xxxxstco", "stco", 5, {0, 0, 5, missing_stco}},
+      {std::string("ab\0\0", 4), "b\0\0\0", 2, {1, 1, 1, ""}},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    const Search s = search(text, c.tag, c.window);
+    SCOPED_TRACE(c.text + " / " + std::to_string(c.window));
+    EXPECT_EQ(s.result, c.expected.result);
+    EXPECT_EQ(s.moved, c.expected.moved);
+    EXPECT_EQ(s.window, c.expected.window);
+    EXPECT_EQ(s.out, c.expected.out);
+  }
 }
 
 TEST(FindTag, ChainedSearchesMustFindTheTagsInOrder) {

@@ -32,10 +32,8 @@ TEST(ByteOrder, BlockConvertsWordsInPlaceWhereverTheyLie) {
   EXPECT_EQ(w[2], 0x12345678u);
   EXPECT_EQ(buf.front(), 0xAA);
   EXPECT_EQ(buf.back(), 0xBB);
-}
-
-TEST(ByteOrder, BlockWithNoWordsLeavesTheBytes) {
-  std::vector<unsigned char> buf{1, 2, 3, 4};
+  // No words leave the bytes.
+  buf = {1, 2, 3, 4};
   from_mov_edian_l_block(buf.data(), 0);
   from_mov_edian_l_block(buf.data(), -5);
   EXPECT_EQ(buf, (std::vector<unsigned char>{1, 2, 3, 4}));

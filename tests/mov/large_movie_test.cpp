@@ -33,11 +33,7 @@ Bytes read_at(const std::filesystem::path& path, std::uint64_t offset, std::size
 TEST(LargeMovie, FullHdMoviePastFourGibibytes) {
   testsupport::TempDir dir;
   const auto path = dir / "big.mov";
-  movgen::MovieOptions o;
-  o.width = 1920;
-  o.height = 1080;
-  o.frames = 700;
-  o.chunking = {{1, 10}};
+  movgen::MovieOptions o{.width = 1920, .height = 1080, .frames = 700, .chunking = {{1, 10}}};
   const movgen::FrameSource source(1920, 1080, {movgen::Content::gradient_h});
   movgen::MovieLayout layout;
   std::string error;

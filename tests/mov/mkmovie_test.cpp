@@ -47,16 +47,8 @@ TEST(Mkmovie, WritesWhatTheLibraryWrites) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("5 frames of 33x17, \"WRLE\", noise content, 3 chunks"), std::string::npos) << r.out;
 
-  movgen::MovieOptions o;
-  o.width = 33;
-  o.height = 17;
-  o.frames = 5;
-  o.format = movgen::DataFormat::wrle;
-  o.chunking = {{1, 2}, {3, 1}};
-  o.time_scale = 2500;
-  o.sample_duration = 100;
-  o.chunk_gap = 3;
-  o.moov_last = true;
+  movgen::MovieOptions o{.width = 33, .height = 17, .frames = 5, .format = movgen::DataFormat::wrle,
+      .chunking = {{1, 2}, {3, 1}}, .time_scale = 2500, .sample_duration = 100, .moov_last = true, .chunk_gap = 3};
   std::string error;
   ASSERT_TRUE(movgen::write_movie((dir / "b.mov").string(), o,
                                   movgen::FrameSource(33, 17, {movgen::Content::noise, 7}), error))
@@ -76,52 +68,24 @@ TEST(Mkmovie, TakesFramesFromAPpmImage) {
   EXPECT_EQ(Bytes(file.end() - 12, file.end()), (Bytes{9, 8, 7, 9, 8, 7, 6, 5, 4, 6, 5, 4}));
 }
 
-// Every frame that qtdemux hands out, in order.
-std::vector<Bytes> demuxed_frames(const std::filesystem::path& movie, const testsupport::TempDir& dir) {
-  const auto pattern = dir / "frame%05d.bin";
-  const auto r = run({"gst-launch-1.0", "-q", "filesrc", "location=" + movie.string(), "!", "qtdemux", "!",
-                      "multifilesink", "location=" + pattern.string()});
-  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-  std::vector<Bytes> frames;
-  for (int i = 0;; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame%05d.bin", i);
-    if (!std::filesystem::exists(dir / name)) break;
-    frames.push_back(testsupport::read_file(dir / name));
-  }
-  return frames;
-}
-
 TEST(MkmovieInterop, GstreamerDemuxesTheFramesAsWritten) {
   if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
-  struct Case {
-    int width, height;
-    movgen::DataFormat format;
-    std::vector<movgen::ChunkRun> chunking;
-    bool moov_last;
+  using movgen::DataFormat;
+  const movgen::MovieOptions cases[] = {
+      {.width = 64, .height = 48, .frames = 7},
+      {.width = 33, .height = 17, .frames = 7, .chunking = {{1, 2}, {3, 1}}, .moov_last = true},
+      {.width = 1, .height = 1, .frames = 7, .chunking = {{1, 3}}},
+      {.width = 21, .height = 9, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 4}}, .moov_last = true},
   };
-  const Case cases[] = {
-      {64, 48, movgen::DataFormat::raw, {{1, 1}}, false},
-      {33, 17, movgen::DataFormat::raw, {{1, 2}, {3, 1}}, true},
-      {1, 1, movgen::DataFormat::raw, {{1, 3}}, false},
-      {21, 9, movgen::DataFormat::wrle, {{1, 4}}, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+  for (const movgen::MovieOptions& o : cases) {
+    SCOPED_TRACE(std::to_string(o.width) + "x" + std::to_string(o.height));
     testsupport::TempDir dir;
-    movgen::MovieOptions o;
-    o.width = c.width;
-    o.height = c.height;
-    o.frames = 7;
-    o.format = c.format;
-    o.chunking = c.chunking;
-    o.moov_last = c.moov_last;
-    const movgen::FrameSource source(c.width, c.height, {movgen::Content::shape});
+    const movgen::FrameSource source(o.width, o.height, {movgen::Content::shape});
     std::string error;
     ASSERT_TRUE(movgen::write_movie((dir / "m.mov").string(), o, source, error)) << error;
-    const std::vector<Bytes> frames = demuxed_frames(dir / "m.mov", dir);
+    const std::vector<Bytes> frames = testsupport::demux((dir / "m.mov").string(), "qtdemux");
     ASSERT_EQ(frames.size(), 7u);
-    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, c.format, i)) << i;
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, o.format, i)) << i;
   }
 }
 

@@ -157,26 +157,20 @@ TEST(MovieHeader, TagInAnEarlierPayloadIsTakenThere) {
   EXPECT_NE(h.out.find("Frame rate = 50.000000\n"), std::string::npos);
 }
 
-TEST(MovieHeader, FixedPointSizeKeepsItsIntegerPart) {
-  BareHeader bare;
-  bare.width = 0x01408000;  // 320.5
-  bare.height = 0x00F0FFFF;
-  const Header h = read(bare.bytes());
-  EXPECT_EQ(h.info.width, 320);
-  EXPECT_EQ(h.info.height, 240);
-  EXPECT_NE(h.out.find("Width = 320\nHeight = 240\n"), std::string::npos);
-}
-
 TEST(MovieHeader, RunsAndChunksGiveTheFrameOffsets) {
   // 4 x 2 pixels: s = 24 bytes. Runs (1,2,1) and (3,1,1) over chunks P, Q, R, T.
+  // The fixed-point sizes keep their integer part.
   BareHeader bare;
-  bare.width = 4 << 16;
-  bare.height = 2 << 16;
+  bare.width = 0x00048000;  // 4.5
+  bare.height = 0x0002FFFF;
   bare.runs = {{1, 2, 1}, {3, 1, 1}};
   bare.chunks = {1000, 5000, 9000, 0xC0000000};
   const Header h = read(bare.bytes());
   EXPECT_EQ(h.result, 1);
   EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{1000, 1024, 5000, 5024, 9000, 0xC0000000}));
+  EXPECT_EQ(h.info.width, 4);
+  EXPECT_EQ(h.info.height, 2);
+  EXPECT_NE(h.out.find("Width = 4\nHeight = 2\n"), std::string::npos);
   EXPECT_TRUE(h.out.ends_with("Number of entries = 2\nSample offset table found\n"
                               "Number of entries = 4\n6 frames indexed\n"));
 }
@@ -278,51 +272,36 @@ TEST(MovieHeader, FramesTooLargeForAnAviAreRefused) {
 // Movies from the sample writer, read from their files like the program does:
 // the window's tail past the file is zero.
 TEST(MovieHeader, WrittenMoviesRoundTrip) {
-  using movgen::ChunkRun;
   using movgen::DataFormat;
-  struct Case {
-    int width, height;
-    std::uint32_t frames;
-    DataFormat format;
-    std::vector<ChunkRun> chunking;
-    bool moov_last;
-    std::uint32_t gap;
-  };
-  const Case cases[] = {
-      {1, 1, 1, DataFormat::raw, {{1, 1}}, false, 0},
-      {3, 5, 7, DataFormat::wrle, {{1, 2}, {3, 1}}, true, 0},
-      {33, 17, 12, DataFormat::raw, {{1, 5}}, false, 13},
-      {64, 48, 9, DataFormat::raw, {{1, 1}, {2, 0}, {4, 3}}, true, 1},
-      {17, 3, 0, DataFormat::wrle, {{1, 1}}, false, 0},
+  const movgen::MovieOptions cases[] = {
+      {.width = 1, .height = 1, .frames = 1},
+      {.width = 3, .height = 5, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 2}, {3, 1}},
+       .moov_last = true},
+      {.width = 33, .height = 17, .frames = 12, .chunking = {{1, 5}}, .chunk_gap = 13},
+      {.width = 64, .height = 48, .frames = 9, .chunking = {{1, 1}, {2, 0}, {4, 3}}, .moov_last = true,
+       .chunk_gap = 1},
+      {.width = 17, .height = 3, .frames = 0, .format = DataFormat::wrle},
   };
   testsupport::TempDir dir;
-  for (const Case& c : cases) {
-    movgen::MovieOptions o;
-    o.width = c.width;
-    o.height = c.height;
-    o.frames = c.frames;
-    o.format = c.format;
-    o.chunking = c.chunking;
-    o.moov_last = c.moov_last;
-    o.chunk_gap = c.gap;
+  for (movgen::MovieOptions o : cases) {
     o.time_scale = 2997;
     o.sample_duration = 100;
-    const movgen::FrameSource source(c.width, c.height, {movgen::Content::noise});
+    const movgen::FrameSource source(o.width, o.height, {movgen::Content::noise});
     movgen::MovieLayout layout;
     std::string error;
     const auto path = dir / "m.mov";
     ASSERT_TRUE(movgen::write_movie(path.string(), o, source, error, &layout)) << error;
     const Header h = read(testsupport::read_file(path), mov_header_window);
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    SCOPED_TRACE(std::to_string(o.width) + "x" + std::to_string(o.height));
     EXPECT_EQ(h.result, 1) << h.out;
-    EXPECT_EQ(h.info.width, c.width);
-    EXPECT_EQ(h.info.height, c.height);
+    EXPECT_EQ(h.info.width, o.width);
+    EXPECT_EQ(h.info.height, o.height);
     EXPECT_EQ(h.info.time_scale, 2997);
     EXPECT_EQ(h.info.sample_duration, 100);
-    EXPECT_EQ(std::string(h.info.data_format, 4), c.format == DataFormat::raw ? "raw " : "WRLE");
+    EXPECT_EQ(std::string(h.info.data_format, 4), o.format == DataFormat::raw ? "raw " : "WRLE");
     const std::vector<std::int64_t> expected(layout.frame_offsets.begin(), layout.frame_offsets.end());
     EXPECT_EQ(h.offsets, expected);
-    if (c.frames > 0) {
+    if (o.frames > 0) {
       EXPECT_NE(h.out.find("Frame rate = 29.970000\n"), std::string::npos);
     }
   }

@@ -73,9 +73,7 @@ std::string plan_error(const MovieOptions& o) {
 }
 
 TEST(MoviePlan, ChunkingFillsChunksRunByRun) {
-  MovieOptions o;
-  o.chunking = {{1, 2}, {3, 1}};
-  o.frames = 6;
+  MovieOptions o{.frames = 6, .chunking = {{1, 2}, {3, 1}}};
   MovieLayout l = plan(o);
   EXPECT_EQ(l.chunk_samples, (std::vector<std::uint32_t>{2, 2, 1, 1}));
   EXPECT_EQ(l.stsc, (std::vector<ChunkRun>{{1, 2}, {3, 1}}));
@@ -95,12 +93,7 @@ TEST(MoviePlan, ChunkingFillsChunksRunByRun) {
 }
 
 TEST(MoviePlan, FramesLieBackToBackInTheirChunks) {
-  MovieOptions o;
-  o.width = 5;
-  o.height = 3;
-  o.frames = 5;
-  o.chunking = {{1, 2}};
-  o.chunk_gap = 7;
+  MovieOptions o{.width = 5, .height = 3, .frames = 5, .chunking = {{1, 2}}, .chunk_gap = 7};
   const MovieLayout l = plan(o);
   ASSERT_EQ(l.frame_size, 45u);
   const std::uint64_t p = l.chunk_offsets[0];
@@ -110,8 +103,7 @@ TEST(MoviePlan, FramesLieBackToBackInTheirChunks) {
 }
 
 TEST(MoviePlan, BadOptionsAreRefused) {
-  MovieOptions o;
-  o.chunking = {{2, 1}};
+  MovieOptions o{.chunking = {{2, 1}}};
   EXPECT_EQ(plan_error(o), "the chunking must start with a run from chunk 1");
   o.chunking = {{1, 1}, {3, 2}, {3, 1}};
   EXPECT_EQ(plan_error(o), "the chunking's runs must start at increasing chunks");
@@ -129,11 +121,7 @@ TEST(MoviePlan, BadOptionsAreRefused) {
 TEST(MoviePlan, MediaDataPastFourGibibytesTakesTheLargeSize) {
   // 1920 x 1080 x 700 frames: 4.35 GB. Ten frames a chunk keep every chunk
   // below 4 GiB; the last frames lie above it.
-  MovieOptions o;
-  o.width = 1920;
-  o.height = 1080;
-  o.frames = 700;
-  o.chunking = {{1, 10}};
+  MovieOptions o{.width = 1920, .height = 1080, .frames = 700, .chunking = {{1, 10}}};
   MovieLayout l = plan(o);
   EXPECT_TRUE(l.mdat_largesize);
   EXPECT_EQ(l.mdat_size, 16 + 700ull * 6220800);
@@ -152,16 +140,8 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
   testsupport::TempDir dir;
   for (bool moov_last : {false, true}) {
     for (auto format : {movgen::DataFormat::raw, movgen::DataFormat::wrle}) {
-      MovieOptions o;
-      o.width = 7;
-      o.height = 5;
-      o.frames = 9;
-      o.format = format;
-      o.chunking = {{1, 3}, {2, 2}};
-      o.chunk_gap = 3;
-      o.moov_last = moov_last;
-      o.time_scale = 3000;
-      o.sample_duration = 100;
+      MovieOptions o{.width = 7, .height = 5, .frames = 9, .format = format, .chunking = {{1, 3}, {2, 2}},
+          .time_scale = 3000, .sample_duration = 100, .moov_last = moov_last, .chunk_gap = 3};
       const movgen::FrameSource source(7, 5, {movgen::Content::noise, 42});
       MovieLayout layout;
       std::string error;
@@ -208,10 +188,7 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
 
 TEST(MovieWriter, RefusesFramesOutOfPlan) {
   testsupport::TempDir dir;
-  MovieOptions o;
-  o.width = 2;
-  o.height = 2;
-  o.frames = 2;
+  MovieOptions o{.width = 2, .height = 2, .frames = 2};
   movgen::MovieWriter w;
   std::string error;
   ASSERT_TRUE(w.open((dir / "m.mov").string(), o, error)) << error;

@@ -24,34 +24,21 @@ Built build(const std::vector<sample_to_chunk>& runs, const std::vector<std::uin
   return {result, frame_offsets, out};
 }
 
-TEST(FrameOffsets, OneSampleAChunkGivesTheChunkOffsets) {
-  const Built b = build({{1, 1, 1}}, {100, 5000, 300}, 77);
-  EXPECT_EQ(b.result, 1);
-  EXPECT_EQ(b.offsets, (Offsets{100, 5000, 300}));
-}
-
 TEST(FrameOffsets, RunsSplitTheChunks) {
+  EXPECT_EQ(build({{1, 1, 1}}, {100, 5000, 300}, 77).offsets, (Offsets{100, 5000, 300}));
   // Two frames in each of chunks 1 and 2, then one: P, P+s, Q, Q+s, R, T.
   const std::uint32_t P = 1000, Q = 5000, R = 9000, T = 12000;
   const int s = 40;
   const Built b = build({{1, 2, 1}, {3, 1, 1}}, {P, Q, R, T}, s);
-  EXPECT_EQ(b.offsets, (Offsets{P, P + s, Q, Q + s, R, T}));
-}
-
-TEST(FrameOffsets, RunWithoutSamplesGivesNoFrames) {
-  const Built b = build({{1, 1, 1}, {2, 0, 1}, {3, 2, 1}}, {10, 20, 30}, 5);
-  EXPECT_EQ(b.offsets, (Offsets{10, 30, 35}));
-}
-
-TEST(FrameOffsets, NoChunksOrNoRunsGiveNoFrames) {
-  EXPECT_EQ(build({{1, 3, 1}}, {}, 5).offsets, Offsets{});
-  // No run describes the chunks, so none holds a sample.
-  const Built b = build({}, {10, 20}, 5);
   EXPECT_EQ(b.result, 1);
-  EXPECT_EQ(b.offsets, Offsets{});
-}
-
-TEST(FrameOffsets, EachChunkAdvancesAtMostOneRun) {
+  EXPECT_EQ(b.offsets, (Offsets{P, P + s, Q, Q + s, R, T}));
+  EXPECT_EQ(b.out, "");
+  // A run without samples gives no frames; nor do no chunks, or no runs.
+  EXPECT_EQ(build({{1, 1, 1}, {2, 0, 1}, {3, 2, 1}}, {10, 20, 30}, 5).offsets, (Offsets{10, 30, 35}));
+  EXPECT_EQ(build({{1, 3, 1}}, {}, 5).offsets, Offsets{});
+  const Built none = build({}, {10, 20}, 5);
+  EXPECT_EQ(none.result, 1);
+  EXPECT_EQ(none.offsets, Offsets{});
   // Every run claims chunk 1, yet chunk j can only reach run j + 1; the first
   // run's own first chunk is not looked at.
   EXPECT_EQ(build({{1, 1, 1}, {1, 2, 1}, {1, 3, 1}}, {0, 100, 200}, 1).offsets,
@@ -78,10 +65,7 @@ TEST(FrameOffsets, TooManySamplesAreRefused) {
   EXPECT_EQ(b.result, 0);
   EXPECT_EQ(b.out, "Too many frames: the sample tables describe 6, at most 5 can be indexed\n");
   EXPECT_EQ(build({{1, 3, 1}}, {0, 10}, 1, 6).result, 1);
-}
-
-TEST(FrameOffsets, ABuildReplacesTheLastTable) {
-  build({{1, 4, 1}}, {0, 10, 20}, 1);
+  // Each build replaces the last table.
   EXPECT_EQ(build({{1, 1, 1}}, {7}, 1).offsets, (Offsets{7}));
 }
 

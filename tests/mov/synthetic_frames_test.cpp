@@ -25,7 +25,7 @@ Bytes ppm(const std::string& header, const Bytes& samples) {
   return b;
 }
 
-TEST(FrameForms, AviFormIsBottomUpBlueGreenRed) {
+TEST(FrameForms, AviAndStoredForms) {
   // P Q on top, U V below, each R G B.
   const Bytes rgb{1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 16};
   Bytes avi(12), stored(12);
@@ -40,14 +40,11 @@ TEST(FrameForms, AviFormIsBottomUpBlueGreenRed) {
   Bytes out(9);
   movgen::to_avi(3, 1, row, out);
   EXPECT_EQ(out, (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7}));
-}
-
-TEST(FrameForms, StoredAndAviFramesFollowTheFormat) {
   const FrameSource s(5, 3, {Content::shape});
-  Bytes avi(s.frame_size());
-  movgen::to_avi(5, 3, picture(s, 4), avi);
-  EXPECT_EQ(movgen::avi_frame(s, 4), avi);
-  EXPECT_EQ(movgen::stored_frame(s, movgen::DataFormat::wrle, 4), avi);
+  Bytes bgr(s.frame_size());
+  movgen::to_avi(5, 3, picture(s, 4), bgr);
+  EXPECT_EQ(movgen::avi_frame(s, 4), bgr);
+  EXPECT_EQ(movgen::stored_frame(s, movgen::DataFormat::wrle, 4), bgr);
   EXPECT_EQ(movgen::stored_frame(s, movgen::DataFormat::raw, 4), picture(s, 4));
 }
 
@@ -87,7 +84,7 @@ TEST(SyntheticContent, ImagesAreResizedOrTiled) {
   EXPECT_EQ(picture(tiled, 1), (Bytes{0, 0, 255, 255, 0, 0, 0, 0, 255}));  // panned
 }
 
-TEST(PpmImage, ParsesBinaryImages) {
+TEST(PpmImage, ParsesBinaryImagesOnly) {
   movgen::PpmImage img;
   std::string error;
   ASSERT_TRUE(movgen::parse_ppm(ppm("P6\n# made by hand\n2 1 # size\n255\n", {1, 2, 3, 4, 5, 6}), img, error)) << error;
@@ -99,11 +96,7 @@ TEST(PpmImage, ParsesBinaryImages) {
   EXPECT_EQ(img.rgb, (Bytes{255, 128, 0}));
   ASSERT_TRUE(movgen::parse_ppm(ppm("P6 1 1 1\n", {1, 0, 1}), img, error));
   EXPECT_EQ(img.rgb, (Bytes{255, 0, 255}));
-}
-
-TEST(PpmImage, RefusesOtherOrBrokenFiles) {
-  movgen::PpmImage img;
-  std::string error;
+  // Other or broken files are refused.
   EXPECT_FALSE(movgen::parse_ppm(ppm("P3\n1 1\n255\n", {'1', ' ', '2', ' ', '3'}), img, error));
   EXPECT_FALSE(movgen::parse_ppm(ppm("P6\n2 2\n255\n", {1, 2, 3}), img, error));
   EXPECT_EQ(error, "truncated PPM image");

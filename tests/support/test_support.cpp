@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -157,6 +159,30 @@ bool need_program(const std::string& name) {
     ADD_FAILURE() << name << " is required (QUELMUX_REQUIRE_TOOLS=1) but not installed";
   }
   return false;
+}
+
+std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer) {
+  TempDir out;
+  const RunResult r = run({"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", demuxer, "!",
+                           "multifilesink", "location=" + (out / "f%05d.bin").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (int i = 0;; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%05d.bin", i);
+    if (!std::filesystem::exists(out / name)) return frames;
+    frames.push_back(read_file(out / name));
+  }
+}
+
+std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row) {
+  std::vector<std::uint8_t> out(picture.size());
+  const std::size_t rows = row == 0 ? 0 : picture.size() / row;
+  for (std::size_t r = 0; r < rows; ++r) {
+    std::copy_n(picture.begin() + static_cast<std::ptrdiff_t>(r * row), row,
+                out.begin() + static_cast<std::ptrdiff_t>((rows - 1 - r) * row));
+  }
+  return out;
 }
 
 }  // namespace testsupport

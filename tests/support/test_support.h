@@ -46,4 +46,11 @@ bool have_program(const std::string& name);
 // Use as: if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
 bool need_program(const std::string& name);
 
+// Every buffer that GStreamer's `demuxer` ("avidemux", "qtdemux") hands out
+// for `file`, in order; the run must succeed.
+std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer);
+
+// A packed picture of rows of `row` bytes, its last row first.
+std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row);
+
 }  // namespace testsupport

@@ -27,11 +27,7 @@ TEST_F(CrvtdecReports, FirstDifferingPixelCountedFromTheTop) {
   for (const movgen::DataFormat format : {movgen::DataFormat::raw, movgen::DataFormat::wrle}) {
     const bool raw = format == movgen::DataFormat::raw;
     SCOPED_TRACE(raw ? "raw" : "WRLE");
-    movgen::MovieOptions o;
-    o.width = w;
-    o.height = h;
-    o.frames = 3;
-    o.format = format;
+    movgen::MovieOptions o{.width = w, .height = h, .frames = 3, .format = format};
     const movgen::FrameSource src = source(w, h, movgen::Content::noise);
     const movgen::MovieLayout layout = write_movie(path("in.mov"), o, src);
     ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
@@ -60,10 +56,7 @@ TEST_F(CrvtdecReports, FirstDifferingPixelCountedFromTheTop) {
 }
 
 TEST_F(CrvtdecReports, FrameCountsAndSizesMustAgree) {
-  movgen::MovieOptions o;
-  o.width = 12;
-  o.height = 6;
-  o.frames = 4;
+  movgen::MovieOptions o{.width = 12, .height = 6, .frames = 4};
   const movgen::FrameSource src = source(12, 6, movgen::Content::shape);
   write_movie(path("four.mov"), o, src);
   o.frames = 5;
@@ -73,17 +66,19 @@ TEST_F(CrvtdecReports, FrameCountsAndSizesMustAgree) {
   ASSERT_EQ(quelmux({path("four.mov"), path("four.avi")}).exit_code, 0);
   ASSERT_EQ(quelmux({path("five.mov"), path("five.avi")}).exit_code, 0);
 
-  RunResult r = crvtdec({"--compare", path("four.avi"), path("five.mov")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "Frame counts differ: " + path("four.avi") + " has 4 frames, " + path("five.mov") +
-                       " has 5 (the first 4 are identical)\n");
-  r = crvtdec({"--compare", path("five.avi"), path("four.mov")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "Frame counts differ: " + path("five.avi") + " has 5 frames, " + path("four.mov") +
-                       " has 4 (the first 4 are identical)\n");
-  r = crvtdec({"--compare", path("five.avi"), path("taller.mov")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "Frame sizes differ: " + path("five.avi") + " is 12 x 6, " + path("taller.mov") + " is 12 x 7\n");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{path("four.avi"), path("five.mov")}, "Frame counts differ: " + path("four.avi") + " has 4 frames, " +
+                                                 path("five.mov") + " has 5 (the first 4 are identical)\n"},
+      {{path("five.avi"), path("four.mov")}, "Frame counts differ: " + path("five.avi") + " has 5 frames, " +
+                                                 path("four.mov") + " has 4 (the first 4 are identical)\n"},
+      {{path("five.avi"), path("taller.mov")},
+       "Frame sizes differ: " + path("five.avi") + " is 12 x 6, " + path("taller.mov") + " is 12 x 7\n"},
+  };
+  for (const auto& [files, message] : cases) {
+    const RunResult r = crvtdec({"--compare", files[0], files[1]});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, message);
+  }
 }
 
 // Every kind of frame once (info reads the type bytes and decodes nothing).
@@ -119,10 +114,7 @@ TEST_F(CrvtdecReports, InfoOfAKnownFile) {
 // A one-colour movie in quelmux's two forms, the uncompressed one split into
 // parts.
 TEST_F(CrvtdecReports, InfoOfConvertedMovies) {
-  movgen::MovieOptions o;
-  o.width = 16;
-  o.height = 16;
-  o.frames = 3;
+  movgen::MovieOptions o{.width = 16, .height = 16, .frames = 3};
   write_movie(path("in.mov"), o, source(16, 16, movgen::Content::solid));
   ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
   RunResult r = crvtdec({"--info", path("a.avi")});

@@ -22,10 +22,7 @@ class CrvtdecFailures : public testing::Test {
 
   // A movie of three frames and its Corvath and uncompressed conversions.
   void SetUp() override {
-    movgen::MovieOptions o;
-    o.width = kWidth;
-    o.height = kHeight;
-    o.frames = 3;
+    movgen::MovieOptions o{.width = kWidth, .height = kHeight, .frames = 3};
     layout_ = write_movie(path("in.mov"), o, source(kWidth, kHeight, movgen::Content::noise));
     ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
     ASSERT_EQ(quelmux({"-u", path("in.mov"), path("u.avi")}).exit_code, 0);

@@ -31,9 +31,7 @@ TEST(FramePattern, NamesAreWhatSnprintfGives) {
       EXPECT_EQ(pattern.name(static_cast<std::uint64_t>(n)), printf_name(p, n)) << p << " " << n;
     }
   }
-}
-
-TEST(FramePattern, NumbersPastIntKeepTheirDigits) {
+  // Numbers past int keep their digits.
   FramePattern pattern;
   std::string why;
   ASSERT_TRUE(pattern.parse("f%03d", why));
