@@ -231,4 +231,23 @@ TEST_F(ConversionRun, GstreamerReadsUncompressedOutput) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
 }
 
+// GStreamer's demuxer hands out the compressed file's chunks one per frame,
+// in the lengths "idx1" gives them: the chunk and its fill to 4 bytes.
+TEST_F(ConversionRun, GstreamerReadsCompressedOutput) {
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
+  const movgen::MovieOptions o{.width = 67, .height = 45, .frames = 12};
+  ASSERT_EQ(quelmux({movie(o), out()}).exit_code, 0);
+  const std::vector<Bytes> buffers = testsupport::demux(out(), "avidemux");
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(out())) << reader.error();
+  ASSERT_EQ(reader.frames().size(), 12u);
+  ASSERT_EQ(buffers.size(), 12u);
+  for (std::uint32_t i = 0; i < 12; ++i) {
+    Bytes chunk(reader.frames()[i].size);
+    ASSERT_TRUE(reader.read_frame(i, chunk));
+    chunk.resize((chunk.size() + 3) / 4 * 4, 0);
+    EXPECT_EQ(buffers[i], chunk) << "frame " << i;
+  }
+}
+
 }  // namespace
