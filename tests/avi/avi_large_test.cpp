@@ -1,6 +1,7 @@
 // quelmux -u on a 1080p movie of 700 frames: an AVI file of 4.35 GB in five
-// OpenDML parts, read back by AviReader, GStreamer and mediainfo. Both files
-// are removed afterwards; the test needs about 10 GB of free space.
+// OpenDML parts, read back by AviReader, GStreamer and mediainfo; and a
+// compressed conversion of noise past the first part. The files are removed
+// afterwards; the tests need about 10 GB of free space.
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
 #include "mov/movie_writer.h"
@@ -79,5 +80,44 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
   }
   fs::remove(avi);
 }
+
+// Noise does not compress, so 180 frames of it take the compressed file past
+// its first part; every frame must still decode to the movie's.
+#ifdef QUELMUX_CRVTDEC
+TEST(LargeConversion, CompressedPastThePartLimit) {
+  testsupport::TempDir dir;
+  std::error_code ec;
+  const fs::space_info space = fs::space(dir.path(), ec);
+  if (ec || space.available < kSpaceNeeded / 4) GTEST_SKIP() << "needs about 2.5 GB free in " << dir.path();
+  const std::string movie = (dir / "noise.mov").string();
+  const std::string avi = (dir / "noise.avi").string();
+  constexpr std::uint32_t kNoiseFrames = 180;
+  movgen::MovieOptions o{.width = kWidth, .height = kHeight, .frames = kNoiseFrames};
+  std::string error;
+  ASSERT_TRUE(movgen::write_movie(movie, o, movgen::FrameSource(kWidth, kHeight, {movgen::Content::noise, 3}),
+                                  error))
+      << error;
+
+  const auto run = testsupport::run({QUELMUX_EXE, movie, avi});
+  ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(run.out.ends_with("Finished writing file " + avi + "\n")) << run.out;
+  {
+    avi::AviReader reader;
+    ASSERT_TRUE(reader.open(fs::path(avi))) << reader.error();
+    EXPECT_TRUE(reader.super_index_used());
+    EXPECT_EQ(reader.parts(), 2u);
+    EXPECT_EQ(reader.frames().size(), kNoiseFrames);
+  }
+  const auto compared = testsupport::run({QUELMUX_CRVTDEC, "--compare", avi, movie});
+  EXPECT_EQ(compared.exit_code, 0) << compared.out << compared.err;
+  EXPECT_EQ(compared.out, "180 frames identical\n");
+  if (testsupport::need_program("mediainfo")) {
+    const auto r = testsupport::run({"mediainfo", "--Inform=Video;%FrameCount%", avi});
+    EXPECT_EQ(r.out, "180\n");
+  }
+  fs::remove(movie);
+  fs::remove(avi);
+}
+#endif
 
 }  // namespace
