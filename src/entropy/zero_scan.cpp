@@ -174,48 +174,59 @@ inline void copy_blocks(unsigned char* out, const unsigned char* in, std::size_t
   }
 }
 
-// The coder's steps over windows of 64 input bytes. One mask of a window's
-// zero bytes gives the starts and ends of all its runs with bit operations
-// alone, so a run costs a few instructions and no memory round trip; the
-// window is reloaded where the runs leave it. Bytes before a run are copied
-// in blocks of 16 (later stores overwrite what a block writes past them).
-// The steps stop short of the end of the input, which the byte-wise coder
-// finishes.
+// A window of 64 bytes: its zero bytes, and the positions that start
+// `level` zeros seen whole within it. One mask gives the starts and ends of
+// all its runs with bit operations alone, so a run costs a few instructions
+// and no memory round trip.
+struct Window {
+  Window(const unsigned char* p, int level)
+      : base(p), zeros(zero_mask64(p)), testable(static_cast<std::size_t>(65 - level)) {
+    starts = zeros;
+    if (level >= 2) starts &= zeros >> 1;
+    if (level >= 3) starts &= zeros >> 2;
+    starts &= ~std::uint64_t{0} >> (level - 1);
+  }
+
+  // Copies the literal bytes from `pos` (below `testable`) up to the next
+  // run start, or when none is left up to the first position the window
+  // cannot test, and returns how many; `run` tells which.
+  std::size_t literals(std::size_t pos, unsigned char* out, bool& run) const {
+    const std::uint64_t ahead = starts >> pos;
+    run = ahead != 0;
+    const std::size_t count = run ? static_cast<std::size_t>(__builtin_ctzll(ahead)) : testable - pos;
+    copy_blocks(out, base + pos, count);
+    return count;
+  }
+
+  const unsigned char* base;
+  std::uint64_t zeros;
+  std::uint64_t starts = 0;
+  std::size_t testable;  // positions 0 to testable - 1 can start a run seen whole
+};
+
+// The coder's steps over windows of 64 input bytes, reloaded where the runs
+// leave them. Bytes before a run are copied in blocks of 16 (later stores
+// overwrite what a block writes past them). The steps stop short of the end
+// of the input, which the byte-wise coder finishes.
 Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t length, int level) {
   constexpr std::size_t kMargin = 96;  // a window, plus a block copied past it
   if (length < 2 * kMargin) return {};
   const auto width = static_cast<std::size_t>(level);
   const std::size_t longest = 255 + width;
-  // Positions of a window that can start a run seen whole within it.
-  const std::size_t testable = 64 - width + 1;
-  const std::uint64_t testable_mask = ~std::uint64_t{0} >> (width - 1);
   const std::size_t stop = length - kMargin;
   std::size_t i = 0;
   std::size_t o = 0;
   while (i <= stop) {
-    const std::uint64_t z = zero_mask64(in + i);
-    std::uint64_t starts = z;
-    if (level >= 2) starts &= z >> 1;
-    if (level >= 3) starts &= z >> 2;
-    starts &= testable_mask;
-    const unsigned char* const base = in + i;
+    const Window w(in + i, level);
     std::size_t pos = 0;
-    while (true) {
-      const std::uint64_t ahead = starts >> pos;
-      if (ahead == 0) {
-        // No run starts in the rest of the window: its bytes are literal.
-        const std::size_t end = pos < testable ? testable : pos;
-        copy_blocks(out + o, base + pos, end - pos);
-        o += end - pos;
-        pos = end;
-        break;
-      }
-      const auto t = static_cast<std::size_t>(__builtin_ctzll(ahead));
-      copy_blocks(out + o, base + pos, t);
+    while (pos < w.testable) {
+      bool run;
+      const std::size_t t = w.literals(pos, out + o, run);
       o += t;
       pos += t;
+      if (!run) break;
       std::size_t k;
-      const std::uint64_t live = ~z >> pos;
+      const std::uint64_t live = ~w.zeros >> pos;
       if (live != 0) {
         k = static_cast<std::size_t>(__builtin_ctzll(live));
       } else {
@@ -241,7 +252,6 @@ Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t 
       std::memcpy(out + o, &unit, 4);
       o += width + 1;
       pos += k;
-      if (pos >= testable) break;
     }
     i += pos;
   }
@@ -254,7 +264,7 @@ inline void zero_blocks(unsigned char* out, std::size_t count) {
 }
 
 // The expansion over windows of 64 coded bytes, as rle_bulk_sse2 codes:
-// one zero mask finds every unit's start. Literal bytes and runs are written
+// a window's mask finds every unit's start. Literal bytes and runs are written
 // in blocks of 16, so every step keeps 80 bytes of output in hand, and a run
 // that would leave less is left to the byte-wise expansion.
 Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsigned char* out,
@@ -262,32 +272,18 @@ Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsign
   constexpr std::size_t kInMargin = 96;  // a window, its last unit's code, a block copied past it
   constexpr std::size_t kOutMargin = 80;  // a window's literal bytes and a block written past them
   const auto width = static_cast<std::size_t>(level);
-  const std::size_t testable = 64 - width + 1;
-  const std::uint64_t testable_mask = ~std::uint64_t{0} >> (width - 1);
   std::size_t j = 0;
   std::size_t o = 0;
   while (in_length - j >= kInMargin && length - o >= kOutMargin) {
-    const std::uint64_t z = zero_mask64(in + j);
-    std::uint64_t starts = z;
-    if (level >= 2) starts &= z >> 1;
-    if (level >= 3) starts &= z >> 2;
-    starts &= testable_mask;
-    const unsigned char* const base = in + j;
+    const Window w(in + j, level);
     std::size_t pos = 0;
-    while (true) {
-      const std::uint64_t ahead = starts >> pos;
-      if (ahead == 0) {
-        const std::size_t end = pos < testable ? testable : pos;
-        copy_blocks(out + o, base + pos, end - pos);
-        o += end - pos;
-        pos = end;
-        break;
-      }
-      const auto t = static_cast<std::size_t>(__builtin_ctzll(ahead));
-      copy_blocks(out + o, base + pos, t);
+    while (pos < w.testable) {
+      bool run;
+      const std::size_t t = w.literals(pos, out + o, run);
       o += t;
       pos += t;
-      const auto zeros = static_cast<std::size_t>(zero::run_length_of_code(base[pos + width])) + width;
+      if (!run) break;
+      const auto zeros = static_cast<std::size_t>(zero::run_length_of_code(w.base[pos + width])) + width;
       if (length - o < zeros + kOutMargin) {
         // The byte-wise expansion takes over at this unit.
         return {j + pos, o};
@@ -295,7 +291,6 @@ Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsign
       zero_blocks(out + o, zeros);
       o += zeros;
       pos += width + 1;
-      if (pos >= testable) break;
     }
     j += pos;
   }
