@@ -139,15 +139,19 @@ static GstFlowReturn dec_handle_frame(GstVideoDecoder* decoder, GstVideoCodecFra
                                          s.picture.size(), &decoded);
   gst_buffer_unmap(frame->input_buffer, &in);
   if (status != CRVT_OK) {
+    // Counted against max-errors as decoders do; below that the frame is
+    // dropped, and said so rather than in the debug log alone.
     GstFlowReturn result = GST_FLOW_OK;
     const guint64 number = GST_BUFFER_OFFSET(frame->input_buffer);
-    if (number != GST_BUFFER_OFFSET_NONE) {
-      GST_VIDEO_DECODER_ERROR(self, 1, STREAM, DECODE, ("Corvath frame %" G_GUINT64_FORMAT " does not decode.", number),
-                              ("%s (%" G_GSIZE_FORMAT " bytes)", crvt_status_message(status), in.size), result);
-    } else {
-      GST_VIDEO_DECODER_ERROR(self, 1, STREAM, DECODE, ("A Corvath frame does not decode."),
-                              ("%s (%" G_GSIZE_FORMAT " bytes)", crvt_status_message(status), in.size), result);
+    gchar* what = number != GST_BUFFER_OFFSET_NONE
+                      ? g_strdup_printf("Corvath frame %" G_GUINT64_FORMAT " does not decode.", number)
+                      : g_strdup("A Corvath frame does not decode.");
+    GST_VIDEO_DECODER_ERROR(self, 1, STREAM, DECODE, ("%s", what),
+                            ("%s (%" G_GSIZE_FORMAT " bytes)", crvt_status_message(status), in.size), result);
+    if (result == GST_FLOW_OK) {
+      GST_ELEMENT_WARNING(self, STREAM, DECODE, ("%s", what), ("%s", crvt_status_message(status)));
     }
+    g_free(what);
     gst_video_decoder_drop_frame(decoder, frame);
     return result;
   }

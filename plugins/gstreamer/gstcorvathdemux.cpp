@@ -192,12 +192,6 @@ static void push_segment_and_tags(GstCorvathDemux* self) {
 
 static void demux_loop(GstCorvathDemux* self) {
   DemuxState& s = *self->state;
-  if (!s.opened) {
-    if (!open_file(self)) {
-      pause(self, s.read_flow == GST_FLOW_FLUSHING ? GST_FLOW_FLUSHING : GST_FLOW_ERROR, true);
-      return;
-    }
-  }
   push_segment_and_tags(self);
   const std::size_t i = s.next;
   if (i >= s.stream.frame_count() ||
@@ -368,13 +362,15 @@ static gboolean sink_activate(GstPad* pad, GstObject* parent) {
   return gst_pad_activate_mode(pad, GST_PAD_MODE_PULL, TRUE);
 }
 
+// The file's header is read here, on the way to PAUSED, so that a file that
+// cannot be read fails the state change with its error: decodebin drops
+// errors that a new element posts while it brings it up.
 static gboolean sink_activate_mode(GstPad* pad, GstObject* parent, GstPadMode mode, gboolean active) {
+  GstCorvathDemux* self = GST_CORVATH_DEMUX(parent);
   if (mode != GST_PAD_MODE_PULL) return FALSE;
-  if (active) {
-    return gst_pad_start_task(pad, reinterpret_cast<GstTaskFunction>(demux_loop), GST_CORVATH_DEMUX(parent),
-                              nullptr);
-  }
-  return gst_pad_stop_task(pad);
+  if (!active) return gst_pad_stop_task(pad);
+  if (!self->state->opened && !open_file(self)) return FALSE;
+  return gst_pad_start_task(pad, reinterpret_cast<GstTaskFunction>(demux_loop), self, nullptr);
 }
 
 static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {
