@@ -98,9 +98,10 @@ static bool open_file(GstCorvathDemux* self) {
   s.read_flow = GST_FLOW_OK;
   bool opened = false;
   try {
-    opened = s.stream.open(static_cast<std::uint64_t>(size), [self](std::uint64_t offset, std::span<std::uint8_t> out) {
-      return pull_bytes(self, offset, out);
-    });
+    opened = s.stream.open(static_cast<std::uint64_t>(size),
+                           [self](std::uint64_t offset, std::span<std::uint8_t> out) {
+                             return pull_bytes(self, offset, out);
+                           });
   } catch (const std::bad_alloc&) {
     GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Not enough memory to read the file."), (nullptr));
     return false;
@@ -309,35 +310,31 @@ static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event) {
 
 static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
   GstCorvathDemux* self = GST_CORVATH_DEMUX(parent);
-  const gstcorvath::CorvathStream& stream = self->state->stream;
+  // The state is replaced, under the object lock, when the element goes back
+  // to READY.
+  GST_OBJECT_LOCK(self);
+  const gint64 duration = static_cast<gint64>(self->state->stream.duration());
+  const gint64 frames = static_cast<gint64>(self->state->stream.frame_count());
+  const gint64 position = static_cast<gint64>(self->state->segment.position);
+  GST_OBJECT_UNLOCK(self);
   GstFormat format = GST_FORMAT_UNDEFINED;
   switch (GST_QUERY_TYPE(query)) {
     case GST_QUERY_DURATION:
       gst_query_parse_duration(query, &format, nullptr);
-      if (format == GST_FORMAT_TIME) {
-        gst_query_set_duration(query, format, static_cast<gint64>(stream.duration()));
-        return TRUE;
-      }
-      if (format == GST_FORMAT_DEFAULT) {
-        gst_query_set_duration(query, format, static_cast<gint64>(stream.frame_count()));
-        return TRUE;
-      }
-      return FALSE;
-    case GST_QUERY_POSITION: {
+      if (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT) return FALSE;
+      gst_query_set_duration(query, format, format == GST_FORMAT_TIME ? duration : frames);
+      return TRUE;
+    case GST_QUERY_POSITION:
       gst_query_parse_position(query, &format, nullptr);
       if (format != GST_FORMAT_TIME) return FALSE;
-      GST_OBJECT_LOCK(self);
-      const guint64 position = self->state->segment.position;
-      GST_OBJECT_UNLOCK(self);
-      gst_query_set_position(query, format, static_cast<gint64>(position));
+      gst_query_set_position(query, format, position);
       return TRUE;
-    }
     case GST_QUERY_SEEKING:
       gst_query_parse_seeking(query, &format, nullptr, nullptr, nullptr);
       if (format != GST_FORMAT_TIME) {
         gst_query_set_seeking(query, format, FALSE, -1, -1);
       } else {
-        gst_query_set_seeking(query, format, TRUE, 0, static_cast<gint64>(stream.duration()));
+        gst_query_set_seeking(query, format, TRUE, 0, duration);
       }
       return TRUE;
     default:

@@ -345,22 +345,23 @@ TEST_F(PluginTest, SinkWritesWhatCrvtdecDecodes) {
     int width, height;
     const char* nulls;  // as crvtdec --info counts them
   };
-  for (const Case& c : {Case{"ball", "false", 33, 17, "null:          0"}, Case{"pinwheel", "true", 64, 48, "null:          5"}}) {
+  for (const Case& c :
+       {Case{"ball", "false", 33, 17, "null:          0"}, Case{"pinwheel", "true", 64, 48, "null:          5"}}) {
     SCOPED_TRACE(c.pattern);
-    const RunResult r = gst("gst-launch-1.0", {"-q", "videotestsrc", "num-buffers=6", std::string("pattern=") + c.pattern,
-                                               "!", bgr_caps(c.width, c.height), "!", "tee", "name=t", "t.", "!", "queue",
-                                               "!", "corvathavisink", "location=" + path("sink.avi"),
-                                               std::string("skip-unchanged=") + c.skip_unchanged, "t.", "!", "queue", "!",
-                                               "videoconvert", "!", "video/x-raw,format=BGRx", "!", "filesink",
-                                               "location=" + path("raw.bin")});
+    const RunResult r = gst(
+        "bash", {"-c", std::string("gst-launch-1.0 -q videotestsrc num-buffers=6 pattern=") + c.pattern + " ! " +
+                           bgr_caps(c.width, c.height) + " ! tee name=t t. ! queue ! corvathavisink location=" +
+                           path("sink.avi") + " skip-unchanged=" + c.skip_unchanged +
+                           " t. ! queue ! videoconvert ! video/x-raw,format=BGRx ! filesink location=" +
+                           path("raw.bin")});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(crvtdec_test::crvtdec({"--info", path("sink.avi")}).out.find(c.nulls), std::string::npos);
-    ASSERT_EQ(crvtdec_test::crvtdec({"--frames", path("sink.avi"), path("f%d.ppm")}).exit_code, 0);
+    ASSERT_EQ(crvtdec_test::crvtdec({"--frames", path("sink.avi"), path("%d.ppm")}).exit_code, 0);
     const Bytes raw = testsupport::read_file(path("raw.bin"));
     const std::size_t pixels = std::size_t(c.width) * std::size_t(c.height);
     ASSERT_EQ(raw.size(), 6 * pixels * 4);
     for (std::size_t i = 0; i < 6; ++i) {
-      const crvtdec_test::Image image = crvtdec_test::read_ppm(path("f" + std::to_string(i) + ".ppm"));
+      const crvtdec_test::Image image = crvtdec_test::read_ppm(path(std::to_string(i) + ".ppm"));
       ASSERT_EQ(image.pixels.size(), pixels * 3);
       for (std::size_t p = 0; p < pixels; ++p) {
         for (std::size_t k = 0; k < 3; ++k) {
@@ -400,7 +401,8 @@ TEST_F(PluginTest, SinkCompletesStoppedRunsAndReportsFailures) {
        {std::tuple{std::string("/dev/full"), "", "Could not open file \"/dev/full\""},
         {path("none/a.avi"), "", "Could not open file"},
         {path("limited.avi"), "trap '' XFSZ; ulimit -f 64;", "Could not write to file"}}) {
-    r = gst("bash", {"-c", std::string(limit) + " exec gst-launch-1.0 " + source + " ! corvathavisink location=" + location});
+    r = gst("bash",
+            {"-c", std::string(limit) + " exec gst-launch-1.0 " + source + " ! corvathavisink location=" + location});
     EXPECT_EQ(r.exit_code, 1) << location;
     EXPECT_NE((r.out + r.err).find(message), std::string::npos) << r.out << r.err;
   }
