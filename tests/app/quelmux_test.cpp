@@ -212,17 +212,16 @@ TEST_F(Quelmux, HeaderThatCannotBeFoundOrUsed) {
 TEST_F(Quelmux, HostileHeadersCostOnlyWhatTheFileHolds) {
   const movgen::MovieOptions small{.width = 2, .height = 2, .frames = 1};
   const Bytes bytes = testsupport::read_file(movie(small));
-  const auto patched = [&](const char* tag, std::size_t from_tag, std::uint32_t value) {
-    Bytes b = bytes;
+  // Fields counted from the tag, which lies 4 bytes into its atom.
+  const auto patched = [&](const char* tag, std::size_t from_tag, std::uint32_t value, Bytes b) {
     const std::size_t at = offset_of(bytes, tag) + from_tag;
     for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(value >> (24 - 8 * k));
     return b;
   };
-  const auto sized = [&](std::uint32_t side) { return patched("tkhd", 84, side << 16); };
-  Bytes huge = sized(26754);
-  Bytes wide = sized(18800);
-  Bytes zero_width = patched("stsc", 16, 100'000'000);
-  for (std::size_t k = 0; k < 4; ++k) zero_width[offset_of(bytes, "tkhd") + 80 + k] = 0;
+  const auto sized = [&](std::uint32_t w, std::uint32_t h) {
+    return patched("tkhd", 80, w << 16, patched("tkhd", 84, h << 16, bytes));
+  };
+  const Bytes zero_width = patched("stsc", 16, 100'000'000, sized(0, 2));
   // A header-last movie cut inside its chunk-offset table.
   const std::string cut_path = movie({.width = 2, .height = 2, .frames = 300, .moov_last = true}, "cut.mov");
   Bytes cut = testsupport::read_file(cut_path);
@@ -234,11 +233,11 @@ TEST_F(Quelmux, HostileHeadersCostOnlyWhatTheFileHolds) {
     bool uncompressed;
     std::string ending;
   } cases[] = {
-      {patched("stsc", 16, 1u << 28), false, "Frame 1 could not be read\n" + finished},
-      {patched("stsc", 16, 1u << 28), true, "Frame 1 could not be read\n" + finished},
-      {patched("stsc", 16, 0x7FFFFFFF), false, "Frame 1 could not be read\n" + finished},
-      {huge, false, "Frame 0 could not be read\n" + finished},
-      {wide, true, "Frame 0 could not be read\n" + finished},
+      {patched("stsc", 16, 1u << 28, bytes), false, "Frame 1 could not be read\n" + finished},
+      {patched("stsc", 16, 1u << 28, bytes), true, "Frame 1 could not be read\n" + finished},
+      {patched("stsc", 16, 0x7FFFFFFF, bytes), false, "Frame 1 could not be read\n" + finished},
+      {sized(26754, 26754), false, "Frame 0 could not be read\n" + finished},
+      {sized(18800, 18800), true, "Frame 0 could not be read\n" + finished},
       {zero_width, false, "Frames of 0 x 2 pixels hold no picture\n"},
       {cut, true, "Number of entries = 300\nSample table runs past the header window\n"},
   };

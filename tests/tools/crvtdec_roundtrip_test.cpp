@@ -41,6 +41,8 @@ struct MovieCase {
   movgen::DataFormat format;
   std::vector<movgen::ChunkRun> chunking;
   movgen::Content content;
+  int row_align = 1;
+  bool header_last = false;  // and 64-bit chunk offsets
 };
 
 // quelmux, then crvtdec: --compare finds every frame identical, the
@@ -61,12 +63,15 @@ TEST_F(CrvtdecRoundTrip, QuelmuxOutputComesBackIdentical) {
       {161, 99, 3, DataFormat::raw, {{1, 2}}, Content::noise},
       {320, 240, 4, DataFormat::wrle, {{1, 1}}, Content::gradient_v},
       {8, 8, 0, DataFormat::raw, {{1, 1}}, Content::shape},
+      {13, 7, 5, DataFormat::raw, {{1, 2}}, Content::noise, 2, true},
+      {13, 7, 5, DataFormat::wrle, {{1, 3}}, Content::noise, 4},
   };
   for (const MovieCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " " << movgen::content_name(c.content)
                                     << (c.format == DataFormat::raw ? " raw" : " WRLE"));
     movgen::MovieOptions o{.width = c.width, .height = c.height, .frames = c.frames, .format = c.format,
-        .chunking = c.chunking, .time_scale = 2997, .sample_duration = 100};
+        .chunking = c.chunking, .time_scale = 2997, .sample_duration = 100, .moov_last = c.header_last,
+        .row_align = c.row_align, .co64 = c.header_last};
     write_movie(path("in.mov"), o, source(c.width, c.height, c.content));
     ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
     ASSERT_EQ(quelmux({"-u", path("in.mov"), path("u.avi")}).exit_code, 0);
