@@ -221,41 +221,6 @@ TEST_F(ConversionRun, OneColourFramesBecomeTwoByteChunks) {
   }
 }
 
-// GStreamer's demuxer hands out every frame of -u files top row first; the
-// movie itself comes from GStreamer's own muxer.
-TEST_F(ConversionRun, GstreamerReadsUncompressedOutput) {
-  if (!testsupport::need_program("gst-launch-1.0") || !testsupport::need_program("gst-discoverer-1.0")) {
-    GTEST_SKIP();
-  }
-  const std::string in = (dir_ / "qt.mov").string();
-  RunResult r = run({"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=8", "pattern=smpte", "!",
-                     "video/x-raw,format=RGB,width=64,height=48,framerate=25/1", "!", "qtmux", "faststart=true",
-                     "!", "filesink", "location=" + in});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  const std::vector<Bytes> movie_frames = testsupport::demux(in, "qtdemux");
-  r = quelmux({"-u", in, out()});
-  ASSERT_EQ(r.exit_code, 0) << r.out;
-  const std::vector<Bytes> avi_frames = testsupport::demux(out(), "avidemux");
-  ASSERT_EQ(movie_frames.size(), 8u);
-  ASSERT_EQ(avi_frames.size(), 8u);
-  for (int i = 0; i < 8; ++i) {
-    const Bytes& rgb = movie_frames[i];
-    const Bytes& bgr = avi_frames[i];
-    ASSERT_EQ(rgb.size(), 64u * 48u * 3u);
-    ASSERT_EQ(bgr.size(), rgb.size()) << i;
-    // Top-down either way: only red and blue trade places.
-    for (std::size_t p = 0; p < rgb.size(); p += 3) {
-      ASSERT_TRUE(bgr[p] == rgb[p + 2] && bgr[p + 1] == rgb[p + 1] && bgr[p + 2] == rgb[p])
-          << "frame " << i << " byte " << p;
-    }
-  }
-
-  r = run({"gst-discoverer-1.0", out()});
-  ASSERT_EQ(r.exit_code, 0) << r.out;
-  for (const char* line : {"Width: 64", "Height: 48", "Frame rate: 25/1", "Duration: 0:00:00.320"})
-    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
-}
-
 // GStreamer's demuxer hands out the compressed file's chunks one per frame,
 // in the lengths "idx1" gives them: the chunk and its fill to 4 bytes.
 TEST_F(ConversionRun, GstreamerReadsCompressedOutput) {

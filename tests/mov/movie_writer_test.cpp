@@ -193,15 +193,12 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
                                           : be32(file, stco + 16 + 4 * j);
         EXPECT_EQ(offset, layout.chunk_offsets[j]);
       }
+      // The pixels of each row are those of the packed frame, the fill 0xEE.
       for (std::uint32_t i = 0; i < 9; ++i) {
-        Bytes expected = movgen::stored_frame(source, format, i, row);
-        const Bytes got(file.begin() + static_cast<long>(layout.frame_offsets[i]),
-                        file.begin() + static_cast<long>(layout.frame_offsets[i] + 5 * row));
-        EXPECT_EQ(got, expected) << i;
-        // The pixels of each row are those of the packed frame, the fill 0xEE.
+        const auto got = file.begin() + static_cast<long>(layout.frame_offsets[i]);
         const Bytes packed = movgen::stored_frame(source, format, i);
         for (std::uint32_t y = 0; y < 5; ++y) {
-          EXPECT_TRUE(std::equal(packed.begin() + y * 21, packed.begin() + y * 21 + 21, got.begin() + y * row));
+          EXPECT_TRUE(std::equal(packed.begin() + y * 21, packed.begin() + y * 21 + 21, got + y * row));
           for (std::uint32_t x = 21; x < row; ++x) EXPECT_EQ(got[y * row + x], movgen::kPadByte);
         }
       }

@@ -189,8 +189,16 @@ std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std:
   return run_to_files(file, {demuxer});
 }
 
-std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer) {
-  return run_to_files(file, {demuxer, "videoconvert", "video/x-raw,format=RGB"});
+std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width) {
+  std::vector<std::vector<std::uint8_t>> pictures = run_to_files(file, {demuxer, "videoconvert", "video/x-raw,format=RGB"});
+  const std::size_t row = 3 * static_cast<std::size_t>(width), stride = (row + 3) & ~std::size_t{3};
+  for (std::vector<std::uint8_t>& p : pictures) {
+    std::size_t packed = 0;
+    for (std::size_t at = 0; at + row <= p.size(); at += stride, packed += row)
+      std::copy_n(p.begin() + static_cast<std::ptrdiff_t>(at), row, p.begin() + static_cast<std::ptrdiff_t>(packed));
+    p.resize(packed);
+  }
+  return pictures;
 }
 
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row) {

@@ -51,9 +51,10 @@ bool need_program(const std::string& name);
 // for `file`, in order; the run must succeed.
 std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer);
 
-// Every picture that GStreamer decodes from `file` through `demuxer` and
-// videoconvert: top row first, R, G, B, rows filled to 4 bytes.
-std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer);
+// Every picture, `width` pixels wide, that GStreamer decodes from `file`
+// through `demuxer` and videoconvert: top row first, R, G, B, rows packed
+// (GStreamer's fill to 4 bytes is left out).
+std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width);
 
 // A packed picture of rows of `row` bytes, its last row first.
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row);
