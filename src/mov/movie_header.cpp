@@ -176,15 +176,20 @@ int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
   std::vector<sample_to_chunk> chunk_runs;
   read_runs(at, runs, chunk_runs);
 
-  // Movies whose chunks lie past 4 GiB give their offsets in 64 bits.
-  Cursor offsets_at = at;
-  bool wide = false;
-  if (!offsets_at.find("stco")) {
-    offsets_at = at;
-    if (!offsets_at.find("co64")) return report.missing("stco");
-    wide = true;
+  // Movies whose chunks lie past 4 GiB give their offsets in 64 bits. The
+  // track's own table is the nearer one: a "stco" further on belongs to
+  // another track.
+  Cursor narrow = at;
+  const bool has_narrow = narrow.find("stco");
+  Cursor wide_at{at.position, has_narrow ? static_cast<int>(narrow.position - at.position) : at.window};
+  const bool wide = wide_at.find("co64");
+  if (!has_narrow && !wide) return report.missing("stco");
+  if (wide) {
+    at.window -= static_cast<int>(wide_at.position - at.position);
+    at.position = wide_at.position;
+  } else {
+    at = narrow;
   }
-  at = offsets_at;
   report.line("Sample offset table found");
   const std::uint32_t chunks = at.be32_at(12);
   report.line("Number of entries = %d", static_cast<std::int32_t>(chunks));

@@ -240,8 +240,8 @@ TEST(MovieHeader, DeclaredSampleSizeGivesThePaddedRows) {
   }
 }
 
-// 64-bit chunk offsets print what 32-bit ones print; "stco" wins where both
-// follow "stsc"; neither gives the message for "stco".
+// 64-bit chunk offsets print what 32-bit ones print; where both follow
+// "stsc" the nearer is the track's; neither gives the message for "stco".
 TEST(MovieHeader, SixtyFourBitChunkOffsets) {
   BareHeader bare;
   bare.chunks = {0x123456789ull, 1000};
@@ -251,6 +251,9 @@ TEST(MovieHeader, SixtyFourBitChunkOffsets) {
   EXPECT_EQ(h.out, narrow.out);
   EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
   bare.order.push_back("stco");
+  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
+  bare.order[6] = "stco";
+  bare.order[7] = "co64";
   EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x23456789, 1000}));
   bare.order.resize(6);
   EXPECT_TRUE(read(bare.bytes()).out.ends_with("Unable to find tag \"stco\"\n"));
