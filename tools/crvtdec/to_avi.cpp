@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "app/pixel_convert.h"
 #include "app/progress.h"
 #include "avi/avi_writer.h"
 #include "crvtdec/avi_input.h"
@@ -21,25 +22,24 @@ namespace {
 // AviWriter zeroes this many bytes behind a frame and sends them as its fill.
 constexpr std::size_t kWriterFill = 3;
 
-// `frame` as the bitmap the writer takes: bottom row first, rows packed.
-void to_bitmap(const FrameView& frame, std::uint8_t* out) {
-  if (frame.packed_bottom_up()) {
-    std::memcpy(out, frame.data, frame.size());
-    return;
-  }
+// `frame` as the bitmap the writer takes: bottom row first, each row filled
+// with zero bytes to `stride`. The fill is zero from the start and never
+// written, whatever fill the input's rows carry.
+void to_bitmap(const FrameView& frame, std::uint8_t* out, std::size_t stride) {
   const std::size_t row_bytes = frame.row_bytes();
   for (int k = 0; k < frame.height; ++k) {
-    std::memcpy(out + static_cast<std::size_t>(k) * row_bytes, frame.row(frame.height - 1 - k), row_bytes);
+    std::memcpy(out + static_cast<std::size_t>(k) * stride, frame.row(frame.height - 1 - k), row_bytes);
   }
 }
 
 // Returns true when every frame was written.
-bool write_frames(AviInput& input, AviWriter& writer, std::vector<std::uint8_t>& bitmap, std::size_t frame_size) {
+bool write_frames(AviInput& input, AviWriter& writer, std::vector<std::uint8_t>& bitmap, std::size_t stride,
+                  std::size_t frame_size) {
   Progress progress(progress_count(input.frame_count()));
   FrameView frame;
   while (input.position() < input.frame_count()) {
     if (!input.next(frame)) return false;
-    to_bitmap(frame, bitmap.data());
+    to_bitmap(frame, bitmap.data(), stride);
     if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AviWriter::kKeyFrame)) return false;
     progress.update(progress_count(input.position()));
   }
@@ -63,7 +63,9 @@ int run_to_avi(const Options& options) {
     error("%s: the output file would overwrite the input", out);
     return 1;
   }
-  const std::size_t frame_size = 3 * static_cast<std::size_t>(input.width()) * static_cast<std::size_t>(input.height());
+  // Rows filled to 4 bytes, as quelmux -u writes them.
+  const std::size_t stride = bitmap_stride(input.width());
+  const std::size_t frame_size = stride * static_cast<std::size_t>(input.height());
   if (!AviWriter::can_hold(input.frame_count(), frame_size)) {
     error("%s cannot hold %zu frames of %zu bytes: an AVI file holds at most %llu parts of %llu bytes", out,
           input.frame_count(), frame_size, static_cast<unsigned long long>(AviWriter::kMaxParts),
@@ -90,7 +92,7 @@ int run_to_avi(const Options& options) {
                      static_cast<int>(input.stream().scale), 0)) {
       return 1;
     }
-    complete = write_frames(input, writer, bitmap, frame_size);
+    complete = write_frames(input, writer, bitmap, stride, frame_size);
     // The frames before a failure still make a valid file.
     flushed = writer.flush() != 0;
   }
