@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -19,10 +20,9 @@ GST_DEBUG_CATEGORY_STATIC(corvathavisink_debug);
 
 namespace {
 
-// The file being written, from the first caps to its completion.
+// The file being written, from the first picture to its completion.
 struct Output {
   std::string location;  // AviWriter keeps a pointer to it until flush()
-  GstVideoInfo info{};
   crvt_encoder* encoder = nullptr;
   std::vector<std::uint8_t> picture;  // bottom-up B, G, R rows, packed
   std::vector<std::uint8_t> packet;   // a coded frame and the writer's fill
@@ -39,8 +39,11 @@ struct _GstCorvathAviSink {
   // Properties, under the object lock.
   gchar* location;
   gboolean skip_unchanged;
-  Output* output;  // streaming thread only
-  gboolean failed;  // the file could not be created: said once
+  // Streaming thread only.
+  GstVideoInfo info;  // the pictures negotiated
+  gboolean have_info;
+  Output* output;
+  gboolean failed;  // an error was posted: the file is not written on
 };
 
 enum { PROP_0, PROP_LOCATION, PROP_SKIP_UNCHANGED };
@@ -67,6 +70,7 @@ static bool complete_file(GstCorvathAviSink* self) {
   }
   GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not complete the file \"%s\".", out->location.c_str()),
                     ("%s", g_strerror(errno)));
+  self->failed = TRUE;
   return false;
 }
 
@@ -75,15 +79,25 @@ static void close_output(GstCorvathAviSink* self) {
   self->output = nullptr;
 }
 
+// A file that cannot be created fails the start, as with filesink; what
+// the file holds is written from the first picture on.
 static gboolean sink_start(GstBaseSink* sink) {
   GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(sink);
   GST_OBJECT_LOCK(self);
-  const bool named = self->location != nullptr && self->location[0] != '\0';
+  const std::string location = self->location != nullptr ? self->location : "";
   GST_OBJECT_UNLOCK(self);
-  if (!named) {
+  if (location.empty()) {
     GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No file name specified for writing."), (nullptr));
     return FALSE;
   }
+  std::FILE* file = std::fopen(location.c_str(), "wb");
+  if (file == nullptr) {
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Could not open file \"%s\" for writing.", location.c_str()),
+                      ("%s", g_strerror(errno)));
+    return FALSE;
+  }
+  std::fclose(file);
+  self->have_info = FALSE;
   self->failed = FALSE;
   return TRUE;
 }
@@ -102,52 +116,65 @@ static bool same_stream(const GstVideoInfo& a, const GstVideoInfo& b) {
          GST_VIDEO_INFO_FPS_N(&a) == GST_VIDEO_INFO_FPS_N(&b) && GST_VIDEO_INFO_FPS_D(&a) == GST_VIDEO_INFO_FPS_D(&b);
 }
 
-// The first caps create the file; an AVI file holds one size and one rate.
-static bool set_caps(GstCorvathAviSink* self, GstCaps* caps) {
+// An AVI file holds one size and one rate.
+static gboolean sink_set_caps(GstBaseSink* sink, GstCaps* caps) {
+  GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(sink);
   GstVideoInfo info;
-  if (!gst_video_info_from_caps(&info, caps)) return false;
+  if (self->failed || !gst_video_info_from_caps(&info, caps)) return FALSE;
   const int width = GST_VIDEO_INFO_WIDTH(&info);
   const int height = GST_VIDEO_INFO_HEIGHT(&info);
   const int rate = GST_VIDEO_INFO_FPS_N(&info);
   const int scale = GST_VIDEO_INFO_FPS_D(&info);
-  if (self->output != nullptr) {
-    if (same_stream(self->output->info, info)) {
-      self->output->info = info;
-      return true;
-    }
+  if (self->output != nullptr && !same_stream(self->info, info)) {
     GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("The picture size or frame rate changed while writing."),
                       ("%d x %d at %d/%d after %d x %d at %d/%d", width, height, rate, scale,
-                       GST_VIDEO_INFO_WIDTH(&self->output->info), GST_VIDEO_INFO_HEIGHT(&self->output->info),
-                       GST_VIDEO_INFO_FPS_N(&self->output->info), GST_VIDEO_INFO_FPS_D(&self->output->info)));
-    return false;
+                       GST_VIDEO_INFO_WIDTH(&self->info), GST_VIDEO_INFO_HEIGHT(&self->info),
+                       GST_VIDEO_INFO_FPS_N(&self->info), GST_VIDEO_INFO_FPS_D(&self->info)));
+    self->failed = TRUE;
+    return FALSE;
   }
   if (rate <= 0 || scale <= 0) {
     GST_ELEMENT_ERROR(self, STREAM, FORMAT,
                       ("An AVI file needs a fixed frame rate: put videorate and a caps filter with a framerate "
                        "in front of corvathavisink."),
                       ("framerate %d/%d", rate, scale));
-    return false;
+    self->failed = TRUE;
+    return FALSE;
   }
   const std::size_t bound = crvt_encode_bound(width, height, 24);
   if (bound == 0 || bound > INT_MAX) {
     GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("Pictures of %d x %d pixels are too large for Corvath.", width, height),
                       (nullptr));
-    return false;
+    self->failed = TRUE;
+    return FALSE;
   }
+  self->info = info;
+  self->have_info = TRUE;
+  return TRUE;
+}
+
+// Starts the file: the codec, its buffers and the AVI header. False (the
+// error posted) when it cannot.
+static bool open_output(GstCorvathAviSink* self) {
+  const int width = GST_VIDEO_INFO_WIDTH(&self->info);
+  const int height = GST_VIDEO_INFO_HEIGHT(&self->info);
+  const int rate = GST_VIDEO_INFO_FPS_N(&self->info);
+  const int scale = GST_VIDEO_INFO_FPS_D(&self->info);
   auto out = std::unique_ptr<Output>(new (std::nothrow) Output);
-  if (out == nullptr) return false;
-  GST_OBJECT_LOCK(self);
-  out->location = self->location != nullptr ? self->location : "";
-  const unsigned flags = self->skip_unchanged ? CRVT_SKIP_UNCHANGED : 0u;
-  GST_OBJECT_UNLOCK(self);
-  out->info = info;
   crvt_status status = CRVT_ERROR_MEMORY;
-  try {
-    out->picture.resize(crvt_frame_size(width, height, 24));
-    out->packet.resize(bound + kWriterFill);
-    status = crvt_encoder_create(width, height, 24, flags, &out->encoder);
-  } catch (const std::bad_alloc&) {
+  if (out != nullptr) {
+    GST_OBJECT_LOCK(self);
+    out->location = self->location != nullptr ? self->location : "";
+    const unsigned flags = self->skip_unchanged ? CRVT_SKIP_UNCHANGED : 0u;
+    GST_OBJECT_UNLOCK(self);
+    try {
+      out->picture.resize(crvt_frame_size(width, height, 24));
+      out->packet.resize(crvt_encode_bound(width, height, 24) + kWriterFill);
+      status = crvt_encoder_create(width, height, 24, flags, &out->encoder);
+    } catch (const std::bad_alloc&) {
+    }
   }
+  self->failed = TRUE;
   if (status != CRVT_OK) {
     GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Cannot encode pictures of %d x %d pixels.", width, height),
                       ("%s", crvt_status_message(status)));
@@ -159,18 +186,10 @@ static bool set_caps(GstCorvathAviSink* self, GstCaps* caps) {
     return false;
   }
   out->writing = true;
+  self->failed = FALSE;
   GST_INFO_OBJECT(self, "writing %s: %d x %d at %d/%d", out->location.c_str(), width, height, rate, scale);
   self->output = out.release();
   return true;
-}
-
-// Upstream may offer caps again after a refusal: the error is posted once.
-static gboolean sink_set_caps(GstBaseSink* sink, GstCaps* caps) {
-  GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(sink);
-  if (self->failed) return FALSE;
-  if (set_caps(self, caps)) return TRUE;
-  self->failed = TRUE;
-  return FALSE;
 }
 
 // Rows of the picture, top first with their strides, into the AVI's
@@ -187,13 +206,16 @@ static void pack_bottom_up(const GstVideoFrame& frame, Output& out) {
 
 static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
   GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(sink);
-  Output* out = self->output;
-  if (out == nullptr || !out->writing) {
-    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("No file is being written."), (nullptr));
-    return GST_FLOW_ERROR;
+  if (self->failed) return GST_FLOW_ERROR;
+  if (!self->have_info) {
+    GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("A picture came before its format."), (nullptr));
+    return GST_FLOW_NOT_NEGOTIATED;
   }
+  if (self->output == nullptr && !open_output(self)) return GST_FLOW_ERROR;
+  Output* out = self->output;
+  if (!out->writing) return GST_FLOW_ERROR;
   GstVideoFrame frame;
-  if (!gst_video_frame_map(&frame, &out->info, buffer, GST_MAP_READ)) {
+  if (!gst_video_frame_map(&frame, &self->info, buffer, GST_MAP_READ)) {
     GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("A picture could not be read."), (nullptr));
     return GST_FLOW_ERROR;
   }
@@ -221,6 +243,7 @@ static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
   // A null frame (0 bytes) is no key frame, as quelmux writes them.
   if (!out->writer.write_frame(out->packet.data(), static_cast<int>(size), size != 0 ? AviWriter::kKeyFrame : 0)) {
     out->writing = false;
+    self->failed = TRUE;
     GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not write to file \"%s\".", out->location.c_str()),
                       ("%s", g_strerror(errno)));
     return GST_FLOW_ERROR;
@@ -228,19 +251,20 @@ static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
   return GST_FLOW_OK;
 }
 
+// End-of-stream completes the file; caps without a picture give a file of
+// no frames.
 static gboolean sink_event(GstBaseSink* sink, GstEvent* event) {
   GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(sink);
-  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS) {
-    if (self->output == nullptr) {
-      if (self->failed) {
-        gst_event_unref(event);
-        return FALSE;
-      }
-      GST_ELEMENT_ERROR(self, STREAM, FAILED, ("No video reached corvathavisink: no file was written."), (nullptr));
-      gst_event_unref(event);
-      return FALSE;
+  if (GST_EVENT_TYPE(event) == GST_EVENT_EOS && !self->failed) {
+    bool complete = false;
+    if (self->output != nullptr || (self->have_info && open_output(self))) {
+      complete = complete_file(self);
+    } else if (!self->have_info) {
+      GST_ELEMENT_ERROR(self, STREAM, FAILED, ("No video reached corvathavisink: the file holds nothing."),
+                        (nullptr));
+      self->failed = TRUE;
     }
-    if (!complete_file(self)) {
+    if (!complete) {
       gst_event_unref(event);
       return FALSE;
     }
@@ -330,6 +354,8 @@ static void gst_corvath_avi_sink_init(GstCorvathAviSink* self) {
   self->location = nullptr;
   self->skip_unchanged = FALSE;
   self->output = nullptr;
+  self->have_info = FALSE;
   self->failed = FALSE;
+  gst_video_info_init(&self->info);
   gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
 }
