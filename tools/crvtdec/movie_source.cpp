@@ -49,16 +49,14 @@ bool MovieSource::open(const std::string& path) {
   return true;
 }
 
-bool MovieSource::begin() {
-  try {
-    stored_.resize(frame_size());
-  } catch (const std::bad_alloc&) {
-    return error("not enough memory for the frames of %s", name_.c_str());
-  }
-  return true;
-}
-
 bool MovieSource::read(std::size_t i, MovieFrame& frame) {
+  if (stored_.size() != frame_size()) {
+    try {
+      stored_.resize(frame_size());
+    } catch (const std::bad_alloc&) {
+      return error("not enough memory for the frames of %s", name_.c_str());
+    }
+  }
   file_.clear();
   file_.seekg(static_cast<std::streamoff>(frame_offsets_[i]));
   file_.read(reinterpret_cast<char*>(stored_.data()), static_cast<std::streamsize>(stored_.size()));

@@ -25,10 +25,9 @@ class MovieSource {
   std::size_t frame_count() const { return frame_offsets_.size(); }
   std::size_t frame_size() const { return 3 * std::size_t{info_.width} * info_.height; }
 
-  // Acquires the frame buffer; on failure prints why.
-  bool begin();
   // Reads frame `i` into `frame`, valid until the next call; on failure
-  // prints why and returns false.
+  // prints why and returns false. The frame buffer is taken at the first
+  // frame, so that a header's claims cost nothing without frames.
   bool read(std::size_t i, MovieFrame& frame);
 
  private:
