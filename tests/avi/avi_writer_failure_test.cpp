@@ -7,7 +7,6 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,47 +15,8 @@
 namespace {
 
 using avitest::Bytes;
+using testsupport::SmallFileSystem;
 namespace fs = std::filesystem;
-
-// A tmpfs of a few pages mounted on a scratch directory, for disk-full tests;
-// mounting needs privileges that a test machine may not grant.
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(std::size_t bytes) {
-    const auto r = testsupport::run({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(bytes), "tmpfs",
-                                     dir_.path().string()});
-    mounted_ = r.exit_code == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) testsupport::run({"umount", dir_.path().string()});
-  }
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-  bool mounted() const { return mounted_; }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::uint64_t available() const {
-    struct statvfs s {};
-    if (statvfs(dir_.path().c_str(), &s) != 0) return 0;
-    return std::uint64_t{s.f_bavail} * s.f_frsize;
-  }
-
-  // Takes all space but `free` bytes (a whole number of pages).
-  bool leave_free(std::uint64_t free) {
-    const std::uint64_t avail = available();
-    if (avail < free) return false;
-    std::ofstream filler(dir_ / "filler", std::ios::binary);
-    const std::string block(static_cast<std::size_t>(avail - free), '\0');
-    filler.write(block.data(), static_cast<std::streamsize>(block.size()));
-    filler.close();
-    return filler.good() && available() == free;
-  }
-
- private:
-  testsupport::TempDir dir_;
-  bool mounted_ = false;
-};
 
 std::string write_message(const std::string& name) { return "Unable to write to output file " + name + "\n"; }
 

@@ -34,6 +34,63 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A tmpfs of a few pages mounted on a scratch directory, for disk-full tests;
+// mounting needs privileges that a test machine may not grant.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(std::size_t bytes);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  bool mounted() const { return mounted_; }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::uint64_t available() const;
+  // Takes all space but `free` bytes (a whole number of pages).
+  bool leave_free(std::uint64_t free);
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
+
+// A program run in the background, its standard output and error going to
+// files, for tests that signal it while it runs.
+class Started {
+ public:
+  explicit Started(const std::vector<std::string>& argv);
+  ~Started();  // kills and reaps it if it still runs
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  // Waits, up to a minute, until `done()` holds or the program has ended;
+  // returns whether `done()` holds.
+  template <class Done>
+  bool wait_until(Done done) {
+    for (int i = 0; i < 60000; ++i) {
+      if (done()) return true;
+      if (ended()) return done();
+      pause_a_millisecond();
+    }
+    return false;
+  }
+  std::string out() const;  // what it has written on standard output so far
+  void signal(int number) const;
+  bool ended();
+  // Waits for the end. exit_code is the exit status, or minus the number of
+  // the signal that ended it; max_rss_kb its peak resident size.
+  RunResult finish();
+  long max_rss_kb = 0;
+
+ private:
+  static void pause_a_millisecond();
+
+  TempDir dir_;
+  int pid_ = -1;
+  bool reaped_ = false;
+  int status_ = 0;
+};
+
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
