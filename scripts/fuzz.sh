@@ -22,15 +22,16 @@ for target in "${targets[@]}"; do
   mkdir -p "$work"
   seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
-  # Targets that read untrusted headers run with a limit that any buffer
-  # sized from a header's claims (gigabytes) goes past.
-  rss=4096
+  # Targets that read untrusted headers run with limits that any buffer
+  # sized from a header's claims (gigabytes) goes past: one allocation of
+  # 256 MB, or 1 GB in all (the sanitizer's quarantine alone keeps 256 MB).
+  limits=(-rss_limit_mb=4096)
   case $name in
-    avi_reader | crvtdec_input) rss=512 ;;
+    avi_reader | crvtdec_input) limits=(-rss_limit_mb=1024 -malloc_limit_mb=256) ;;
   esac
-  echo "-- fuzz_$name for ${seconds}s (rss limit ${rss} MB)"
+  echo "-- fuzz_$name for ${seconds}s (${limits[*]})"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$target" -max_total_time="$seconds" -rss_limit_mb="$rss" -timeout=20 -print_final_stats=1 \
+    "$target" -max_total_time="$seconds" "${limits[@]}" -timeout=20 -print_final_stats=1 \
     "$work" "${seeds[@]}" 2>&1 | tail -n 15
   status=${PIPESTATUS[0]}
   if [ "$status" -ne 0 ]; then

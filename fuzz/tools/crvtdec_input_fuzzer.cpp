@@ -1,7 +1,7 @@
 // crvtdec's input on any bytes: the stream checks, the salvage of unfinished
 // files, the frame decoding and the rows handed on must fail cleanly or stay
 // inside the frames. Nothing may be set up from the header's claims alone:
-// run with -rss_limit_mb=512, which any claim-sized buffer goes past.
+// run with -malloc_limit_mb=256, which any claim-sized buffer goes past.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,12 +19,6 @@ namespace {
 constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{16} << 20;
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The "not completed" notes go to standard error; keep the log readable.
-  if (std::freopen("/dev/null", "w", stderr) == nullptr) return 0;
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   crvtdec::AviInput input;
