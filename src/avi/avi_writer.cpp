@@ -23,6 +23,9 @@ namespace layout = avi::layout;
 // Enough zero bytes for the largest closing chunk.
 constexpr unsigned char kZeros[layout::kFileGranule] = {};
 
+// Chunks up to this long are written from a copy in one piece.
+constexpr std::size_t kShortChunk = 4096;
+
 // Microseconds per frame, truncated; 0 when there is no finite period that
 // fits the 32-bit field. The order of operations fixes the truncation (2997
 // units per second and 100 per frame give 33366).
@@ -146,9 +149,16 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
 
   const std::uint64_t chunk = position;
   const std::uint64_t n = layout::padded(length);
-  unsigned char head[8] = {'0', '0', 'd', 'c'};
+  // A short frame leaves with its chunk header in one write (the writes are
+  // unbuffered); a long one follows its header.
+  unsigned char head[kShortChunk] = {'0', '0', 'd', 'c'};
   avi::put_u32(head + 4, length);
-  if (!write_bytes(head, sizeof head) || !write_bytes(data, n)) return fail_write();
+  if (8 + n <= kShortChunk) {
+    std::memcpy(head + 8, data, n);
+    if (!write_bytes(head, 8 + n)) return fail_write();
+  } else if (!write_bytes(head, 8) || !write_bytes(data, n)) {
+    return fail_write();
+  }
 
   if (parts.size() == 1) {
     AVIINDEXENTRY& entry = index.emplace_back();
