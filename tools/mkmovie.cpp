@@ -32,12 +32,16 @@ Writes an uncompressed QuickTime movie with synthetic content, one frame at a ti
   --time-scale N      time units per second (default 600)
   --duration N        time units per frame (default 20)
   --gap N             filler bytes between chunks (default 0)
+  --row-align 1|2|4   pad each stored row to a multiple of this many bytes
+                      (fill bytes 0xEE), with the sample size saying so
+                      (default 1: rows packed)
   --moov-last         put the movie atom after the media data
+  --co64              write 64-bit chunk offsets ("co64") even below 4 GiB
   --quiet             print nothing on success
   --help              print this text
 
-Chunks must start below 4 GiB (chunk offsets are 32-bit); put more frames in
-each chunk for larger movies. Past 4 GiB the media data takes the 64-bit size.
+Chunks that start past 4 GiB get 64-bit chunk offsets ("co64") on their own;
+past 4 GiB the media data takes the 64-bit size too.
 )";
 
 int fail(const std::string& message) {
@@ -99,6 +103,10 @@ int run(int argc, char** argv) {
       movie.moov_last = true;
       continue;
     }
+    if (arg == "--co64") {
+      movie.co64 = true;
+      continue;
+    }
     if (arg == "--quiet") {
       quiet = true;
       continue;
@@ -141,6 +149,9 @@ int run(int argc, char** argv) {
         ok = parse_number(value, movie.sample_duration);
       } else if (arg == "--gap") {
         ok = parse_number(value, movie.chunk_gap);
+      } else if (arg == "--row-align") {
+        ok = parse_number(value, movie.row_align) &&
+             (movie.row_align == 1 || movie.row_align == 2 || movie.row_align == 4);
       } else {
         return fail("unknown option " + std::string(arg) + " (see --help)");
       }
@@ -162,11 +173,11 @@ int run(int argc, char** argv) {
   movgen::MovieLayout layout;
   if (!movgen::write_movie(out, movie, source, error, &layout)) return fail(error);
   if (!quiet) {
-    std::printf("wrote %s: %u frames of %dx%d, \"%s\", %s content, %zu chunks, %llu bytes\n",
+    std::printf("wrote %s: %u frames of %dx%d, \"%s\", %s content, %zu chunks%s, %llu bytes\n",
                 out.c_str(), movie.frames, movie.width, movie.height,
                 movie.format == movgen::DataFormat::raw ? "raw " : "WRLE",
                 movgen::content_name(content.content), layout.chunk_offsets.size(),
-                static_cast<unsigned long long>(layout.file_size));
+                layout.co64 ? " (co64)" : "", static_cast<unsigned long long>(layout.file_size));
   }
   return EXIT_SUCCESS;
 }

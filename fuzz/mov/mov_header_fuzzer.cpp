@@ -1,11 +1,15 @@
-// read_mov_header on arbitrary header windows. The window is exactly the
-// input, so any read past it is caught by AddressSanitizer.
+// read_movie_file on arbitrary files held in memory: both header windows, the
+// walk of the top-level atoms, the sample tables and the frame table, which
+// must follow the file and never its claims. Each window is exactly what the
+// file supplies, so any read past it is caught by AddressSanitizer, and a
+// table sized from the claims by the memory limit.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
-#include "mov/movie_header.h"
+#include "mov/movie_file.h"
 #include "mov/sample_tables.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -15,14 +19,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > static_cast<std::size_t>(mov_header_window)) return 0;
-  std::vector<unsigned char> window(data, data + size);
+  const MovieReadAt read_at = [&](std::uint64_t offset, unsigned char* out, std::size_t count) -> long long {
+    if (offset > size) return 0;
+    const std::size_t n = std::min<std::size_t>(count, size - static_cast<std::size_t>(offset));
+    if (n != 0) std::memcpy(out, data + offset, n);
+    return static_cast<long long>(n);
+  };
   mov_info info;
-  // Enough frames for any sensible input, few enough for the fuzzer's memory.
-  const int ok = read_mov_header(window.data(), static_cast<int>(window.size()), info, 1 << 20);
-  if (total_frames != static_cast<int>(frame_offsets.size())) std::abort();
-  if (!ok && total_frames != 0) std::abort();
-  for (std::int64_t offset : frame_offsets)
-    if (offset < 0) std::abort();
+  const int ok = read_movie_file(read_at, size, info);
+  if (!ok && (total_frames != 0 || !frame_offsets.empty())) std::abort();
+  if (static_cast<std::size_t>(total_frames) < frame_offsets.size()) std::abort();
+  if (ok && info.width != 0 && info.frame_bytes * frame_offsets.size() > size) std::abort();
+  for (std::int64_t offset : frame_offsets) {
+    if (offset < 0 || static_cast<std::uint64_t>(offset) + info.frame_bytes > size) std::abort();
+  }
   return 0;
 }

@@ -1,12 +1,12 @@
 #include "app/conversion_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <utility>
 
 #include "app/pixel_convert.h"
 #include "app/progress.h"
@@ -38,7 +38,10 @@ class ConversionRun {
   ConversionRun(const CommandLine& line, const mov_info& info, std::ifstream& movie)
       : line_(line), info_(info), movie_(movie),
         raw_(std::memcmp(info.data_format, "raw ", 4) == 0),
-        frame_size_(std::size_t(info.width) * std::size_t(info.height) * 3) {}
+        packed_stride_(std::size_t(info.width) * 3),
+        out_stride_(line.uncompressed ? bitmap_stride(info.width) : packed_stride_),
+        out_size_(out_stride_ * info.height),
+        converts_(raw_ || info.row_bytes != out_stride_) {}
 
   int run();
 
@@ -56,7 +59,13 @@ class ConversionRun {
   const mov_info& info_;
   std::ifstream& movie_;
   const bool raw_;
-  const std::size_t frame_size_;
+  // Frames are read as stored (info_.row_bytes a row) and handed on with
+  // rows of out_stride_: packed for the codec, filled to 4 bytes as
+  // uncompressed AVI frames have them.
+  const std::size_t packed_stride_;
+  const std::size_t out_stride_;
+  const std::size_t out_size_;
+  const bool converts_;  // into the work buffer; else used where it was read
 
   Buffer frame_;
   Buffer work_;
@@ -66,10 +75,10 @@ class ConversionRun {
 };
 
 int ConversionRun::run() {
-  if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file() || !take_buffers() ||
-      !begin_codec()) {
-    return 1;
-  }
+  if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file()) return 1;
+  // A header alone can claim frames of any size: nothing is taken for them
+  // before the file is known to hold the first.
+  if (!frame_offsets.empty() && (!take_buffers() || !begin_codec())) return 1;
   // From here a signal only asks for a stop: the file is completed with the
   // frames written so far, and a second signal is ignored meanwhile.
   const StopSignals stop;
@@ -122,37 +131,40 @@ bool ConversionRun::output_is_not_a_movie() const {
 // Every frame of an uncompressed file has the same length, so a movie that
 // no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
-  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames), frame_size_)) return true;
+  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames), out_size_)) return true;
   std::printf("Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
               "%llu bytes\n",
-              line_.output, total_frames, static_cast<unsigned long long>(frame_size_),
+              line_.output, total_frames, static_cast<unsigned long long>(out_size_),
               static_cast<unsigned long long>(AviWriter::kMaxParts),
               static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
   return false;
 }
 
 // The frame buffer takes every frame as read. In the uncompressed mode
-// "raw " frames are converted into the work buffer. In the compressed mode
-// the codec reads one of the two buffers and writes the other, so both must
-// also hold the largest frame it can produce.
+// frames that need converting go into the work buffer. In the compressed
+// mode the codec reads one of the two buffers and writes the other, so both
+// must also hold the largest frame it can produce.
 bool ConversionRun::take_buffers() {
-  std::size_t room = frame_size_;
-  if (!line_.uncompressed) {
+  const std::size_t stored = info_.frame_bytes;
+  bool ok = false;
+  if (line_.uncompressed) {
+    ok = frame_.take(stored + kWriterSlack) && (!converts_ || work_.take(out_size_ + kWriterSlack));
+  } else {
     const std::size_t largest = max_frame_size(info_.width, info_.height, 24);
     if (largest == 0) {
       std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
       return false;
     }
-    if (largest > room) room = largest;
+    ok = frame_.take(std::max(stored, largest) + kWriterSlack) &&
+         work_.take(std::max(packed_stride_ * info_.height, largest) + kWriterSlack);
   }
-  bool ok = frame_.take(room + kWriterSlack);
-  if (ok && (raw_ || !line_.uncompressed)) ok = work_.take(room + kWriterSlack);
   if (!ok) std::printf("Not enough memory for frames of %d x %d pixels\n", info_.width, info_.height);
   return ok;
 }
 
-// The codec is begun in both modes, though the uncompressed one never uses it.
+// Only the compressed mode uses the codec.
 bool ConversionRun::begin_codec() {
+  if (line_.uncompressed) return true;
   const int result = codec_.CompressBegin(info_.width, info_.height, 24);
   if (result == ICERR_OK) return true;
   if (result == ICERR_MEMORY) {
@@ -163,32 +175,29 @@ bool ConversionRun::begin_codec() {
   return false;
 }
 
+// Frames past those the file holds are not read at all.
 bool ConversionRun::read_frame(int i) {
+  const auto k = static_cast<std::size_t>(i);
+  if (k >= frame_offsets.size()) return false;
+  const auto size = static_cast<std::streamsize>(info_.frame_bytes);
   movie_.clear();
-  movie_.seekg(static_cast<std::streamoff>(frame_offsets[static_cast<std::size_t>(i)]));
-  movie_.read(reinterpret_cast<char*>(frame_.get()), static_cast<std::streamsize>(frame_size_));
-  return movie_.gcount() == static_cast<std::streamsize>(frame_size_);
+  movie_.seekg(static_cast<std::streamoff>(frame_offsets[k]));
+  movie_.read(reinterpret_cast<char*>(frame_.get()), size);
+  return movie_.gcount() == size;
 }
 
+// Frames to convert go into the work buffer. A bitmap whose rows already
+// have the output's length stays where it was read, its fill zeroed.
 bool ConversionRun::write_frame(int) {
-  if (line_.uncompressed) {
-    unsigned char* data = frame_.get();
-    if (raw_) {
-      raw_to_BGR(frame_.get(), work_.get(), info_.width, info_.height);
-      data = work_.get();
-    }
-    return writer_.write_frame(data, static_cast<int>(frame_size_), AviWriter::kKeyFrame) != 0;
-  }
-  // "raw " frames are converted into the work buffer and coded into the frame
-  // buffer; "WRLE" frames are coded as they stand into the work buffer.
   unsigned char* input = frame_.get();
-  unsigned char* output = work_.get();
-  if (raw_) {
-    raw_to_BGR(frame_.get(), work_.get(), info_.width, info_.height);
-    std::swap(input, output);
-  }
+  unsigned char* output = converts_ ? work_.get() : frame_.get();
+  frame_to_bitmap(input, info_.row_bytes, output, out_stride_, info_.width, info_.height, raw_);
+  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AviWriter::kKeyFrame) != 0;
+  // The codec reads the bitmap and writes into the other buffer.
+  input = output;
+  output = input == frame_.get() ? work_.get() : frame_.get();
   record_.dwFlags = 0;
-  record_.dwCompressedSize = static_cast<std::uint32_t>(frame_size_);
+  record_.dwCompressedSize = static_cast<std::uint32_t>(out_size_);
   record_.lpOutput = output;
   record_.lpInput = input;
   codec_.CompressContinue(&record_, 0);

@@ -1,8 +1,10 @@
 #include "app/movie_input.h"
 
 #include <cstdio>
-#include <new>
-#include <vector>
+#include <filesystem>
+#include <system_error>
+
+#include "mov/movie_file.h"
 
 int load_movie_header(const char* path, mov_info& info) {
   std::ifstream in(path, std::ios::binary);
@@ -10,21 +12,21 @@ int load_movie_header(const char* path, mov_info& info) {
     std::puts("Unable to open the input file.");
     return 0;
   }
-  std::vector<unsigned char> window;
-  try {
-    window.resize(mov_header_window);
-  } catch (const std::bad_alloc&) {
-    std::puts("Not enough memory for the movie header");
-    return 0;
-  }
-  // A shorter file fills the start of the window; the tail stays zero.
-  in.read(reinterpret_cast<char*>(window.data()), mov_header_window);
-  if (in.bad()) {
+  // Frames are indexed only as far as the file reaches.
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) {
     std::puts("Unable to read the input file.");
     return 0;
   }
-  in.close();
-  return read_mov_header(window.data(), mov_header_window, info);
+  const MovieReadAt read_at = [&in](std::uint64_t offset, unsigned char* out, std::size_t count) -> long long {
+    in.clear();
+    if (!in.seekg(static_cast<std::streamoff>(offset))) return -1;
+    in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
+    if (in.bad()) return -1;
+    return static_cast<long long>(in.gcount());
+  };
+  return read_movie_file(read_at, size, info);
 }
 
 int open_movie(const char* path, std::ifstream& movie) {

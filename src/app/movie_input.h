@@ -6,10 +6,11 @@
 
 #include "mov/movie_header.h"
 
-// Reads the first mov_header_window bytes of the movie at `path` (all of a
-// shorter file, the rest of the window left zero) and has read_mov_header fill
-// `info`, frame_offsets and total_frames. Returns 1, or prints why and
-// returns 0. The header buffer is released before it returns.
+// Reads the header of the movie at `path` with read_movie_file (its first
+// window, or the window at its movie atom when the header follows the media
+// data) and fills `info`, frame_offsets and total_frames. Returns 1, or
+// prints why and returns 0. The header windows are released before it
+// returns.
 int load_movie_header(const char* path, mov_info& info);
 
 // Opens the movie afresh in binary mode for the frame reads. Returns 1, or

@@ -1,6 +1,7 @@
 #include "app/pixel_convert.h"
 
 #include <cstddef>
+#include <cstring>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -45,26 +46,49 @@ RowFunction pick_row_function() {
   return row_scalar;
 }
 
-void convert(const unsigned char* source, unsigned char* destination, int width, int height,
-             RowFunction row_function) {
+// Row k of the bitmap is source row height - 1 - k of a "raw " frame and
+// row k of a bitmap; the fill behind each row is zeroed.
+void convert(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
+             std::size_t destination_stride, int width, int height, bool raw, RowFunction row_function) {
   if (width < 1 || height < 1) return;
   const std::size_t row = static_cast<std::size_t>(width) * 3;
+  const std::size_t fill = destination_stride - row;
   const std::size_t rows = static_cast<std::size_t>(height);
   for (std::size_t k = 0; k < rows; ++k) {
-    row_function(source + (rows - 1 - k) * row, destination + k * row, row);
+    unsigned char* d = destination + k * destination_stride;
+    if (raw) {
+      row_function(source + (rows - 1 - k) * source_stride, d, row);
+    } else if (source != destination) {
+      std::memcpy(d, source + k * source_stride, row);
+    }
+    if (fill != 0) std::memset(d + row, 0, fill);
   }
+}
+
+RowFunction row_function() {
+  static const RowFunction chosen = pick_row_function();
+  return chosen;
 }
 
 }  // namespace
 
+void frame_to_bitmap(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
+                     std::size_t destination_stride, int width, int height, bool raw) {
+  convert(source, source_stride, destination, destination_stride, width, height, raw, row_function());
+}
+
 void raw_to_BGR(const unsigned char* source, unsigned char* destination, int width, int height) {
-  static const RowFunction row_function = pick_row_function();
-  convert(source, destination, width, height, row_function);
+  const std::size_t row = 3 * static_cast<std::size_t>(width < 0 ? 0 : width);
+  convert(source, row, destination, row, width, height, true, row_function());
 }
 
 namespace pixel_convert_detail {
-void raw_to_BGR_scalar(const unsigned char* source, unsigned char* destination, int width,
-                       int height) {
-  convert(source, destination, width, height, row_scalar);
+void frame_to_bitmap_scalar(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
+                            std::size_t destination_stride, int width, int height, bool raw) {
+  convert(source, source_stride, destination, destination_stride, width, height, raw, row_scalar);
+}
+void raw_to_BGR_scalar(const unsigned char* source, unsigned char* destination, int width, int height) {
+  const std::size_t row = 3 * static_cast<std::size_t>(width < 0 ? 0 : width);
+  convert(source, row, destination, row, width, height, true, row_scalar);
 }
 }  // namespace pixel_convert_detail

@@ -67,8 +67,9 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   unsigned char* h = header.get();
   zero::deRLE(compact_empty.data(), h, static_cast<int>(layout::kHeaderSize), 1);
 
-  // The integer fields carry the arguments' 32-bit patterns; 3 × width ×
-  // height wraps like the 32-bit field it fills.
+  // The integer fields carry the arguments' 32-bit patterns; the image size
+  // wraps like the 32-bit field it fills. Uncompressed frames are bitmaps
+  // whose rows are filled to 4 bytes; Corvath frames code packed rows.
   const auto w = static_cast<std::uint32_t>(width);
   const auto ht = static_cast<std::uint32_t>(height);
   avi::put_u32(h + layout::kAvihWidth, w);
@@ -77,7 +78,8 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   avi::put_u32(h + layout::kBiHeight, ht);
   avi::put_u32(h + layout::kScale, static_cast<std::uint32_t>(scale));
   avi::put_u32(h + layout::kRate, static_cast<std::uint32_t>(rate));
-  avi::put_u32(h + layout::kBiSizeImage, 3u * w * ht);
+  const std::uint32_t row = compressed == 0 ? (3u * w + 3u) & ~3u : 3u * w;
+  avi::put_u32(h + layout::kBiSizeImage, row * ht);
   avi::put_u32(h + layout::kMicroSecPerFrame,
                frame_period(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)));
   if (compressed == 0) {

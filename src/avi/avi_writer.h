@@ -66,7 +66,8 @@ class AviWriter {
   // Creates (or truncates) `filename` and writes the header area. `filename`
   // is not copied: it must stay valid until flush() returns. `rate` and
   // `scale` are the stream's time units per second and per frame; `compressed`
-  // 0 gives an uncompressed "DIB " stream, any other value a Corvath stream.
+  // 0 gives an uncompressed "DIB " stream, whose frames are bitmaps with rows
+  // filled to 4 bytes (biSizeImage says so), any other value a Corvath stream.
   // Failures: "Unable to open output file %s\n", or a write message.
   int init(const char* filename, int width, int height, int rate, int scale, int compressed);
 

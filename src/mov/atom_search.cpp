@@ -19,7 +19,7 @@ bool tail_matches(const unsigned char* p, std::size_t size, std::size_t i, const
 
 }  // namespace
 
-int findtag(unsigned char*& position, const char* tag, int& window) {
+bool scan_for_tag(unsigned char*& position, const char* tag, int& window) {
   const auto* t = reinterpret_cast<const unsigned char*>(tag);
   if (window > 0) {
     const auto size = static_cast<std::size_t>(window);
@@ -33,11 +33,16 @@ int findtag(unsigned char*& position, const char* tag, int& window) {
       if (tail_matches(p, size, i, t)) {
         position += i;
         window -= static_cast<int>(i);
-        return 1;
+        return true;
       }
       ++i;
     }
   }
+  return false;
+}
+
+int findtag(unsigned char*& position, const char* tag, int& window) {
+  if (scan_for_tag(position, tag, window)) return 1;
   std::printf("Unable to find tag \"%s\"\n", tag);
   return 0;
 }

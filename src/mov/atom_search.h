@@ -9,3 +9,6 @@
 // those count as zero bytes and are never read, so `position` needs to hold
 // only `window` bytes. A window of 0 or less finds nothing.
 int findtag(unsigned char*& position, const char* tag, int& window);
+
+// The same search without a message when the tag is not found.
+bool scan_for_tag(unsigned char*& position, const char* tag, int& window);

@@ -1,5 +1,7 @@
 #include "mov/movie_header.h"
 
+#include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -17,15 +19,15 @@ struct Cursor {
   unsigned char* position;
   int window;
 
-  bool find(const char* tag) { return findtag(position, tag, window) != 0; }
+  bool find(const char* tag) { return scan_for_tag(position, tag, window); }
 
   // The 4 bytes at `atom_offset` from the start of the current atom, bytes
   // past the window being zero.
-  void bytes_at(int atom_offset, unsigned char out[4]) const {
+  void bytes_at(long long atom_offset, unsigned char out[4]) const {
     const long long from = atom_offset - 4;
     for (int k = 0; k < 4; ++k) out[k] = from + k < window ? position[from + k] : 0;
   }
-  std::uint32_t be32_at(int atom_offset) const {
+  std::uint32_t be32_at(long long atom_offset) const {
     unsigned char b[4];
     bytes_at(atom_offset, b);
     return load_be32(b);
@@ -38,107 +40,216 @@ struct Cursor {
     std::memcpy(&w, b, sizeof w);
     return w;
   }
-
-  // Copies `count` entries of `entry_words` 32-bit words from `atom_offset` on
-  // and converts them to host order. Refuses a table that runs past the window.
-  template <typename Entry>
-  bool read_table(int atom_offset, std::uint32_t count, std::vector<Entry>& table) const {
-    static_assert(sizeof(Entry) % 4 == 0);
+  // Whether `count` entries of `entry_size` bytes from `atom_offset` on lie
+  // within the window.
+  bool holds(int atom_offset, std::uint32_t count, std::size_t entry_size) const {
     const long long from = atom_offset - 4;
-    if (from + static_cast<long long>(count) * static_cast<long long>(sizeof(Entry)) > window) {
-      std::puts("Sample table runs past the header window");
-      return false;
-    }
-    try {
-      table.resize(count);
-    } catch (const std::bad_alloc&) {
-      std::puts("Not enough memory to read the sample tables");
-      return false;
-    }
-    const std::size_t bytes = std::size_t{count} * sizeof(Entry);
-    if (bytes != 0) std::memcpy(table.data(), position + from, bytes);
-    from_mov_edian_l_block(table.data(), static_cast<int>(bytes / 4));
-    return true;
+    return from + static_cast<long long>(count) * static_cast<long long>(entry_size) <= window;
   }
+  const unsigned char* at(int atom_offset) const { return position + (atom_offset - 4); }
+};
+
+// Collects the lines of one search.
+class Report {
+ public:
+  explicit Report(HeaderSearch& search) : search_(search) {}
+  [[gnu::format(printf, 2, 3)]] void line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    search_.lines += text;
+    search_.lines += '\n';
+  }
+  // Starts the failure message and returns 0 for the caller to return.
+  int failure() {
+    search_.failure_at = search_.lines.size();
+    return 0;
+  }
+  int missing(const char* tag) {
+    failure();
+    search_.missing_tag = tag;
+    line("Unable to find tag \"%s\"", tag);
+    return 0;
+  }
+
+ private:
+  HeaderSearch& search_;
 };
 
 bool supported_format(const unsigned char f[4]) {
   return std::memcmp(f, "raw ", 4) == 0 || std::memcmp(f, "WRLE", 4) == 0;
 }
 
-}  // namespace
+// The stored sample size the sample-size atom gives: its constant size, or the
+// first entry of its table when that is 0. 0 when there is none.
+std::uint32_t declared_sample_size(Cursor from_sample_description) {
+  Cursor sizes = from_sample_description;
+  if (!sizes.find("stsz")) return 0;
+  const std::uint32_t constant = sizes.be32_at(12);
+  if (constant != 0 || sizes.be32_at(16) == 0) return constant;
+  return sizes.be32_at(20);
+}
 
-int read_mov_header(unsigned char* buffer, int window, mov_info& info, int max_frames, bool quiet) {
-  frame_offsets.clear();
-  total_frames = 0;
-  Cursor at{buffer, window};
+// The length of a stored row. Rows are packed unless the declared sample size
+// is a whole number of rows, each 3 x width rounded up to 2 or 4 bytes (as
+// QuickTime pads "raw " rows, bitmaps pad theirs, and some writers pad both).
+std::uint32_t stored_row_bytes(int width, int height, std::uint32_t sample_size) {
+  const auto packed = 3 * static_cast<std::uint32_t>(width);
+  if (height == 0 || sample_size <= std::uint64_t{packed} * static_cast<std::uint32_t>(height) ||
+      sample_size % static_cast<std::uint32_t>(height) != 0) {
+    return packed;
+  }
+  const std::uint32_t row = sample_size / static_cast<std::uint32_t>(height);
+  return row == ((packed + 1) & ~1u) || row == ((packed + 3) & ~3u) ? row : packed;
+}
 
-  if (!at.find("mvhd")) return 0;
-  if (!quiet) std::puts("Movie header found");
+// Copies a sample-to-chunk table out of the window, in host order.
+void read_runs(const Cursor& at, std::uint32_t count, std::vector<sample_to_chunk>& runs) {
+  runs.resize(count);
+  const std::size_t bytes = std::size_t{count} * sizeof(sample_to_chunk);
+  if (bytes != 0) std::memcpy(runs.data(), at.at(16), bytes);
+  from_mov_edian_l_block(runs.data(), static_cast<int>(bytes / 4));
+}
 
-  if (!at.find("tkhd")) return 0;
-  if (!quiet) std::puts("Track header found");
+// The chunk offsets of a "stco" (32-bit) or "co64" (64-bit) table.
+void read_chunk_offsets(const Cursor& at, std::uint32_t count, bool wide, std::vector<std::uint64_t>& offsets) {
+  offsets.resize(count);
+  const unsigned char* p = at.at(16);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (wide) {
+      offsets[i] = std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+      p += 8;
+    } else {
+      offsets[i] = load_be32(p);
+      p += 4;
+    }
+  }
+}
+
+int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
+  if (!at.find("mvhd")) return report.missing("mvhd");
+  report.line("Movie header found");
+
+  if (!at.find("tkhd")) return report.missing("tkhd");
+  report.line("Track header found");
   info.width = from_mov_edian_s(at.word_at(84));
   info.height = from_mov_edian_s(at.word_at(88));
-  if (!quiet) std::printf("Width = %d\n", info.width);
-  if (!quiet) std::printf("Height = %d\n", info.height);
+  report.line("Width = %d", info.width);
+  report.line("Height = %d", info.height);
 
-  if (!at.find("mdhd")) return 0;
-  if (!quiet) std::puts("Media header found");
+  if (!at.find("mdhd")) return report.missing("mdhd");
+  report.line("Media header found");
   info.time_scale = static_cast<std::int32_t>(at.be32_at(20));
 
-  if (!at.find("stsd")) return 0;
-  if (!quiet) {
-    std::printf("Sample description found, number of entries = %d\n",
-                static_cast<std::int32_t>(at.be32_at(12)));
-  }
+  if (!at.find("stsd")) return report.missing("stsd");
+  report.line("Sample description found, number of entries = %d", static_cast<std::int32_t>(at.be32_at(12)));
   unsigned char format[4];
   at.bytes_at(20, format);
-  if (!quiet) {
-    std::printf("Data format = \"%c%c%c%c\"\n", format[0], format[1], format[2], format[3]);
-  }
+  report.line("Data format = \"%c%c%c%c\"", format[0], format[1], format[2], format[3]);
   if (!supported_format(format)) {
-    std::puts(
+    report.failure();
+    report.line(
         "Unsupported data format, please select \"BMP\" or \"none\" as the video compression "
         "when saving a .mov file");
     return 0;
   }
   std::memcpy(info.data_format, format, 4);
+  // Searched on a copy, so that the chain of the other searches stays as it is.
+  const std::uint32_t sample_size = declared_sample_size(at);
 
-  if (!at.find("stts")) return 0;
-  if (!quiet) std::puts("Sample to time table found");
+  if (!at.find("stts")) return report.missing("stts");
+  report.line("Sample to time table found");
   info.sample_duration = static_cast<std::int32_t>(at.be32_at(20));
-  if (!quiet) {
-    std::printf("Frame rate = %f\n",
-                static_cast<double>(info.time_scale) / static_cast<double>(info.sample_duration));
-  }
+  report.line("Frame rate = %f", static_cast<double>(info.time_scale) / static_cast<double>(info.sample_duration));
 
-  // The tables are copied out of the window before conversion, so a later
-  // search still sees the file's bytes whatever the host's byte order.
-  if (!at.find("stsc")) return 0;
-  if (!quiet) std::puts("Sample to chunk table found");
+  if (!at.find("stsc")) return report.missing("stsc");
+  report.line("Sample to chunk table found");
   const std::uint32_t runs = at.be32_at(12);
-  if (!quiet) std::printf("Number of entries = %d\n", static_cast<std::int32_t>(runs));
+  report.line("Number of entries = %d", static_cast<std::int32_t>(runs));
+  if (!at.holds(16, runs, sizeof(sample_to_chunk))) {
+    report.failure();
+    report.line("Sample table runs past the header window");
+    return 0;
+  }
   std::vector<sample_to_chunk> chunk_runs;
-  if (!at.read_table(16, runs, chunk_runs)) return 0;
+  read_runs(at, runs, chunk_runs);
 
-  if (!at.find("stco")) return 0;
-  if (!quiet) std::puts("Sample offset table found");
+  // Movies whose chunks lie past 4 GiB give their offsets in 64 bits. The
+  // track's own table is the nearer one: a "stco" further on belongs to
+  // another track.
+  Cursor narrow = at;
+  const bool has_narrow = narrow.find("stco");
+  Cursor wide_at{at.position, has_narrow ? static_cast<int>(narrow.position - at.position) : at.window};
+  const bool wide = wide_at.find("co64");
+  if (!has_narrow && !wide) return report.missing("stco");
+  if (wide) {
+    at.window -= static_cast<int>(wide_at.position - at.position);
+    at.position = wide_at.position;
+  } else {
+    at = narrow;
+  }
+  report.line("Sample offset table found");
   const std::uint32_t chunks = at.be32_at(12);
-  if (!quiet) std::printf("Number of entries = %d\n", static_cast<std::int32_t>(chunks));
-  std::vector<std::uint32_t> chunk_offsets;
-  if (!at.read_table(16, chunks, chunk_offsets)) return 0;
+  report.line("Number of entries = %d", static_cast<std::int32_t>(chunks));
+  if (!at.holds(16, chunks, wide ? 8 : 4)) {
+    report.failure();
+    report.line("Sample table runs past the header window");
+    return 0;
+  }
+  std::vector<std::uint64_t> chunk_offsets;
+  read_chunk_offsets(at, chunks, wide, chunk_offsets);
 
+  report.failure();
+  if (info.width == 0 || info.height == 0) {
+    report.line("Frames of %d x %d pixels hold no picture", info.width, info.height);
+    return 0;
+  }
   // The AVI stores each frame's size in 32 signed bits.
   const long long frame_size = 3LL * info.width * info.height;
   if (frame_size > INT_MAX) {
-    std::printf("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold\n",
-                info.width, info.height, frame_size, INT_MAX);
+    report.line("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold", info.width,
+                info.height, frame_size, INT_MAX);
     return 0;
   }
-  if (!calc_frame_offsets(chunk_runs, chunk_offsets, static_cast<int>(frame_size), max_frames))
-    return 0;
+  info.row_bytes = stored_row_bytes(info.width, info.height, sample_size);
+  info.frame_bytes = std::uint64_t{info.row_bytes} * info.height;
 
-  if (!quiet) std::printf("%d frames indexed\n", total_frames);
+  std::string why;
+  if (!build_frame_offsets(chunk_runs, chunk_offsets, info.frame_bytes, INT_MAX, file_size, why)) {
+    report.line("%s", why.c_str());
+    return 0;
+  }
+  report.line("%d frames indexed", total_frames);
   return 1;
+}
+
+}  // namespace
+
+HeaderSearch search_mov_header(unsigned char* buffer, int window, mov_info& info, std::uint64_t file_size) {
+  frame_offsets.clear();
+  total_frames = 0;
+  HeaderSearch result;
+  Report report(result);
+  try {
+    result.result = search(Cursor{buffer, window}, info, file_size, report);
+  } catch (const std::bad_alloc&) {
+    report.failure();
+    report.line("Not enough memory to read the sample tables");
+    result.result = 0;
+  }
+  if (result.result != 0) result.failure_at = result.lines.size();
+  return result;
+}
+
+void print_header_search(const HeaderSearch& search, bool quiet) {
+  const std::size_t from = quiet ? search.failure_at : 0;
+  std::fwrite(search.lines.data() + from, 1, search.lines.size() - from, stdout);
+}
+
+int read_mov_header(unsigned char* buffer, int window, mov_info& info, std::uint64_t file_size, bool quiet) {
+  const HeaderSearch search = search_mov_header(buffer, window, info, file_size);
+  print_header_search(search, quiet);
+  return search.result;
 }

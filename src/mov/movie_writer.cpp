@@ -113,12 +113,57 @@ std::vector<std::uint8_t> build_moov(const MovieOptions& o, const MovieLayout& l
     a.u32(0).u32(o.frames).zeros(std::size_t{o.frames} * 4);
   }
   a.end();
-  a.begin_full("stco").u32(static_cast<std::uint32_t>(layout.chunk_offsets.size()));
-  for (std::uint64_t offset : layout.chunk_offsets) a.u32(static_cast<std::uint32_t>(offset));
+  a.begin_full(layout.co64 ? "co64" : "stco").u32(static_cast<std::uint32_t>(layout.chunk_offsets.size()));
+  for (std::uint64_t offset : layout.chunk_offsets) {
+    if (layout.co64) a.u64(offset);
+    else a.u32(static_cast<std::uint32_t>(offset));
+  }
   a.end();
   a.end().end().end().end().end();  // stbl, minf, mdia, trak, moov
   return a.take();
 }
+
+namespace {
+
+// Places the media data, the movie atom and every chunk and frame in the
+// file. Returns false when a chunk starts past what 32-bit chunk offsets
+// reach and the layout does not use 64-bit ones.
+bool place_chunks(const MovieOptions& o, MovieLayout& layout) {
+  // The movie atom's size does not depend on the offsets it holds.
+  layout.chunk_offsets.assign(layout.chunk_samples.size(), 0);
+  layout.frame_offsets.clear();
+  layout.moov_size = build_moov(o, layout).size();
+
+  std::uint64_t payload = 0;
+  for (std::size_t j = 0; j < layout.chunk_samples.size(); ++j)
+    payload += (j > 0 ? o.chunk_gap : 0) + layout.chunk_samples[j] * layout.frame_size;
+  layout.mdat_largesize = 8 + payload > max_u32;
+  const std::uint64_t mdat_header = layout.mdat_largesize ? 16 : 8;
+  layout.mdat_size = mdat_header + payload;
+  if (o.moov_last) {
+    layout.mdat_offset = ftyp_size;
+    layout.moov_offset = layout.mdat_offset + layout.mdat_size;
+  } else {
+    layout.moov_offset = ftyp_size;
+    layout.mdat_offset = ftyp_size + layout.moov_size;
+  }
+  layout.file_size = ftyp_size + layout.moov_size + layout.mdat_size;
+
+  std::uint64_t position = layout.mdat_offset + mdat_header;
+  layout.frame_offsets.reserve(o.frames);
+  for (std::size_t j = 0; j < layout.chunk_samples.size(); ++j) {
+    if (j > 0) position += o.chunk_gap;
+    if (position > max_u32 && !layout.co64) return false;
+    layout.chunk_offsets[j] = position;
+    for (std::uint32_t k = 0; k < layout.chunk_samples[j]; ++k) {
+      layout.frame_offsets.push_back(position);
+      position += layout.frame_size;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 bool plan_movie(const MovieOptions& o, MovieLayout& layout, std::string& error) {
   layout = {};
@@ -126,7 +171,13 @@ bool plan_movie(const MovieOptions& o, MovieLayout& layout, std::string& error) 
     error = "width and height must lie between 0 and 65535";
     return false;
   }
-  layout.frame_size = 3ull * static_cast<std::uint64_t>(o.width) * static_cast<std::uint64_t>(o.height);
+  if (o.row_align != 1 && o.row_align != 2 && o.row_align != 4) {
+    error = "rows can be aligned to 1, 2 or 4 bytes";
+    return false;
+  }
+  const auto align = static_cast<std::uint32_t>(o.row_align);
+  layout.row_bytes = (3u * static_cast<std::uint32_t>(o.width) + align - 1) / align * align;
+  layout.frame_size = std::uint64_t{layout.row_bytes} * static_cast<std::uint64_t>(o.height);
   if (o.frames > 0 && layout.frame_size > max_u32) {
     error = "frames of more than 4 GiB do not fit the sample size table";
     return false;
@@ -166,39 +217,12 @@ bool plan_movie(const MovieOptions& o, MovieLayout& layout, std::string& error) 
       layout.stsc.push_back({static_cast<std::uint32_t>(j + 1), layout.chunk_samples[j]});
   }
 
-  // The movie atom's size does not depend on the offsets it holds.
-  layout.chunk_offsets.assign(layout.chunk_samples.size(), 0);
-  layout.moov_size = build_moov(o, layout).size();
-
-  std::uint64_t payload = 0;
-  for (std::size_t j = 0; j < layout.chunk_samples.size(); ++j)
-    payload += (j > 0 ? o.chunk_gap : 0) + layout.chunk_samples[j] * layout.frame_size;
-  layout.mdat_largesize = 8 + payload > max_u32;
-  const std::uint64_t mdat_header = layout.mdat_largesize ? 16 : 8;
-  layout.mdat_size = mdat_header + payload;
-  if (o.moov_last) {
-    layout.mdat_offset = ftyp_size;
-    layout.moov_offset = layout.mdat_offset + layout.mdat_size;
-  } else {
-    layout.moov_offset = ftyp_size;
-    layout.mdat_offset = ftyp_size + layout.moov_size;
-  }
-  layout.file_size = ftyp_size + layout.moov_size + layout.mdat_size;
-
-  std::uint64_t position = layout.mdat_offset + mdat_header;
-  layout.frame_offsets.reserve(o.frames);
-  for (std::size_t j = 0; j < layout.chunk_samples.size(); ++j) {
-    if (j > 0) position += o.chunk_gap;
-    if (position > max_u32) {
-      error = "chunk " + std::to_string(j + 1) + " would start at byte " + std::to_string(position) +
-              ", past the 4 GiB that 32-bit chunk offsets reach; put more frames in each chunk";
-      return false;
-    }
-    layout.chunk_offsets[j] = position;
-    for (std::uint32_t k = 0; k < layout.chunk_samples[j]; ++k) {
-      layout.frame_offsets.push_back(position);
-      position += layout.frame_size;
-    }
+  // Chunks past 4 GiB need 64-bit offsets, which make the movie atom longer
+  // and so move the chunks behind it further out.
+  layout.co64 = o.co64;
+  if (!place_chunks(o, layout)) {
+    layout.co64 = true;
+    place_chunks(o, layout);
   }
   return true;
 }

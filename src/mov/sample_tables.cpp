@@ -1,5 +1,6 @@
 #include "mov/sample_tables.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -9,49 +10,77 @@ int total_frames = 0;
 namespace {
 
 // Calls `visit(chunk, samples)` for every chunk with the samples of the run
-// that covers it.
+// that covers it, until it returns false.
 template <typename Visit>
 void for_each_chunk(std::span<const sample_to_chunk> table, std::size_t chunks, Visit visit) {
   std::size_t e = 0;
   for (std::size_t j = 0; j < chunks; ++j) {
     if (e + 1 < table.size() && j + 1 >= table[e + 1].first_chunk) ++e;
-    visit(j, table[e].samples_per_chunk);
+    if (!visit(j, table[e].samples_per_chunk)) return;
   }
+}
+
+// How many of the `samples` frames from `offset` on lie wholly within the
+// file.
+std::uint64_t frames_inside(std::uint64_t offset, std::uint64_t samples, std::uint64_t frame_size,
+                            std::uint64_t file_size) {
+  if (offset > file_size) return 0;
+  if (frame_size == 0) return samples;
+  return std::min(samples, (file_size - offset) / frame_size);
 }
 
 }  // namespace
 
-int calc_frame_offsets(std::span<const sample_to_chunk> table,
-                       std::span<const std::uint32_t> chunk_offsets, int frame_size,
-                       int max_frames) {
+int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                        std::uint64_t frame_size, int max_frames, std::uint64_t file_size, std::string& why) {
   frame_offsets.clear();
   total_frames = 0;
   // Without a run no chunk holds a sample.
   if (table.empty() || chunk_offsets.empty()) return 1;
 
-  // Size the table from the samples the runs describe, so that no count of
-  // samples per chunk overflows it.
+  // The claims are only counted; the table gets an entry for each frame the
+  // file holds, up to the first that it does not.
+  const std::uint64_t room = file_size / std::max<std::uint64_t>(frame_size, 1);
   std::uint64_t samples = 0;
-  for_each_chunk(table, chunk_offsets.size(),
-                 [&](std::size_t, std::uint32_t n) { samples += n; });
+  std::uint64_t inside = 0;
+  bool stopped = false;
+  for_each_chunk(table, chunk_offsets.size(), [&](std::size_t j, std::uint32_t n) {
+    samples += n;
+    if (!stopped) {
+      const std::uint64_t k = frames_inside(chunk_offsets[j], n, frame_size, file_size);
+      inside += k;
+      stopped = k < n || inside >= room;
+      inside = std::min(inside, room);
+    }
+    return true;
+  });
   if (samples > static_cast<std::uint64_t>(max_frames)) {
-    std::printf("Too many frames: the sample tables describe %llu, at most %d can be indexed\n",
-                static_cast<unsigned long long>(samples), max_frames);
+    why = "Too many frames: the sample tables describe " + std::to_string(samples) + ", at most " +
+          std::to_string(max_frames) + " can be indexed";
     return 0;
   }
   try {
-    frame_offsets.resize(static_cast<std::size_t>(samples));
+    frame_offsets.resize(static_cast<std::size_t>(inside));
   } catch (const std::bad_alloc&) {
-    std::printf("Not enough memory to index %llu frames\n",
-                static_cast<unsigned long long>(samples));
+    why = "Not enough memory to index " + std::to_string(inside) + " frames";
     return 0;
   }
 
-  std::int64_t* out = frame_offsets.data();
+  std::size_t i = 0;
   for_each_chunk(table, chunk_offsets.size(), [&](std::size_t j, std::uint32_t n) {
-    std::int64_t offset = chunk_offsets[j];
-    for (std::uint32_t k = 0; k < n; ++k, offset += frame_size) *out++ = offset;
+    auto offset = static_cast<std::int64_t>(chunk_offsets[j]);
+    for (std::uint32_t k = 0; k < n && i < frame_offsets.size(); ++k, offset += static_cast<std::int64_t>(frame_size))
+      frame_offsets[i++] = offset;
+    return i < frame_offsets.size();
   });
   total_frames = static_cast<int>(samples);
   return 1;
+}
+
+int calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                       std::uint64_t frame_size, int max_frames, std::uint64_t file_size) {
+  std::string why;
+  if (build_frame_offsets(table, chunk_offsets, frame_size, max_frames, file_size, why)) return 1;
+  std::printf("%s\n", why.c_str());
+  return 0;
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 // One entry of the sample-to-chunk table, in host order.
@@ -14,17 +15,29 @@ struct sample_to_chunk {
 };
 static_assert(sizeof(sample_to_chunk) == 12, "entries are read straight from the file's table");
 
-// File offset of every frame, in frame order, and their count. Filled by
-// calc_frame_offsets; the table lives until the process ends.
+// The frames the sample tables describe, filled by calc_frame_offsets and
+// living until the process ends: total_frames counts every frame the tables
+// claim; frame_offsets holds the file offsets, in frame order, of those among
+// them that the file holds. A frame i with i >= frame_offsets.size() cannot
+// be read.
 extern std::vector<std::int64_t> frame_offsets;
 extern int total_frames;
 
 // Fills frame_offsets and total_frames: the samples of each chunk lie back to
 // back from the chunk's offset, `frame_size` bytes each, their number given by
 // the run in force (each chunk advances at most one run, and the last run holds
-// for every remaining chunk). Returns 1, or prints why and returns 0 with no
-// frames when the chunks hold more than `max_frames` samples or memory runs
-// out. `frame_size` must not be negative.
-int calc_frame_offsets(std::span<const sample_to_chunk> table,
-                       std::span<const std::uint32_t> chunk_offsets, int frame_size,
-                       int max_frames = INT_MAX);
+// for every remaining chunk).
+//
+// The table follows the file, not the claims: offsets stop at the first frame
+// that does not lie wholly within the first `file_size` bytes, and at
+// file_size / frame_size frames, as many as the file can hold side by side;
+// they stay below 2^63. Returns 1, or prints why and returns 0 with no frames
+// when the chunks claim more than `max_frames` samples or memory runs out.
+int calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                       std::uint64_t frame_size, int max_frames = INT_MAX,
+                       std::uint64_t file_size = INT64_MAX);
+
+// calc_frame_offsets with the reason for a failure put in `why` instead of
+// printed.
+int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                        std::uint64_t frame_size, int max_frames, std::uint64_t file_size, std::string& why);

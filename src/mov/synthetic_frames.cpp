@@ -184,39 +184,62 @@ void FrameSource::render(std::uint32_t index, std::span<std::uint8_t> rgb) const
   }
 }
 
-void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
-               std::span<std::uint8_t> out) {
-  if (format == DataFormat::raw) {
-    std::copy_n(rgb.begin(), std::size_t(width) * std::size_t(height) * 3, out.begin());
-    return;
-  }
-  to_avi(width, height, rgb, out);
+namespace {
+
+std::size_t stride_of(int width, std::size_t row_bytes) {
+  return row_bytes != 0 ? row_bytes : std::size_t(width) * 3;
 }
 
-void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out) {
+}  // namespace
+
+void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
+               std::span<std::uint8_t> out, std::size_t row_bytes) {
+  if (format == DataFormat::wrle) {
+    to_avi(width, height, rgb, out, row_bytes);
+  } else {
+    const std::size_t row = std::size_t(width) * 3;
+    const std::size_t stride = stride_of(width, row_bytes);
+    for (int y = 0; y < height; ++y) {
+      std::copy_n(rgb.begin() + static_cast<std::ptrdiff_t>(std::size_t(y) * row), row,
+                  out.begin() + static_cast<std::ptrdiff_t>(std::size_t(y) * stride));
+    }
+  }
+  const std::size_t stride = stride_of(width, row_bytes);
+  for (int y = 0; y < height; ++y) {
+    for (std::size_t x = std::size_t(width) * 3; x < stride; ++x) out[std::size_t(y) * stride + x] = kPadByte;
+  }
+}
+
+void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out,
+            std::size_t row_bytes) {
   const std::size_t row = std::size_t(width) * 3;
+  const std::size_t stride = stride_of(width, row_bytes);
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* s = rgb.data() + std::size_t(height - 1 - y) * row;
-    std::uint8_t* d = out.data() + std::size_t(y) * row;
+    std::uint8_t* d = out.data() + std::size_t(y) * stride;
     for (std::size_t x = 0; x < row; x += 3) {
       d[x] = s[x + 2];
       d[x + 1] = s[x + 1];
       d[x + 2] = s[x];
     }
+    std::fill(d + row, d + stride, std::uint8_t{0});
   }
 }
 
-std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat format, std::uint32_t index) {
-  std::vector<std::uint8_t> rgb(source.frame_size()), out(source.frame_size());
+std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat format, std::uint32_t index,
+                                       std::size_t row_bytes) {
+  std::vector<std::uint8_t> rgb(source.frame_size());
+  std::vector<std::uint8_t> out(stride_of(source.width(), row_bytes) * std::size_t(source.height()));
   source.render(index, rgb);
-  to_stored(format, source.width(), source.height(), rgb, out);
+  to_stored(format, source.width(), source.height(), rgb, out, row_bytes);
   return out;
 }
 
-std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index) {
-  std::vector<std::uint8_t> rgb(source.frame_size()), out(source.frame_size());
+std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index, std::size_t row_bytes) {
+  std::vector<std::uint8_t> rgb(source.frame_size());
+  std::vector<std::uint8_t> out(stride_of(source.width(), row_bytes) * std::size_t(source.height()));
   source.render(index, rgb);
-  to_avi(source.width(), source.height(), rgb, out);
+  to_avi(source.width(), source.height(), rgb, out, row_bytes);
   return out;
 }
 
@@ -229,15 +252,16 @@ bool write_movie(const std::string& path, const MovieOptions& options, const Fra
   MovieWriter writer;
   if (!writer.open(path, options, error)) return false;
   // One picture and one stored frame, reused for every frame.
-  const bool as_rendered = options.format == DataFormat::raw;
+  const MovieLayout& planned = writer.layout();
+  const bool as_rendered = options.format == DataFormat::raw && planned.row_bytes == 3u * std::uint32_t(options.width);
   std::vector<std::uint8_t> rgb, frame;
   if (options.frames > 0) {
     rgb.resize(source.frame_size());
-    if (!as_rendered) frame.resize(source.frame_size());
+    if (!as_rendered) frame.resize(planned.frame_size);
   }
   for (std::uint32_t i = 0; i < options.frames; ++i) {
     source.render(i, rgb);
-    if (!as_rendered) to_stored(options.format, options.width, options.height, rgb, frame);
+    if (!as_rendered) to_stored(options.format, options.width, options.height, rgb, frame, planned.row_bytes);
     if (!writer.write_frame(as_rendered ? rgb : frame, error)) return false;
   }
   if (!writer.finish(error)) return false;

@@ -58,15 +58,22 @@ class FrameSource {
   PpmImage image_;
 };
 
-// The picture as a movie of `format` stores it ("raw ": as it is; "WRLE":
-// bottom-up rows of B, G, R).
-void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
-               std::span<std::uint8_t> out);
-// The picture as a 24-bit AVI frame: bottom-up rows of B, G, R, rows packed.
-void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out);
+// Rows are `row_bytes` long (0: width x 3, packed); the bytes behind the
+// pixels of a row are its fill.
 
-std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat format, std::uint32_t index);
-std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index);
+// The picture as a movie of `format` stores it ("raw ": as it is; "WRLE":
+// bottom-up rows of B, G, R). The fill is kPadByte, so that a reader that
+// takes it for pixels shows.
+inline constexpr std::uint8_t kPadByte = 0xEE;
+void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
+               std::span<std::uint8_t> out, std::size_t row_bytes = 0);
+// The picture as a 24-bit AVI frame: bottom-up rows of B, G, R, with zero fill.
+void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out,
+            std::size_t row_bytes = 0);
+
+std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat format, std::uint32_t index,
+                                       std::size_t row_bytes = 0);
+std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index, std::size_t row_bytes = 0);
 
 // Writes a movie of `options.frames` frames of `source` (whose size must be the
 // options' size), generated and written one at a time.

@@ -149,7 +149,8 @@ inline Bytes expected_header(const Stream& s, std::uint32_t period, const Closin
   set_u32(h, 0x00B0, w);
   set_u32(h, 0x00B4, ht);
   if (s.compressed != 0) set_tag(h, 0x00BC, "CRVT");
-  set_u32(h, 0x00C0, 3 * w * ht);
+  // Bitmap rows are filled to 4 bytes; Corvath codes packed rows.
+  set_u32(h, 0x00C0, (s.compressed != 0 ? 3 * w : (3 * w + 3) & ~3u) * ht);
   std::memcpy(&h[0x1208], avi::kCreditText, sizeof avi::kCreditText);
   set_u32(h, 0x2004, c.movi_size);
   return h;

@@ -27,6 +27,7 @@ TEST(Mkmovie, HelpAndBadCommandLines) {
       {{"--sise", "2x2", out}, "mkmovie: unknown option --sise (see --help)\n"},
       {{"--chunking", "1:x", out}, "mkmovie: bad value for --chunking: 1:x\n"},
       {{"--chunking", "2:1", out}, "mkmovie: the chunking must start with a run from chunk 1\n"},
+      {{"--row-align", "3", out}, "mkmovie: bad value for --row-align: 3\n"},
       {{out, "--frames"}, "mkmovie: --frames needs a value\n"},
   };
   for (const auto& [args, message] : bad) {
@@ -43,12 +44,14 @@ TEST(Mkmovie, WritesWhatTheLibraryWrites) {
   testsupport::TempDir dir;
   const auto r = run({MKMOVIE_EXE, "--size", "33x17", "--frames", "5", "--format", "wrle", "--content",
                       "noise", "--seed", "7", "--chunking", "1:2,3:1", "--time-scale", "2500",
-                      "--duration", "100", "--gap", "3", "--moov-last", (dir / "a.mov").string()});
+                      "--duration", "100", "--gap", "3", "--moov-last", "--row-align", "4", "--co64",
+                      (dir / "a.mov").string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.out.find("5 frames of 33x17, \"WRLE\", noise content, 3 chunks"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("5 frames of 33x17, \"WRLE\", noise content, 3 chunks (co64)"), std::string::npos) << r.out;
 
   movgen::MovieOptions o{.width = 33, .height = 17, .frames = 5, .format = movgen::DataFormat::wrle,
-      .chunking = {{1, 2}, {3, 1}}, .time_scale = 2500, .sample_duration = 100, .moov_last = true, .chunk_gap = 3};
+      .chunking = {{1, 2}, {3, 1}}, .time_scale = 2500, .sample_duration = 100, .moov_last = true, .chunk_gap = 3,
+      .row_align = 4, .co64 = true};
   std::string error;
   ASSERT_TRUE(movgen::write_movie((dir / "b.mov").string(), o,
                                   movgen::FrameSource(33, 17, {movgen::Content::noise, 7}), error))
@@ -76,6 +79,9 @@ TEST(MkmovieInterop, GstreamerDemuxesTheFramesAsWritten) {
       {.width = 33, .height = 17, .frames = 7, .chunking = {{1, 2}, {3, 1}}, .moov_last = true},
       {.width = 1, .height = 1, .frames = 7, .chunking = {{1, 3}}},
       {.width = 21, .height = 9, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 4}}, .moov_last = true},
+      {.width = 21, .height = 9, .frames = 7, .chunking = {{1, 2}}, .row_align = 2, .co64 = true},
+      {.width = 5, .height = 3, .frames = 7, .format = DataFormat::wrle, .moov_last = true, .row_align = 4,
+       .co64 = true},
   };
   for (const movgen::MovieOptions& o : cases) {
     SCOPED_TRACE(std::to_string(o.width) + "x" + std::to_string(o.height));
@@ -85,7 +91,8 @@ TEST(MkmovieInterop, GstreamerDemuxesTheFramesAsWritten) {
     ASSERT_TRUE(movgen::write_movie((dir / "m.mov").string(), o, source, error)) << error;
     const std::vector<Bytes> frames = testsupport::demux((dir / "m.mov").string(), "qtdemux");
     ASSERT_EQ(frames.size(), 7u);
-    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, o.format, i)) << i;
+    const std::size_t row = (3 * static_cast<std::size_t>(o.width) + o.row_align - 1) / o.row_align * o.row_align;
+    for (std::uint32_t i = 0; i < 7; ++i) EXPECT_EQ(frames[i], movgen::stored_frame(source, o.format, i, row)) << i;
   }
 }
 

@@ -48,7 +48,9 @@ struct BareHeader {
   std::uint32_t duration = 20;
   const char* format = "raw ";
   std::vector<sample_to_chunk> runs{{1, 1, 1}};
-  std::vector<std::uint32_t> chunks{1000, 2000};
+  std::vector<std::uint64_t> chunks{1000, 2000};
+  std::uint32_t sample_size = 0;        // of "stsz", where `order` has it
+  std::vector<std::uint32_t> sizes{};   // its table
   std::uint32_t run_count = 0xFFFFFFFF;    // 0xFFFFFFFF: the number of runs
   std::uint32_t chunk_count = 0xFFFFFFFF;  // 0xFFFFFFFF: the number of chunks
   std::vector<std::string> order{"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stco"};
@@ -66,9 +68,14 @@ struct BareHeader {
         for (const auto& r : runs) a.u32(r.first_chunk).u32(r.samples_per_chunk).u32(r.sample_description_id);
         a.end();
       }
-      if (tag == "stco") {
-        a.begin_full("stco").u32(chunk_count != 0xFFFFFFFF ? chunk_count : static_cast<std::uint32_t>(chunks.size()));
-        for (std::uint32_t c : chunks) a.u32(c);
+      if (tag == "stsz") {
+        a.begin_full("stsz").u32(sample_size).u32(static_cast<std::uint32_t>(sizes.size()));
+        for (std::uint32_t z : sizes) a.u32(z);
+        a.end();
+      }
+      if (tag == "stco" || tag == "co64") {
+        a.begin_full(tag.c_str()).u32(chunk_count != 0xFFFFFFFF ? chunk_count : static_cast<std::uint32_t>(chunks.size()));
+        for (std::uint64_t c : chunks) tag == "co64" ? a.u64(c) : a.u32(static_cast<std::uint32_t>(c));
         a.end();
       }
       if (tag.size() > 4) a.bytes(Bytes(tag.begin(), tag.end()));  // raw bytes
@@ -186,11 +193,70 @@ TEST(MovieHeader, EmptyTablesIndexNoFrames) {
   h = read(bare.bytes());
   EXPECT_EQ(h.result, 1);
   EXPECT_TRUE(h.out.ends_with("0 frames indexed\n"));
-  // Frames of no bytes all start at their chunk.
-  bare = {};
-  bare.width = 0;
-  bare.runs = {{1, 2, 1}};
-  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{1000, 1000, 2000, 2000}));
+  // Frames without pixels are refused, whatever the tables hold.
+  for (const std::uint32_t width : {0u, 320u << 16}) {
+    bare = {};
+    bare.width = width;
+    bare.height = width == 0 ? 240 << 16 : 0;
+    h = read(bare.bytes());
+    EXPECT_EQ(h.result, 0);
+    EXPECT_TRUE(h.out.ends_with(width == 0 ? "Number of entries = 2\nFrames of 0 x 240 pixels hold no picture\n"
+                                           : "Number of entries = 2\nFrames of 320 x 0 pixels hold no picture\n"))
+        << h.out;
+    EXPECT_TRUE(h.offsets.empty());
+  }
+}
+
+// The declared sample size tells padded rows from packed ones: 3 x 2 pixels
+// take rows of 9 bytes, 10 padded to 2, 12 padded to 4. The chain of the
+// other atoms is undisturbed: the lines are those of a packed movie.
+TEST(MovieHeader, DeclaredSampleSizeGivesThePaddedRows) {
+  const std::vector<std::string> after{"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stsz", "stco"};
+  const std::vector<std::string> before{"mvhd", "tkhd", "mdhd", "stsz", "stsd", "stts", "stsc", "stco"};
+  const struct {
+    std::uint32_t sample_size;
+    std::vector<std::uint32_t> sizes;
+    const std::vector<std::string>& order;
+    std::uint32_t row;
+  } cases[] = {{20, {}, after, 10}, {24, {}, after, 12}, {0, {24, 18}, after, 12},  // the table's first entry
+               {18, {}, after, 9},  {22, {}, after, 9},  {21, {}, after, 9},        // packed, 11-byte rows, cut rows
+               {16, {}, after, 9},  {0, {}, after, 9},   {24, {}, before, 9}};
+  BareHeader packed;
+  packed.width = 3 << 16;
+  packed.height = 2 << 16;
+  packed.runs = {{1, 2, 1}};
+  const std::string lines = read(packed.bytes()).out;
+  for (const auto& c : cases) {
+    BareHeader bare = packed;
+    bare.sample_size = c.sample_size;
+    bare.sizes = c.sizes;
+    bare.order = c.order;
+    const Header h = read(bare.bytes());
+    SCOPED_TRACE(testing::Message() << c.sample_size << " row " << c.row);
+    EXPECT_EQ(h.out, lines);
+    EXPECT_EQ(h.info.row_bytes, c.row);
+    const std::int64_t f = 2 * c.row;
+    EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{1000, 1000 + f, 2000, 2000 + f}));
+  }
+}
+
+// 64-bit chunk offsets print what 32-bit ones print; where both follow
+// "stsc" the nearer is the track's; neither gives the message for "stco".
+TEST(MovieHeader, SixtyFourBitChunkOffsets) {
+  BareHeader bare;
+  bare.chunks = {0x123456789ull, 1000};
+  const Header narrow = read(bare.bytes());
+  bare.order.back() = "co64";
+  const Header h = read(bare.bytes());
+  EXPECT_EQ(h.out, narrow.out);
+  EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
+  bare.order.push_back("stco");
+  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
+  bare.order[6] = "stco";
+  bare.order[7] = "co64";
+  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x23456789, 1000}));
+  bare.order.resize(6);
+  EXPECT_TRUE(read(bare.bytes()).out.ends_with("Unable to find tag \"stco\"\n"));
 }
 
 TEST(MovieHeader, DataFormats) {

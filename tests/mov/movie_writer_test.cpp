@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -128,20 +129,34 @@ TEST(MoviePlan, MediaDataPastFourGibibytesTakesTheLargeSize) {
   EXPECT_LT(l.chunk_offsets.back(), 1ull << 32);
   EXPECT_GT(l.frame_offsets.back(), 1ull << 32);
   EXPECT_EQ(l.file_size, 20 + l.moov_size + l.mdat_size);
-  // One frame a chunk puts chunk 692 past 4 GiB.
+  EXPECT_FALSE(l.co64);
+  // One frame a chunk puts chunk 692 past 4 GiB: the offsets take 64 bits.
   o.chunking = {{1, 1}};
-  const std::string error = plan_error(o);
-  EXPECT_EQ(error.rfind("chunk 692 would start at byte ", 0), 0u) << error;
+  l = plan(o);
+  EXPECT_TRUE(l.co64);
+  EXPECT_GT(l.chunk_offsets.back(), 1ull << 32);
+  EXPECT_EQ(l.chunk_offsets.back(), l.frame_offsets.back());
   o.frames = 600;
   EXPECT_FALSE(plan(o).mdat_largesize);
 }
 
 TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
   testsupport::TempDir dir;
-  for (bool moov_last : {false, true}) {
-    for (auto format : {movgen::DataFormat::raw, movgen::DataFormat::wrle}) {
+  using movgen::DataFormat;
+  // Rows of 21 bytes, padded to 22 or 24.
+  const struct {
+    bool moov_last;
+    DataFormat format;
+    int row_align;
+    bool co64;
+  } cases[] = {{false, DataFormat::raw, 1, false}, {true, DataFormat::wrle, 1, false},
+               {false, DataFormat::wrle, 4, true}, {true, DataFormat::raw, 2, true}};
+  for (const auto [moov_last, format, row_align, co64] : cases) {
+    {
       MovieOptions o{.width = 7, .height = 5, .frames = 9, .format = format, .chunking = {{1, 3}, {2, 2}},
-          .time_scale = 3000, .sample_duration = 100, .moov_last = moov_last, .chunk_gap = 3};
+          .time_scale = 3000, .sample_duration = 100, .moov_last = moov_last, .chunk_gap = 3,
+          .row_align = row_align, .co64 = co64};
+      const std::uint32_t row = (21 + row_align - 1) / row_align * row_align;
       const movgen::FrameSource source(7, 5, {movgen::Content::noise, 42});
       MovieLayout layout;
       std::string error;
@@ -158,7 +173,7 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
                                "moov/trak/mdia/minf/vmhd", "moov/trak/mdia/minf/dinf/dref",
                                "moov/trak/mdia/minf/stbl/stsd", "moov/trak/mdia/minf/stbl/stts",
                                "moov/trak/mdia/minf/stbl/stsc", "moov/trak/mdia/minf/stbl/stsz",
-                               "moov/trak/mdia/minf/stbl/stco"})
+                               co64 ? "moov/trak/mdia/minf/stbl/co64" : "moov/trak/mdia/minf/stbl/stco"})
         EXPECT_EQ(atoms.count(path), 1u) << path;
       // Durations in the movie's and the media's time scale: 9 x 100.
       EXPECT_EQ(be32(file, atoms["moov/mvhd"].offset + 24), 900u);
@@ -168,17 +183,24 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
       EXPECT_EQ(std::string(file.begin() + static_cast<long>(stsd) + 20, file.begin() + static_cast<long>(stsd) + 24),
                 format == movgen::DataFormat::raw ? "raw " : "WRLE");
       const auto stsz = atoms["moov/trak/mdia/minf/stbl/stsz"].offset;
-      EXPECT_EQ(be32(file, stsz + 12), 105u);
+      EXPECT_EQ(be32(file, stsz + 12), 5 * row);
       EXPECT_EQ(be32(file, stsz + 16), 9u);
-      const auto stco = atoms["moov/trak/mdia/minf/stbl/stco"].offset;
+      const auto stco = atoms[co64 ? "moov/trak/mdia/minf/stbl/co64" : "moov/trak/mdia/minf/stbl/stco"].offset;
       ASSERT_EQ(be32(file, stco + 12), layout.chunk_offsets.size());
-      for (std::size_t j = 0; j < layout.chunk_offsets.size(); ++j)
-        EXPECT_EQ(be32(file, stco + 16 + 4 * j), layout.chunk_offsets[j]);
+      for (std::size_t j = 0; j < layout.chunk_offsets.size(); ++j) {
+        const std::uint64_t offset = co64 ? std::uint64_t{be32(file, stco + 16 + 8 * j)} << 32 |
+                                                be32(file, stco + 20 + 8 * j)
+                                          : be32(file, stco + 16 + 4 * j);
+        EXPECT_EQ(offset, layout.chunk_offsets[j]);
+      }
+      // The pixels of each row are those of the packed frame, the fill 0xEE.
       for (std::uint32_t i = 0; i < 9; ++i) {
-        const Bytes expected = movgen::stored_frame(source, format, i);
-        const Bytes got(file.begin() + static_cast<long>(layout.frame_offsets[i]),
-                        file.begin() + static_cast<long>(layout.frame_offsets[i] + 105));
-        EXPECT_EQ(got, expected) << i;
+        const auto got = file.begin() + static_cast<long>(layout.frame_offsets[i]);
+        const Bytes packed = movgen::stored_frame(source, format, i);
+        for (std::uint32_t y = 0; y < 5; ++y) {
+          EXPECT_TRUE(std::equal(packed.begin() + y * 21, packed.begin() + y * 21 + 21, got + y * row));
+          for (std::uint32_t x = 21; x < row; ++x) EXPECT_EQ(got[y * row + x], movgen::kPadByte);
+        }
       }
       // The gap before chunk 2.
       EXPECT_EQ(file[layout.chunk_offsets[1] - 1], 0xEE);

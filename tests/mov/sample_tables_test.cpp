@@ -15,20 +15,22 @@ struct Built {
   std::string out;
 };
 
-Built build(const std::vector<sample_to_chunk>& runs, const std::vector<std::uint32_t>& chunks,
-            int frame_size, int max_frames = INT_MAX) {
+Built build(const std::vector<sample_to_chunk>& runs, const std::vector<std::uint64_t>& chunks,
+            std::uint64_t frame_size, int max_frames = INT_MAX, std::uint64_t file_size = INT64_MAX) {
   testing::internal::CaptureStdout();
-  const int result = calc_frame_offsets(runs, chunks, frame_size, max_frames);
+  const int result = calc_frame_offsets(runs, chunks, frame_size, max_frames, file_size);
   std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(total_frames, static_cast<int>(frame_offsets.size()));
+  if (file_size == INT64_MAX) {
+    EXPECT_EQ(total_frames, static_cast<int>(frame_offsets.size()));
+  }
   return {result, frame_offsets, out};
 }
 
 TEST(FrameOffsets, RunsSplitTheChunks) {
   EXPECT_EQ(build({{1, 1, 1}}, {100, 5000, 300}, 77).offsets, (Offsets{100, 5000, 300}));
   // Two frames in each of chunks 1 and 2, then one: P, P+s, Q, Q+s, R, T.
-  const std::uint32_t P = 1000, Q = 5000, R = 9000, T = 12000;
-  const int s = 40;
+  const std::uint64_t P = 1000, Q = 5000, R = 9000, T = 12000;
+  const std::uint64_t s = 40;
   const Built b = build({{1, 2, 1}, {3, 1, 1}}, {P, Q, R, T}, s);
   EXPECT_EQ(b.result, 1);
   EXPECT_EQ(b.offsets, (Offsets{P, P + s, Q, Q + s, R, T}));
@@ -50,7 +52,30 @@ TEST(FrameOffsets, OffsetsReachPastFourGibibytes) {
   // A chunk at 3 GiB is read from 3 GiB, and its later frames lie past 4 GiB.
   const std::int64_t at = 0xC0000000;
   const Built b = build({{1, 3, 1}}, {0xC0000000u}, INT_MAX);
+  EXPECT_EQ(build({{1, 1, 1}}, {0x987654321ull}, 1).offsets, Offsets{0x987654321});
   EXPECT_EQ(b.offsets, (Offsets{at, at + INT_MAX, at + 2LL * INT_MAX}));
+}
+
+// The table holds the claimed frames that the file holds, up to the first
+// it does not and at most as many as fit side by side; total_frames keeps
+// the claim.
+TEST(FrameOffsets, OffsetsStopWhereTheFileDoesNotHoldTheFrame) {
+  const struct {
+    std::vector<sample_to_chunk> runs;
+    std::vector<std::uint64_t> chunks;
+    std::uint64_t file_size;
+    Offsets offsets;
+    int claimed;
+  } cases[] = {
+      {{{1, 3, 1}}, {100, 1000}, 1000, {100, 200, 300}, 6}, {{{1, 3, 1}}, {100, 0}, 350, {100, 200}, 6},
+      {{{1, 3, 1}}, {100, 0}, 400, {100, 200, 300, 0}, 6},  {{{1, 0x7FFFFFFF, 1}}, {0}, 250, {0, 100}, 0x7FFFFFFF},
+      {{{1, 2, 1}}, {0xFFFFFFFFFFFFFF00ull}, 1000, {}, 2},
+      {{{1, 5, 1}}, {0, 0, 0, 0}, 1000, {0, 100, 200, 300, 400, 0, 100, 200, 300, 400}, 20},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(build(c.runs, c.chunks, 100, INT_MAX, c.file_size).offsets, c.offsets) << c.file_size;
+    EXPECT_EQ(total_frames, c.claimed);
+  }
 }
 
 TEST(FrameOffsets, TooManySamplesAreRefused) {

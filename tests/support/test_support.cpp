@@ -106,8 +106,10 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input) {
   }
   in.close_end(1);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.max_rss_kb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
   return result;
@@ -259,10 +261,15 @@ bool need_program(const std::string& name) {
   return false;
 }
 
-std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer) {
+namespace {
+
+// The buffers that `elements` after filesrc hand to multifilesink.
+std::vector<std::vector<std::uint8_t>> run_to_files(const std::string& file, const std::vector<std::string>& elements) {
   TempDir out;
-  const RunResult r = run({"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", demuxer, "!",
-                           "multifilesink", "location=" + (out / "f%05d.bin").string()});
+  std::vector<std::string> argv{"gst-launch-1.0", "-q", "filesrc", "location=" + file};
+  for (const std::string& e : elements) argv.insert(argv.end(), {"!", e});
+  argv.insert(argv.end(), {"!", "multifilesink", "location=" + (out / "f%05d.bin").string()});
+  const RunResult r = run(argv);
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
   std::vector<std::vector<std::uint8_t>> frames;
   for (int i = 0;; ++i) {
@@ -271,6 +278,24 @@ std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std:
     if (!std::filesystem::exists(out / name)) return frames;
     frames.push_back(read_file(out / name));
   }
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer) {
+  return run_to_files(file, {demuxer});
+}
+
+std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width) {
+  std::vector<std::vector<std::uint8_t>> pictures = run_to_files(file, {demuxer, "videoconvert", "video/x-raw,format=RGB"});
+  const std::size_t row = 3 * static_cast<std::size_t>(width), stride = (row + 3) & ~std::size_t{3};
+  for (std::vector<std::uint8_t>& p : pictures) {
+    std::size_t packed = 0;
+    for (std::size_t at = 0; at + row <= p.size(); at += stride, packed += row)
+      std::copy_n(p.begin() + static_cast<std::ptrdiff_t>(at), row, p.begin() + static_cast<std::ptrdiff_t>(packed));
+    p.resize(packed);
+  }
+  return pictures;
 }
 
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row) {

@@ -13,6 +13,7 @@ struct RunResult {
   int exit_code = -1;  // the program's exit status; 128 + signal if it was killed
   std::string out;     // everything it wrote to standard output
   std::string err;     // everything it wrote to standard error
+  long max_rss_kb = 0;  // its peak resident memory
 };
 
 // Runs argv[0] (a path, or a name looked up in PATH) with the given arguments,
@@ -106,6 +107,11 @@ bool need_program(const std::string& name);
 // Every buffer that GStreamer's `demuxer` ("avidemux", "qtdemux") hands out
 // for `file`, in order; the run must succeed.
 std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer);
+
+// Every picture, `width` pixels wide, that GStreamer decodes from `file`
+// through `demuxer` and videoconvert: top row first, R, G, B, rows packed
+// (GStreamer's fill to 4 bytes is left out).
+std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width);
 
 // A packed picture of rows of `row` bytes, its last row first.
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row);

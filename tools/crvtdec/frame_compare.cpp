@@ -18,21 +18,22 @@ bool FrameComparer::begin(int width) {
 }
 
 std::optional<Difference> FrameComparer::first_difference(const FrameView& frame, const MovieFrame& movie) {
+  const std::size_t row_bytes = frame.row_bytes();
+  const std::size_t stride = movie.stride != 0 ? movie.stride : row_bytes;
   // One block comparison for the usual bitmap case: the layouts agree and so
   // do the pictures.
-  if (!movie.raw && frame.packed_bottom_up() &&
+  if (!movie.raw && stride == row_bytes && frame.packed_bottom_up() &&
       std::memcmp(frame.data, movie.bytes.data(), movie.bytes.size()) == 0) {
     return std::nullopt;
   }
-  const std::size_t row_bytes = frame.row_bytes();
   for (int y = 0; y < frame.height; ++y) {
     const std::uint8_t* a = frame.row(y);
     const std::uint8_t* b = nullptr;
     if (movie.raw) {
-      raw_to_BGR(movie.bytes.data() + static_cast<std::size_t>(y) * row_bytes, row_.data(), frame.width, 1);
+      raw_to_BGR(movie.bytes.data() + static_cast<std::size_t>(y) * stride, row_.data(), frame.width, 1);
       b = row_.data();
     } else {
-      b = movie.bytes.data() + static_cast<std::size_t>(frame.height - 1 - y) * row_bytes;
+      b = movie.bytes.data() + static_cast<std::size_t>(frame.height - 1 - y) * stride;
     }
     if (std::memcmp(a, b, row_bytes) == 0) continue;
     std::size_t x = 0;

@@ -12,11 +12,13 @@
 
 namespace crvtdec {
 
-// A frame as the movie stores it: rows packed, "raw " top-down R, G, B, or
-// "WRLE" bottom-up B, G, R as an AVI's bitmap.
+// A frame as the movie stores it: "raw " top-down R, G, B, or "WRLE"
+// bottom-up B, G, R as an AVI's bitmap; rows of `stride` bytes (0: packed),
+// of which the first 3 x width are pixels.
 struct MovieFrame {
   std::span<const std::uint8_t> bytes;
   bool raw = false;
+  std::size_t stride = 0;
 };
 
 struct Difference {

@@ -1,14 +1,13 @@
 #include "crvtdec/movie_source.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <new>
 #include <utility>
 
 #include "crvtdec/messages.h"
+#include "mov/movie_file.h"
 #include "mov/sample_tables.h"
 
 namespace crvtdec {
@@ -22,27 +21,27 @@ bool MovieSource::open(const std::string& path) {
   const std::uintmax_t file_size = std::filesystem::file_size(path, ec);
   if (ec) return error("cannot read %s: %s", path.c_str(), ec.message().c_str());
 
-  std::vector<unsigned char> window;
-  try {
-    window.resize(mov_header_window);
-  } catch (const std::bad_alloc&) {
-    return error("not enough memory for the header of %s", path.c_str());
-  }
-  // A shorter file fills the start of the window; the rest stays zero.
-  file_.read(reinterpret_cast<char*>(window.data()), mov_header_window);
-  if (file_.bad()) return error("cannot read %s", path.c_str());
-  file_.clear();
-
-  // Every frame takes at least 3 bytes of the file: tables that describe
-  // more frames than that do not make the frame table outgrow the file.
-  const int max_frames = static_cast<int>(std::min<std::uintmax_t>(INT_MAX, file_size / 3));
+  bool unreadable = false;
+  const MovieReadAt read_at = [&](std::uint64_t offset, unsigned char* out, std::size_t count) -> long long {
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(offset));
+    file_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
+    if (file_.bad()) {
+      unreadable = true;
+      return -1;
+    }
+    return static_cast<long long>(file_.gcount());
+  };
   int found = 0;
   {
     LibraryMessagesToStderr messages;
-    found = read_mov_header(window.data(), mov_header_window, info_, max_frames, true);
+    found = read_movie_file(read_at, file_size, info_, true);
   }
+  file_.clear();
+  if (unreadable) return error("cannot read %s", path.c_str());
   if (!found) return error("%s: not a movie that quelmux converts", path.c_str());
   raw_ = std::memcmp(info_.data_format, "raw ", 4) == 0;
+  frame_count_ = static_cast<std::size_t>(total_frames);
   frame_offsets_ = std::move(frame_offsets);
   frame_offsets.clear();
   total_frames = 0;
@@ -50,7 +49,10 @@ bool MovieSource::open(const std::string& path) {
 }
 
 bool MovieSource::read(std::size_t i, MovieFrame& frame) {
-  if (stored_.size() != frame_size()) {
+  if (i >= frame_offsets_.size()) {
+    return error("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
+  }
+  if (stored_.empty()) {
     try {
       stored_.resize(frame_size());
     } catch (const std::bad_alloc&) {
@@ -65,6 +67,7 @@ bool MovieSource::read(std::size_t i, MovieFrame& frame) {
   }
   frame.bytes = stored_;
   frame.raw = raw_;
+  frame.stride = info_.row_bytes;
   return true;
 }
 

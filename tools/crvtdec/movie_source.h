@@ -1,6 +1,7 @@
 // The QuickTime movie that --compare checks a file against, read through the
 // converter's own movie reader: its frames as stored, "raw " (top-down R, G,
-// B) or "WRLE" (bottom-up B, G, R, as the AVI's bitmaps).
+// B) or "WRLE" (bottom-up B, G, R, as the AVI's bitmaps), rows packed or
+// padded as the movie declares.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +23,10 @@ class MovieSource {
 
   int width() const { return info_.width; }
   int height() const { return info_.height; }
-  std::size_t frame_count() const { return frame_offsets_.size(); }
-  std::size_t frame_size() const { return 3 * std::size_t{info_.width} * info_.height; }
+  // The frames the movie claims; those past the end of the file cannot be
+  // read.
+  std::size_t frame_count() const { return frame_count_; }
+  std::size_t frame_size() const { return static_cast<std::size_t>(info_.frame_bytes); }
 
   // Reads frame `i` into `frame`, valid until the next call; on failure
   // prints why and returns false. The frame buffer is taken at the first
@@ -35,8 +38,9 @@ class MovieSource {
   std::ifstream file_;
   mov_info info_;
   bool raw_ = false;
-  std::vector<std::int64_t> frame_offsets_;
-  std::vector<std::uint8_t> stored_;  // a frame as read
+  std::size_t frame_count_ = 0;
+  std::vector<std::int64_t> frame_offsets_;  // of the frames within the file
+  std::vector<std::uint8_t> stored_;         // a frame as read
 };
 
 }  // namespace crvtdec

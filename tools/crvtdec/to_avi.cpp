@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "app/pixel_convert.h"
 #include "app/progress.h"
 #include "app/stop_signals.h"
 #include "avi/avi_writer.h"
@@ -23,28 +24,27 @@ namespace {
 // AviWriter zeroes this many bytes behind a frame and sends them as its fill.
 constexpr std::size_t kWriterFill = 3;
 
-// `frame` as the bitmap the writer takes: bottom row first, rows packed.
-void to_bitmap(const FrameView& frame, std::uint8_t* out) {
-  if (frame.packed_bottom_up()) {
-    std::memcpy(out, frame.data, frame.size());
-    return;
-  }
+// `frame` as the bitmap the writer takes: bottom row first, each row filled
+// with zero bytes to `stride`. The fill is zero from the start and never
+// written, whatever fill the input's rows carry.
+void to_bitmap(const FrameView& frame, std::uint8_t* out, std::size_t stride) {
   const std::size_t row_bytes = frame.row_bytes();
   for (int k = 0; k < frame.height; ++k) {
-    std::memcpy(out + static_cast<std::size_t>(k) * row_bytes, frame.row(frame.height - 1 - k), row_bytes);
+    std::memcpy(out + static_cast<std::size_t>(k) * stride, frame.row(frame.height - 1 - k), row_bytes);
   }
 }
 
 // Returns true when every frame was written, or those before a stop that
 // was asked for (after the frame in progress).
-bool write_frames(AviInput& input, AviWriter& writer, std::size_t frame_size, const StopSignals& stop) {
+bool write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::size_t frame_size,
+                  const StopSignals& stop) {
   Progress progress(progress_count(input.frame_count()));
   FrameView frame;
   std::vector<std::uint8_t> bitmap;
   while (input.position() < input.frame_count() && !stop.requested()) {
     if (!input.next(frame)) return false;
     // Taken at the first frame, so that a header's claims cost nothing
-    // without frames to back them.
+    // without frames to back them; the rows' fill stays zero.
     if (bitmap.empty()) {
       try {
         bitmap.resize(frame_size + kWriterFill);
@@ -52,7 +52,7 @@ bool write_frames(AviInput& input, AviWriter& writer, std::size_t frame_size, co
         return error("not enough memory for frames of %d x %d pixels", input.width(), input.height());
       }
     }
-    to_bitmap(frame, bitmap.data());
+    to_bitmap(frame, bitmap.data(), stride);
     if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AviWriter::kKeyFrame)) return false;
     progress.update(progress_count(input.position()));
   }
@@ -80,7 +80,9 @@ int run_to_avi(const Options& options) {
     error("%s is a QuickTime movie: crvtdec does not write over it", out);
     return 1;
   }
-  const std::size_t frame_size = 3 * static_cast<std::size_t>(input.width()) * static_cast<std::size_t>(input.height());
+  // Rows filled to 4 bytes, as quelmux -u writes them.
+  const std::size_t stride = bitmap_stride(input.width());
+  const std::size_t frame_size = stride * static_cast<std::size_t>(input.height());
   if (!AviWriter::can_hold(input.frame_count(), frame_size)) {
     error("%s cannot hold %zu frames of %zu bytes: an AVI file holds at most %llu parts of %llu bytes", out,
           input.frame_count(), frame_size, static_cast<unsigned long long>(AviWriter::kMaxParts),
@@ -102,7 +104,7 @@ int run_to_avi(const Options& options) {
                      static_cast<int>(input.stream().scale), 0)) {
       return 1;
     }
-    written = write_frames(input, writer, frame_size, stop);
+    written = write_frames(input, writer, stride, frame_size, stop);
     // The frames before a failure still make a valid file.
     flushed = writer.flush() != 0;
   }
