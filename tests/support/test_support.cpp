@@ -168,16 +168,47 @@ Started::Started(const std::vector<std::string>& argv) {
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) pid_ = pid;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+    pid_ = pid;
+    signal(SIGSTOP);
+    reap(0);
+  }
   posix_spawn_file_actions_destroy(&actions);
   EXPECT_GT(pid_, 0) << "cannot start " << argv[0];
 }
 
 Started::~Started() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    finish();
+  signal(SIGKILL);
+  finish();
+}
+
+bool Started::reap(int options) {
+  if (pid_ < 0) return true;
+  int status = 0;
+  pid_t r = 0;
+  while ((r = waitpid(pid_, &status, options | WUNTRACED)) < 0 && errno == EINTR) {
   }
+  if (r != pid_ || WIFSTOPPED(status)) return false;
+  status_ = status;
+  pid_ = -1;
+  return true;
+}
+
+bool Started::run_until(const std::function<bool()>& done) {
+  for (int i = 0; i < 60000; ++i) {
+    if (done()) return true;
+    if (pid_ < 0) return false;
+    signal(SIGCONT);
+    const timespec slice{0, 1000000};
+    nanosleep(&slice, nullptr);
+    signal(SIGSTOP);
+    reap(0);  // until it has stopped, or ended
+  }
+  return false;
+}
+
+void Started::signal(int number) const {
+  if (pid_ > 0) kill(pid_, number);
 }
 
 std::string Started::out() const {
@@ -185,32 +216,9 @@ std::string Started::out() const {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-void Started::signal(int number) const {
-  if (pid_ > 0 && !reaped_) kill(pid_, number);
-}
-
-bool Started::ended() {
-  if (pid_ <= 0) return true;
-  if (reaped_) return true;
-  struct rusage usage {};
-  const pid_t r = wait4(pid_, &status_, WNOHANG, &usage);
-  if (r == pid_) {
-    reaped_ = true;
-    max_rss_kb = usage.ru_maxrss;
-  }
-  return reaped_;
-}
-
 RunResult Started::finish() {
-  struct rusage usage {};
-  while (pid_ > 0 && !reaped_) {
-    if (wait4(pid_, &status_, 0, &usage) == pid_) {
-      reaped_ = true;
-      max_rss_kb = usage.ru_maxrss;
-    } else if (errno != EINTR) {
-      break;
-    }
-  }
+  signal(SIGCONT);
+  while (!reap(0)) signal(SIGCONT);
   RunResult result;
   if (WIFEXITED(status_)) result.exit_code = WEXITSTATUS(status_);
   else if (WIFSIGNALED(status_)) result.exit_code = -WTERMSIG(status_);
@@ -218,11 +226,6 @@ RunResult Started::finish() {
   std::ifstream f(dir_ / "err", std::ios::binary);
   result.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   return result;
-}
-
-void Started::pause_a_millisecond() {
-  const timespec t{0, 1000000};
-  nanosleep(&t, nullptr);
 }
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {

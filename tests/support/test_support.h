@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,9 @@ class SmallFileSystem {
 };
 
 // A program run in the background, its standard output and error going to
-// files, for tests that signal it while it runs.
+// files, for tests that signal it at a chosen point: it runs in slices of a
+// millisecond, stopped (SIGSTOP) between them, so that it cannot run past
+// that point however the machine is loaded.
 class Started {
  public:
   explicit Started(const std::vector<std::string>& argv);
@@ -64,31 +67,20 @@ class Started {
   Started(const Started&) = delete;
   Started& operator=(const Started&) = delete;
 
-  // Waits, up to a minute, until `done()` holds or the program has ended;
-  // returns whether `done()` holds.
-  template <class Done>
-  bool wait_until(Done done) {
-    for (int i = 0; i < 60000; ++i) {
-      if (done()) return true;
-      if (ended()) return done();
-      pause_a_millisecond();
-    }
-    return false;
-  }
-  std::string out() const;  // what it has written on standard output so far
+  // Lets it run, up to a minute, until `done()` holds (it is stopped then)
+  // or it has ended; returns whether `done()` holds.
+  bool run_until(const std::function<bool()>& done);
   void signal(int number) const;
-  bool ended();
-  // Waits for the end. exit_code is the exit status, or minus the number of
-  // the signal that ended it; max_rss_kb its peak resident size.
+  std::string out() const;  // what it has written on standard output so far
+  // Lets it run to its end. exit_code is its exit status, or minus the
+  // number of the signal that ended it.
   RunResult finish();
-  long max_rss_kb = 0;
 
  private:
-  static void pause_a_millisecond();
+  bool reap(int options);
 
   TempDir dir_;
-  int pid_ = -1;
-  bool reaped_ = false;
+  int pid_ = -1;  // -1 once reaped
   int status_ = 0;
 };
 
