@@ -64,21 +64,4 @@ TEST(CommandLine, RefusalsPrintTheOptionOrTheUsage) {
   }
 }
 
-// The help and the version, as the only argument, go to standard output;
-// with anything else the argument is an option like any other.
-TEST(CommandLine, HelpAndVersion) {
-  const char* help[] = {"quelmux", "--help"};
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(print_help_or_version(2, help), 1);
-  const std::string text = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(text.starts_with("Usage: quelmux [-u] <.mov file> <output filename>\n")) << text;
-  EXPECT_NE(text.find("128 + the signal number"), std::string::npos) << text;
-  const char* version[] = {"quelmux", "--version", "x"};
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(print_help_or_version(3, version), 0);
-  EXPECT_EQ(print_help_or_version(2, version), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quelmux " QUELMUX_VERSION "\n");
-  EXPECT_EQ(parse({"--help", "in.mov", "out.avi"}).out, "Unknown option: \"--help\"\n");
-}
-
 }  // namespace

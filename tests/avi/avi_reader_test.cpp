@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -346,39 +347,29 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
 // found, in order; a cut before the frame list leaves nothing to read.
 TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
   testsupport::TempDir dir;
-  const std::vector<Bytes> plain_frames = some_frames();
-  const std::vector<Bytes> part_frames = many_frames();
-  for (const bool in_parts : {false, true}) {
-    const std::vector<Bytes>& frames = in_parts ? part_frames : plain_frames;
+  for (const std::vector<Bytes>& frames : {some_frames(), many_frames()}) {
+    const bool in_parts = frames.size() == many_frames().size();
     const Bytes done = in_parts ? write_in_parts(dir / "w.avi", frames) : write_with_writer(dir / "w.avi", frames, 1);
     avi::AviReader complete;
     ASSERT_TRUE(open_bytes(complete, done));
     Bytes first_written = done;
     for (const std::size_t at : chunk_offsets(done, 0, done.size())) {
-      if (avitest::tag(done, at) == "RIFF" || avitest::tag(done, at + 8) == "movi") {
-        avitest::set_u32(first_written, at + 4, 0);
-      }
+      if (avitest::tag(done, at) == "RIFF" || avitest::tag(done, at + 8) == "movi") avitest::set_u32(first_written, at + 4, 0);
     }
     std::vector<std::size_t> cuts = chunk_offsets(done, 12, done.size());
-    for (const std::size_t n : {100, 8203, 8204, 8205, 8211}) cuts.push_back(n);
+    cuts.insert(cuts.end(), {100, 8203, 8204, 8205, 8211, done.size()});
     for (const avi::Frame& f : complete.frames()) cuts.push_back(f.offset + f.size - 1);
-    cuts.push_back(done.size());
     for (const std::size_t cut : cuts) {
-      for (const Bytes* file : {static_cast<const Bytes*>(&first_written), &done}) {
-        if (file == &done && cut == done.size()) continue;  // not cut: complete
-        SCOPED_TRACE(testing::Message() << (in_parts ? "parts" : "plain") << ", cut at " << cut
-                                        << (file == &done ? ", sizes completed" : ", sizes as first written"));
+      for (const Bytes* file : {&std::as_const(first_written), cut < done.size() ? &done : &first_written}) {
+        SCOPED_TRACE(testing::Message() << in_parts << " cut at " << cut << (file == &done ? " completed" : ""));
         avi::AviReader reader;
         const Bytes shorter(file->begin(), file->begin() + static_cast<std::ptrdiff_t>(cut));
-        const bool opened = open_bytes(reader, shorter);
-        ASSERT_EQ(opened, cut >= 8204) << reader.error();
-        if (!opened) continue;
+        ASSERT_EQ(open_bytes(reader, shorter), cut >= 8204) << reader.error();
+        if (cut < 8204) continue;
         EXPECT_FALSE(reader.unfinished().empty());
         std::size_t whole = 0;
-        while (whole < frames.size() && complete.frames()[whole].offset + complete.frames()[whole].size <= cut) ++whole;
-        const std::vector<Bytes> found = read_all(reader);
-        ASSERT_EQ(found.size(), whole);
-        for (std::size_t i = 0; i < whole; ++i) ASSERT_EQ(found[i], frames[i]) << i;
+        while (whole < frames.size() && complete.frames()[whole].offset + frames[whole].size() <= cut) ++whole;
+        EXPECT_TRUE(read_all(reader) == std::vector<Bytes>(frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(whole)));
       }
     }
   }
