@@ -125,7 +125,7 @@ void BM_Compare(benchmark::State& state) {
   for (auto _ : state) {
     crvtdec::AviInput avi;
     crvtdec::MovieSource movie;
-    if (!avi.open(f.avi) || !movie.open(f.movie) || !avi.begin() || !movie.begin()) {
+    if (!avi.open(f.avi) || !movie.open(f.movie)) {
       return state.SkipWithError("cannot open the files");
     }
     const crvtdec::CompareOutcome outcome = crvtdec::compare_frames(avi, movie, kFrames);
@@ -141,7 +141,7 @@ void BM_DecodeFile(benchmark::State& state) {
   if (!f.ready) return state.SkipWithError("no photographs, or the files could not be written");
   for (auto _ : state) {
     crvtdec::AviInput avi;
-    if (!avi.open(f.avi) || !avi.begin()) return state.SkipWithError("cannot open the AVI file");
+    if (!avi.open(f.avi)) return state.SkipWithError("cannot open the AVI file");
     crvtdec::FrameView frame;
     while (avi.position() < avi.frame_count()) {
       if (!avi.next(frame)) return state.SkipWithError("a frame does not decode");

@@ -1,6 +1,7 @@
 // Parses any input as an AVI file, OpenDML parts and indexes included, and
-// reads every frame it finds: the reader must fail cleanly or find frames that
-// lie within the input.
+// unfinished files salvaged, and reads every frame it finds: the reader must
+// fail cleanly or find frames that lie within the input, taking no memory
+// beyond what the input's length bounds (run with -malloc_limit_mb=256).
 #include "avi/avi_reader.h"
 
 #include <cstddef>

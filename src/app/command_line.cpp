@@ -1,10 +1,43 @@
 #include "app/command_line.h"
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage: quelmux [-u] <.mov file> <output filename>
+Converts an uncompressed QuickTime movie ("raw " or "WRLE" 24-bit video) into
+an AVI file whose frames are compressed with the lossless Corvath codec.
+
+  -u          store the frames uncompressed, as 24-bit bitmaps
+  --help      print this text (as the only argument)
+  --version   print the version (as the only argument)
+
+An existing output file is overwritten, unless it is a QuickTime movie: a
+movie is never written over. Ctrl-C, SIGINT, SIGTERM and SIGHUP stop the run
+after the frame in progress and complete the file with the frames written so
+far. All messages go to standard output. The exit status is 0 on success, 1
+on every failure, and 128 + the signal number after such a stop.
+)";
+
+}  // namespace
 
 void print_usage() {
   std::puts("Usage: quelmux [-u] <.mov file> <output filename>");
   std::puts("Use -u if you want to produce an uncomressed avi instead of a\nCorvath compressed avi.");
+}
+
+int print_help_or_version(int argc, const char* const* argv) {
+  if (argc != 2) return 0;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 1;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::puts("quelmux " QUELMUX_VERSION);
+    return 1;
+  }
+  return 0;
 }
 
 int parse_command_line(int argc, const char* const* argv, CommandLine& line) {

@@ -10,6 +10,11 @@ struct CommandLine {
 // Prints the usage text.
 void print_usage();
 
+// When the only argument is "--help" or "--version", prints the help text or
+// the version on standard output and returns 1; otherwise returns 0 and
+// prints nothing.
+int print_help_or_version(int argc, const char* const* argv);
+
 // Takes the option and the two file names from `argv` into `line` and returns
 // 1. On a wrong argument count, an unknown option or the option with a single
 // file name prints the usage text or the unknown-option message and returns 0.

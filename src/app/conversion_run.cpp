@@ -10,8 +10,10 @@
 
 #include "app/pixel_convert.h"
 #include "app/progress.h"
+#include "app/stop_signals.h"
 #include "avi/avi_writer.h"
 #include "codec/codec_inst.h"
+#include "mov/movie_signature.h"
 #include "mov/sample_tables.h"
 
 namespace {
@@ -45,12 +47,13 @@ class ConversionRun {
 
  private:
   bool output_is_not_input() const;
+  bool output_is_not_a_movie() const;
   bool fits_the_file() const;
   bool take_buffers();
   bool begin_codec();
   bool read_frame(int i);
   bool write_frame(int i);
-  int finish(bool complete);
+  int finish(int status);
 
   const CommandLine& line_;
   const mov_info& info_;
@@ -72,10 +75,13 @@ class ConversionRun {
 };
 
 int ConversionRun::run() {
-  if (!output_is_not_input() || !fits_the_file()) return 1;
+  if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file()) return 1;
   // A header alone can claim frames of any size: nothing is taken for them
   // before the file is known to hold the first.
   if (!frame_offsets.empty() && (!take_buffers() || !begin_codec())) return 1;
+  // From here a signal only asks for a stop: the file is completed with the
+  // frames written so far, and a second signal is ignored meanwhile.
+  const StopSignals stop;
   if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
                     line_.uncompressed ? 0 : 1)) {
     return 1;
@@ -85,17 +91,25 @@ int ConversionRun::run() {
 
   Progress progress(total_frames);
   for (int i = 0; i < total_frames; ++i) {
+    if (stop.requested()) {
+      progress.clear();
+      std::printf("Interrupted by %s: %d of %d frames written\n", StopSignals::name(stop.signal_number()), i,
+                  total_frames);
+      return finish(stop.exit_status());
+    }
     if (!read_frame(i)) {
+      progress.clear();
       std::printf("Frame %d could not be read\n", i);
-      return finish(false);
+      return finish(1);
     }
     // The writer has said why. A refused frame leaves a file that can still
     // be completed with the frames before it; after a failed write flush()
     // fails too.
-    if (!write_frame(i)) return finish(false);
+    if (!write_frame(i)) return finish(1);
     progress.update(i + 1);
   }
-  return finish(true);
+  progress.clear();
+  return finish(0);
 }
 
 // Creating the output truncates it; were it the movie itself, the frames
@@ -104,6 +118,13 @@ bool ConversionRun::output_is_not_input() const {
   std::error_code error;
   if (!std::filesystem::equivalent(line_.input, line_.output, error)) return true;
   std::printf("Output file %s is the input movie\n", line_.output);
+  return false;
+}
+
+// `quelmux *.mov` in a folder of movies names a movie as the output.
+bool ConversionRun::output_is_not_a_movie() const {
+  if (!is_movie_file(line_.output)) return true;
+  std::printf("Output file %s is a QuickTime movie: quelmux does not write over it\n", line_.output);
   return false;
 }
 
@@ -185,12 +206,12 @@ bool ConversionRun::write_frame(int) {
                              static_cast<int>(record_.dwFlags)) != 0;
 }
 
-// Completes the file with the frames written so far. `complete` tells
-// whether every frame of the movie is among them.
-int ConversionRun::finish(bool complete) {
+// Completes the file with the frames written so far; `status` is the exit
+// status the run ends with once the file is complete.
+int ConversionRun::finish(int status) {
   if (!writer_.flush()) return 1;
   std::printf("Finished writing file %s\n", line_.output);
-  return complete ? 0 : 1;
+  return status;
 }
 
 }  // namespace

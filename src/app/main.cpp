@@ -7,6 +7,7 @@
 #include "mov/movie_header.h"
 
 int main(int argc, char** argv) {
+  if (print_help_or_version(argc, argv)) return EXIT_SUCCESS;
   CommandLine line;
   if (!parse_command_line(argc, argv, line)) return EXIT_FAILURE;
 

@@ -12,9 +12,13 @@ Progress::Progress(int total)
     : total_(total), enabled_(total > 0 && isatty(STDERR_FILENO) == 1),
       next_(std::chrono::steady_clock::now() + kInterval) {}
 
-Progress::~Progress() {
-  // Clear the line so that the next message starts on a clean one.
-  if (shown_) std::fputs("\r\033[K", stderr);
+Progress::~Progress() { clear(); }
+
+void Progress::clear() {
+  if (!shown_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  shown_ = false;
 }
 
 void Progress::update(int done) {

@@ -14,6 +14,9 @@ class Progress {
 
   // Frame `done` of the total has been written.
   void update(int done);
+  // Takes the line away, so that a message can follow on a clean line; a
+  // later update() shows it again.
+  void clear();
 
  private:
   void show(int done);

@@ -16,6 +16,7 @@ inline constexpr std::size_t kHeaderRewriteSize = 8200;
 
 // Fields set before the first frame.
 inline constexpr std::size_t kMicroSecPerFrame = 0x0020;
+inline constexpr std::size_t kAvihFlags = 0x002C;  // AVIF_HASINDEX, cleared when no index fits
 inline constexpr std::size_t kAvihWidth = 0x0040;
 inline constexpr std::size_t kAvihHeight = 0x0044;
 inline constexpr std::size_t kHandler = 0x0070;

@@ -36,6 +36,12 @@ std::string quoted(const FourCC& code) {
 
 FourCC fourcc_at(const unsigned char* bytes) { return {bytes[0], bytes[1], bytes[2], bytes[3]}; }
 
+// "NNdc" or "NNdb": a frame chunk of some video stream.
+bool is_frame_chunk_id(const FourCC& id) {
+  return id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' &&
+         (id[3] == 'c' || id[3] == 'b');
+}
+
 }  // namespace
 
 bool AviReader::Chunk::is_list() const { return id == kRiff || id == kList; }
@@ -65,17 +71,19 @@ class AviReader::ChildWalker {
       if (!is_printable(second.id)) return bad_id(child);
       child = second;
     }
+    refused_ = child;
     if (child.is_list()) {
-      if (child.size < 4) {
-        reader_.fail("list " + quoted(child.id) + at_offset(child.offset) + " is too short for its type");
-        return -1;
-      }
       std::array<std::uint8_t, 4> type{};
       if (!reader_.source_.read(child.data(), type)) {
         reader_.fail("unreadable list type" + at_offset(child.data()));
         return -1;
       }
       child.type = type;
+      refused_ = child;
+      if (child.size < 4) {
+        reader_.fail("list " + quoted(child.id) + at_offset(child.offset) + " is too short for its type");
+        return -1;
+      }
     }
     if (child.size > end_ - child.data()) {
       reader_.fail("chunk " + quoted(child.id) + at_offset(child.offset) + " of size " +
@@ -88,6 +96,9 @@ class AviReader::ChildWalker {
     alt_ = child.data() + ((std::uint64_t{child.size} + 3) & ~std::uint64_t{3});
     return 1;
   }
+
+  // After next() returned -1: the child it refused, as far as it was read.
+  const Chunk& refused() const { return refused_; }
 
  private:
   std::uint64_t room(std::uint64_t at) const { return at >= end_ ? 0 : end_ - at; }
@@ -115,6 +126,7 @@ class AviReader::ChildWalker {
   std::uint64_t pos_;  // the next child at 2-byte fill
   std::uint64_t alt_;  // the next child at 4-byte fill
   std::uint64_t end_;
+  Chunk refused_;
 };
 
 bool AviReader::open(const std::filesystem::path& path) {
@@ -145,6 +157,7 @@ bool AviReader::parse() {
   index_used_ = false;
   super_index_used_ = false;
   largest_frame_ = 0;
+  unfinished_.clear();
   super_index_.reset();
   parts_ = {};
   try {
@@ -157,10 +170,10 @@ bool AviReader::parse() {
     if (riff.id != kRiff || riff.type != fourcc("AVI ")) {
       return fail("not an AVI file: no RIFF \"AVI \" header");
     }
-    if (riff.size < 4) return fail("RIFF list too short");
+    if (riff.size < 4) return salvage("its RIFF size is " + std::to_string(riff.size));
     if (riff.end() > source_.size()) {
-      return fail("file is truncated: its RIFF list needs " + std::to_string(riff.end()) +
-                  " bytes, the file has " + std::to_string(source_.size()));
+      return salvage("its RIFF list needs " + std::to_string(riff.end()) + " bytes, the file has " +
+                     std::to_string(source_.size()));
     }
     return parse_riff_avi(riff);
   } catch (const std::bad_alloc&) {
@@ -176,6 +189,7 @@ bool AviReader::parse_riff_avi(const Chunk& riff) {
   ChildWalker walker(*this, riff);
   Chunk chunk;
   int step = 0;
+  bool frames_follow_movi = false;
   while ((step = walker.next(chunk)) > 0) {
     if (chunk.id == kList && chunk.type == fourcc("hdrl")) {
       if (!hdrl) hdrl = chunk;
@@ -183,15 +197,25 @@ bool AviReader::parse_riff_avi(const Chunk& riff) {
       if (!movi) movi = chunk;
     } else if (chunk.id == fourcc("idx1")) {
       if (!idx1) idx1 = chunk;
+    } else if (movi && is_frame_chunk_id(chunk.id)) {
+      frames_follow_movi = true;
     }
   }
-  if (step < 0) return false;
+  if (step < 0) {
+    const Chunk& bad = walker.refused();
+    if (bad.id != kList || bad.type != fourcc("movi")) return false;
+    return salvage("its LIST \"movi\" has size " + std::to_string(bad.size));
+  }
   if (!hdrl) return fail("no header list (LIST \"hdrl\")");
   if (!parse_hdrl(*hdrl)) return false;
   if (!have_video_) return fail("no video stream");
   if (!movi) return fail("no frame list (LIST \"movi\")");
+  if (frames_follow_movi) {
+    return salvage("frame chunks follow its LIST \"movi\" of size " + std::to_string(movi->size));
+  }
   parts_.push_back({riff, *movi});
   if (!parse_parts(riff.end() + (riff.size & 1))) return false;
+  if (!unfinished_.empty()) return true;  // salvaged: the frames are found
   return read_frames(idx1);
 }
 
@@ -207,10 +231,11 @@ bool AviReader::parse_parts(std::uint64_t at) {
     riff.type = fourcc_at(head.data() + 8);
     riff.offset = at;
     if (riff.id != kRiff || riff.type != fourcc("AVIX")) break;
-    if (riff.size < 4) return fail("RIFF list" + at_offset(at) + " is too short for its type");
+    const std::string part = "RIFF \"AVIX\"" + at_offset(at);
+    if (riff.size < 4) return salvage("its " + part + " has size " + std::to_string(riff.size));
     if (riff.end() > source_.size()) {
-      return fail("file is truncated: its RIFF \"AVIX\" list" + at_offset(at) + " needs " +
-                  std::to_string(riff.end()) + " bytes, the file has " + std::to_string(source_.size()));
+      return salvage("its " + part + " needs " + std::to_string(riff.end()) + " bytes, the file has " +
+                     std::to_string(source_.size()));
     }
     ChildWalker walker(*this, riff);
     Chunk chunk;
@@ -221,7 +246,11 @@ bool AviReader::parse_parts(std::uint64_t at) {
         break;
       }
     }
-    if (step < 0) return false;
+    if (step < 0) {
+      const Chunk& bad = walker.refused();
+      if (bad.id != kList || bad.type != fourcc("movi")) return false;
+      return salvage("the LIST \"movi\" of its " + part + " has size " + std::to_string(bad.size));
+    }
     at = riff.end() + (riff.size & 1);
   }
   return true;
@@ -233,11 +262,12 @@ bool AviReader::read_frames(const std::optional<Chunk>& idx1) {
   if (super_index_ && load_super_index()) {
     index_used_ = true;
     super_index_used_ = true;
-    return true;
+    return check_repeats();
   }
   frames_.clear();
   largest_frame_ = 0;
   const bool indexed = idx1 && load_index(*idx1, parts_.front().movi);
+  if (indexed && !check_repeats()) return false;
   if (!indexed) {
     frames_.clear();
     largest_frame_ = 0;
@@ -405,6 +435,13 @@ bool AviReader::load_super_index() {
   if (entries == 0 || entries > (indx.size - kHeader) / 16) return false;
   std::vector<std::uint8_t> table(std::size_t{entries} * 16);
   if (!source_.read(indx.data() + kHeader, table)) return false;
+  for (std::size_t e = 0; e < entries; ++e) {
+    // A file cut at the end of a part: the parts before it are whole.
+    if (get_u64(table.data() + e * 16) >= source_.size()) {
+      unfinished_ = "its super index names a part past the end of the file";
+      return false;
+    }
+  }
   std::uint64_t after = 0;  // the end of the previous standard index
   for (std::size_t e = 0; e < entries; ++e) {
     const std::uint64_t at = get_u64(table.data() + e * 16);
@@ -475,6 +512,117 @@ bool AviReader::frame_chunk_at(std::uint64_t data, std::uint32_t size, const Chu
   std::array<std::uint8_t, 8> head{};
   if (!source_.read(data - 8, head)) return false;
   return stream_chunk(fourcc_at(head.data())) && get_u32(head.data() + 4) == size;
+}
+
+// Frames in file order lie at rising offsets; an index that gives one chunk
+// twice would make a frame of another's bytes.
+bool AviReader::check_repeats() {
+  bool rising = true;
+  for (std::size_t i = 1; i < frames_.size() && rising; ++i) rising = frames_[i - 1].offset < frames_[i].offset;
+  if (rising) return true;
+  std::vector<std::uint64_t> offsets(frames_.size());
+  std::transform(frames_.begin(), frames_.end(), offsets.begin(), [](const Frame& f) { return f.offset; });
+  std::sort(offsets.begin(), offsets.end());
+  const auto repeat = std::adjacent_find(offsets.begin(), offsets.end());
+  if (repeat == offsets.end()) return true;
+  frames_.clear();
+  return fail("the index names the frame chunk" + at_offset(*repeat - 8) + " more than once");
+}
+
+// A file its writer never finished: the header list is taken as it stands
+// (the writer completes it before the first frame), the sizes of the RIFF
+// and "movi" lists are not, and the frames are whatever whole chunks follow.
+bool AviReader::salvage(std::string why) {
+  video_ = {};
+  have_video_ = false;
+  frames_ = {};
+  index_used_ = false;
+  super_index_used_ = false;
+  largest_frame_ = 0;
+  super_index_.reset();
+  parts_ = {};
+  error_.clear();
+  const std::uint64_t size = source_.size();
+  bool have_hdrl = false;
+  std::optional<Chunk> movi;
+  std::uint64_t at = 12;
+  while (!movi && at <= size && size - at >= 12) {
+    std::array<std::uint8_t, 12> head{};
+    if (!source_.read(at, head)) return fail("unreadable chunk header" + at_offset(at));
+    Chunk chunk;
+    chunk.id = fourcc_at(head.data());
+    chunk.size = get_u32(head.data() + 4);
+    chunk.offset = at;
+    if (!is_printable(chunk.id)) return fail("invalid chunk id " + quoted(chunk.id) + at_offset(at));
+    if (chunk.id == kList) {
+      chunk.type = fourcc_at(head.data() + 8);
+      if (chunk.type == fourcc("movi")) {
+        movi = chunk;
+        break;
+      }
+    }
+    if (chunk.size > size - chunk.data()) {
+      return fail("file is truncated: it ends inside its chunk " + quoted(chunk.id) + at_offset(at));
+    }
+    if (chunk.id == kList && chunk.type == fourcc("hdrl") && !have_hdrl) {
+      if (chunk.size < 4) return fail("list \"hdrl\"" + at_offset(at) + " is too short for its type");
+      have_hdrl = true;
+      if (!parse_hdrl(chunk)) return false;
+    }
+    at = chunk.end() + (chunk.size & 1);
+  }
+  if (!movi) return fail("file is truncated: it ends before its frame list (LIST \"movi\")");
+  if (!have_hdrl) return fail("no header list (LIST \"hdrl\")");
+  if (!have_video_) return fail("no video stream");
+  super_index_.reset();
+  Chunk riff;
+  riff.id = kRiff;
+  riff.type = fourcc("AVI ");
+  parts_.push_back({riff, *movi});
+  scan_unfinished(movi->data() + 4);
+  unfinished_ = std::move(why);
+  return true;
+}
+
+// Every whole frame chunk from `from` on, in file order, up to the first
+// chunk that the file does not hold whole or anything that is not a chunk.
+// Lists of frames ("movi", "rec ") and further RIFF "AVIX" parts are entered
+// whatever their sizes say; other chunks (indexes, "JUNK") are stepped over.
+void AviReader::scan_unfinished(std::uint64_t from) {
+  const std::uint64_t size = source_.size();
+  std::uint64_t at = from;
+  std::uint64_t alt = from;  // where the next chunk starts at 4-byte fill
+  auto header = [&](std::uint64_t where, Chunk& chunk) {
+    std::array<std::uint8_t, 12> head{};
+    if (where > size || size - where < 8 || !source_.read(where, std::span(head).first(8))) return false;
+    chunk = Chunk{};
+    chunk.id = fourcc_at(head.data());
+    chunk.size = get_u32(head.data() + 4);
+    chunk.offset = where;
+    if (chunk.is_list() && size - where >= 12 && source_.read(where + 8, std::span(head).subspan(8, 4))) {
+      chunk.type = fourcc_at(head.data() + 8);
+    }
+    return is_printable(chunk.id);
+  };
+  Chunk chunk;
+  while (header(at, chunk) || (alt != at && header(alt, chunk))) {
+    const bool whole = chunk.size <= size - chunk.data();
+    if (chunk.id == kRiff && chunk.type == fourcc("AVIX")) {
+      Chunk riff = chunk;
+      riff.size = 0;
+      parts_.push_back({riff, riff});
+      at = alt = chunk.data() + 4;
+      continue;
+    }
+    if (chunk.id == kList && (chunk.type == fourcc("movi") || chunk.type == fourcc("rec "))) {
+      at = alt = chunk.data() + 4;
+      continue;
+    }
+    if (!whole || chunk.id == kRiff) return;
+    if (stream_chunk(chunk.id)) add_frame(chunk.data(), chunk.size, 0);
+    at = chunk.end() + (chunk.size & 1);
+    alt = chunk.data() + ((std::uint64_t{chunk.size} + 3) & ~std::uint64_t{3});
+  }
 }
 
 bool AviReader::scan_movi(const Chunk& list, int depth) {

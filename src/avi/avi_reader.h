@@ -5,10 +5,18 @@
 // found through the super index "indx" and its "ix00" indexes when they can
 // be used, else by scanning each part's "movi" list.
 //
+// A file whose writer never finished it (RIFF, "movi" or "AVIX" sizes still
+// 0 as first written, or running past the end of the file, as after a crash
+// or a cut; frame chunks behind a "movi" list that ends before them) is
+// salvaged: its chunks are scanned in file order from the start of "movi" and
+// every whole frame chunk is kept, up to the first chunk that the file does
+// not hold. unfinished() then says why the file was taken as unfinished.
+//
 // Every size is checked against the chunk that holds it and against the file,
 // and nothing is allocated beyond what the file's own length bounds: a
 // malformed file makes open() return false with a message in error(), never
-// read out of bounds or run on without end.
+// read out of bounds or run on without end. An index that names one chunk
+// for several frames is refused.
 #pragma once
 
 #include "avi/byte_source.h"
@@ -70,6 +78,9 @@ class AviReader {
   std::size_t parts() const { return parts_.size(); }
   // The size of the largest frame: a buffer of this size takes any of them.
   std::uint32_t largest_frame() const { return largest_frame_; }
+  // Why the file was taken as one its writer never finished; empty for a
+  // complete file.
+  const std::string& unfinished() const { return unfinished_; }
 
   // Reads frame `i`'s data into the start of `out`, which must hold at least
   // frames()[i].size bytes.
@@ -103,6 +114,9 @@ class AviReader {
   bool parse_strl(const Chunk& strl, int number);
   bool load_index(const Chunk& idx1, const Chunk& movi);
   bool scan_movi(const Chunk& list, int depth);
+  bool salvage(std::string why);
+  void scan_unfinished(std::uint64_t from);
+  bool check_repeats();
   bool stream_chunk(const FourCC& id) const;
   void add_frame(std::uint64_t offset, std::uint32_t size, std::uint32_t flags);
   bool fail(std::string message);
@@ -115,6 +129,7 @@ class AviReader {
   bool index_used_ = false;
   bool super_index_used_ = false;
   std::uint32_t largest_frame_ = 0;
+  std::string unfinished_;
   std::optional<Chunk> super_index_;  // "indx" of the video stream
   struct Part {
     Chunk riff;

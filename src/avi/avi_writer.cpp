@@ -5,10 +5,16 @@
 #include "avi/avi_template.h"
 #include "entropy/zero_rle.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -16,6 +22,9 @@ namespace layout = avi::layout;
 
 // Enough zero bytes for the largest closing chunk.
 constexpr unsigned char kZeros[layout::kFileGranule] = {};
+
+// Chunks up to this long are written from a copy in one piece.
+constexpr std::size_t kShortChunk = 4096;
 
 // Microseconds per frame, truncated; 0 when there is no finite period that
 // fits the 32-bit field. The order of operations fixes the truncation (2997
@@ -42,6 +51,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   index = {};
   largest_chunk = 0;
   writing = false;
+  last_part_indexed = true;
   parts = {};
   part_index = {};
 
@@ -81,6 +91,9 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   }
 
   try {
+    // Unbuffered: whatever a failed write leaves, every chunk before it is
+    // on disk whole, and the file can be completed around them.
+    file.rdbuf()->pubsetbuf(nullptr, 0);
     file.open(filename, std::ios::out | std::ios::binary | std::ios::trunc);
   } catch (const std::bad_alloc&) {
     return out_of_memory();
@@ -95,8 +108,12 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   // Flushed at once, so that an output that takes no data fails here.
   if (!write_bytes(h, layout::kHeaderSize) || !file.flush()) return fail_write();
   position = layout::kHeaderSize;
+  frames_end = position;
+  reserved_end = 0;
+  reserver.reset(reserve_space ? ::open(filename, O_WRONLY | O_CLOEXEC) : -1);
   parts.push_back(Part{});
   writing = true;
+  if (!reserve(layout::file_length(position, 0))) return fail_write();
   return 1;
 }
 
@@ -124,6 +141,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   // Room for the entries comes first, so that a failure leaves no chunk
   // without its entry.
   if (!reserve_entries(parts.size() == 1 && !next_part)) return out_of_memory();
+  if (!reserve(end_after(length, next_part))) return fail_write();
   if (next_part && (!close_part() || !open_part())) return fail_write();
 
   if (largest_chunk < length + 4) largest_chunk = length + 4;
@@ -133,9 +151,16 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
 
   const std::uint64_t chunk = position;
   const std::uint64_t n = layout::padded(length);
-  unsigned char size_le[4];
-  avi::put_u32(size_le, length);
-  if (!write_bytes("00dc", 4) || !write_bytes(size_le, 4) || !write_bytes(data, n)) return fail_write();
+  // A short frame leaves with its chunk header in one write (the writes are
+  // unbuffered); a long one follows its header.
+  unsigned char head[kShortChunk] = {'0', '0', 'd', 'c'};
+  avi::put_u32(head + 4, length);
+  if (8 + n <= kShortChunk) {
+    std::memcpy(head + 8, data, n);
+    if (!write_bytes(head, 8 + n)) return fail_write();
+  } else if (!write_bytes(head, 8) || !write_bytes(data, n)) {
+    return fail_write();
+  }
 
   if (parts.size() == 1) {
     AVIINDEXENTRY& entry = index.emplace_back();
@@ -147,6 +172,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   const bool key_frame = (static_cast<std::uint32_t>(flags) & kKeyFrame) != 0;
   part_index.push_back(avi::odml::std_index_entry(chunk + 8 - parts.back().start, length, key_frame));
   position = chunk + 8 + n;
+  frames_end = position;
   ++frame_count;
   return 1;
 }
@@ -162,6 +188,7 @@ int AviWriter::flush() {
   }
   if (!write_closing_junk()) return fail_write();
   complete_header();
+  release_reserve();
 
   file.close();
   if (!file) return fail_write();
@@ -243,6 +270,7 @@ bool AviWriter::open_part() {
   part.start = position;
   if (!write_bytes(head, sizeof head)) return false;
   position += sizeof head;
+  frames_end = position;
   parts.push_back(part);  // within the room reserved by init
   part_index.clear();
   return true;
@@ -308,6 +336,9 @@ void AviWriter::complete_header() {
   avi::put_u32(h + layout::kAvihTotalFrames, first.frames);
   avi::put_u32(h + layout::kMoviSize, first.movi_size);
   avi::put_u32(h + layout::kDmlhTotalFrames, frames);
+  // Without the last part's "ix00" the super index would hide that part's
+  // frames; the "JUNK" of the template stays, and readers scan the parts.
+  if (!last_part_indexed) return;
   avi::odml::SuperIndexEntry entries[kMaxParts];
   for (std::size_t i = 0; i < parts.size(); ++i) {
     entries[i] = {parts[i].index_offset, parts[i].index_size, parts[i].frames};
@@ -353,8 +384,129 @@ bool AviWriter::write_bytes(const void* bytes, std::uint64_t count) {
 int AviWriter::fail_write() {
   std::printf("Unable to write to output file %s\n", filename);
   writing = false;
+  if (keep_whole_frames()) {
+    std::printf("Output file %s holds the %d frames written before the failure\n", filename, frame_count);
+  }
   if (file.is_open()) file.close();
   return 0;
+}
+
+void AviWriter::Descriptor::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+// The length of the file if it were finished right after a frame of
+// `frame_length` bytes, in a new part if `next_part`.
+std::uint64_t AviWriter::end_after(std::uint64_t frame_length, bool next_part) const {
+  const std::uint64_t chunk = layout::chunk_span(frame_length);
+  if (!next_part) {
+    if (parts.size() == 1) return layout::file_length(position + chunk, std::uint64_t(frame_count) + 1);
+    return layout::last_part_end(position + chunk, part_index.size() + 1);
+  }
+  // Behind the current part: its "ix00", the first part's "idx1", the
+  // header of the new part.
+  std::uint64_t start = position + layout::std_index_size(part_index.size());
+  if (parts.size() == 1) start += 8 + layout::kIndexEntrySize * index.size();
+  return layout::last_part_end(start + layout::kPartHeaderSize + chunk, 1);
+}
+
+// Makes sure that the disk space up to `end` is the file's, so that the
+// indexes of a file cut short by a full disk still fit. False only when
+// the disk is full; a file system that reserves nothing (or an output that
+// is no file) is left to fill as it goes.
+bool AviWriter::reserve(std::uint64_t end) {
+  if (reserver.get() < 0 || end <= reserved_end) return true;
+  // Ahead by a step, so that short frames do not each take a call.
+  constexpr std::uint64_t kStep = std::uint64_t{1} << 18;
+  const std::uint64_t from = std::max(reserved_end, position);
+  for (const std::uint64_t to : {end + kStep, end}) {
+    if (::fallocate(reserver.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                    static_cast<off_t>(to - from)) == 0) {
+      reserved_end = to;
+      return true;
+    }
+    if (errno != ENOSPC && errno != EDQUOT) break;
+  }
+  if (errno == ENOSPC || errno == EDQUOT) return false;
+  reserver.reset();
+  return true;
+}
+
+// Gives back the space reserved past the end of the finished file.
+void AviWriter::release_reserve() {
+  if (reserver.get() >= 0 && reserved_end > position) {
+    ::fallocate(reserver.get(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(position),
+                static_cast<off_t>(reserved_end - position));
+  }
+  reserver.reset();
+  reserved_end = 0;
+}
+
+// Cuts the file to `length` bytes and goes on writing there.
+bool AviWriter::cut_to(std::uint64_t length) {
+  std::error_code error;
+  std::filesystem::resize_file(filename, length, error);
+  if (error) return false;
+  file.clear();
+  if (!file.seekp(static_cast<std::streamoff>(length))) return false;
+  position = length;
+  return true;
+}
+
+// After a failed write, whatever it left: the file cut back to the end of its
+// last whole frame chunk, and completed around it as a file of those frames
+// is, as far as the disk takes it: the last part's index and the closing
+// chunk when they fit, else without them (readers then scan), then the
+// header and the sizes of every part written in place. Returns whether the
+// file is readable again.
+bool AviWriter::keep_whole_frames() {
+  if (parts.empty()) return false;  // the header area never made it
+  if (file.is_open()) file.close();
+  try {
+    file.clear();
+    file.rdbuf()->pubsetbuf(nullptr, 0);
+    file.open(filename, std::ios::in | std::ios::out | std::ios::binary);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!file.is_open()) return false;
+  bool indexed = false;
+  const bool drop_part = parts.size() > 1 && part_index.empty();
+  if (drop_part) {
+    // A part opened for a frame that never made it: the part before it
+    // is complete up to its indexes.
+    const std::uint64_t start = parts.back().start;
+    parts.pop_back();
+    if (!cut_to(start)) return false;
+    indexed = true;
+  } else {
+    if (!cut_to(frames_end)) return false;
+    if (parts.size() == 1) {
+      indexed = write_idx1();
+    } else {
+      indexed = write_part_index(parts.back());
+    }
+    if (!indexed && !cut_to(frames_end)) return false;
+  }
+  Part& last = parts.back();
+  if (parts.size() == 1) {
+    const std::uint64_t movi_end = drop_part ? layout::kMoviType + last.movi_size : frames_end;
+    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(movi_end - layout::kMoviType));
+    if (!indexed) avi::put_u32(header.get() + layout::kAvihFlags, 0);  // AVIF_HASINDEX no longer holds
+  } else if (!indexed) {
+    last.movi_size = static_cast<std::uint32_t>(frames_end - (last.start + layout::kPartMoviType));
+    last_part_indexed = false;
+  }
+  const std::uint64_t before_junk = position;
+  if (!write_closing_junk()) {
+    if (!cut_to(before_junk)) return false;
+    last.riff_size = static_cast<std::uint32_t>(before_junk - last.start - 8);
+  }
+  complete_header();
+  release_reserve();
+  file.close();
+  return !file.fail() && rewrite_starts();
 }
 
 int AviWriter::out_of_memory() {

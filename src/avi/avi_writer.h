@@ -9,8 +9,16 @@
 // avi_layout.h). Files within the limit are written exactly as before.
 //
 // Every operation that can fail prints its own message on standard output and
-// returns 0; 1 means success. After a failed write the writer stays failed:
-// later calls return 0 without a further message, and the file is incomplete.
+// returns 0; 1 means success. After a failed write (a full disk) the file is
+// cut back to its last whole frame chunk and completed around it, and the
+// writer says how many frames the file holds; it then stays failed: later
+// calls return 0 without a further message. So that the indexes always fit
+// then, the disk space that completing the file would take is reserved
+// (fallocate) before each frame goes out, and a frame whose space cannot be
+// had fails before any of it is written. Where the file system reserves
+// nothing, a completion that does not fit leaves the index out, and readers
+// scan the frames. Writes are unbuffered, so that every chunk before a
+// failed write is whole on disk.
 #pragma once
 
 #include "avi/avi_layout.h"
@@ -47,6 +55,10 @@ class AviWriter {
   // A writer whose parts, the first RIFF included, stay within `part_limit`
   // bytes, kept within layout::kMinPartLimit and layout::kMaxPartLimit.
   explicit AviWriter(std::uint64_t part_limit) : limit(avi::layout::clamp_part_limit(part_limit)) {}
+  // The same, reserving no disk space ahead when `reserve_space` is false,
+  // as on a file system that cannot (for tests of that case).
+  AviWriter(std::uint64_t part_limit, bool reserve_space)
+      : reserve_space(reserve_space), limit(avi::layout::clamp_part_limit(part_limit)) {}
   ~AviWriter() = default;  // releases header and index, closes an open file
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
@@ -119,6 +131,25 @@ class AviWriter {
   bool rewrite_starts();
   bool write_bytes(const void* bytes, std::uint64_t count);
   int fail_write();
+  bool keep_whole_frames();
+  bool cut_to(std::uint64_t length);
+  std::uint64_t end_after(std::uint64_t frame_length, bool next_part) const;
+  bool reserve(std::uint64_t end);
+  void release_reserve();
+
+  // A second descriptor of the file, through which disk space is reserved.
+  class Descriptor {
+   public:
+    Descriptor() = default;
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    void reset(int fd = -1);
+    int get() const { return fd_; }
+
+   private:
+    int fd_ = -1;
+  };
   int out_of_memory();
 
   std::unique_ptr<unsigned char[]> header;
@@ -130,6 +161,11 @@ class AviWriter {
   const char* filename = nullptr;
 
   std::uint64_t position = 0;  // where the next write lands
+  std::uint64_t frames_end = 0;  // the end of the last whole frame chunk, or of the current part's header
+  bool last_part_indexed = true;  // false when the last part's "ix00" did not fit
+  bool reserve_space = true;
+  Descriptor reserver;              // not open where nothing can be reserved
+  std::uint64_t reserved_end = 0;   // the disk space up to here is the file's
   bool writing = false;        // between a successful init and flush
   std::uint64_t limit = kDefaultPartLimit;
   std::vector<Part> parts;     // room for kMaxParts from init on

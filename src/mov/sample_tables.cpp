@@ -39,8 +39,9 @@ int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const 
   if (table.empty() || chunk_offsets.empty()) return 1;
 
   // The claims are only counted; the table gets an entry for each frame the
-  // file holds, up to the first that it does not.
-  const std::uint64_t room = file_size / std::max<std::uint64_t>(frame_size, 1);
+  // file holds, up to the first that it does not. Chunks may share their
+  // frames, so each chunk-offset entry (in the file itself) backs one more.
+  const std::uint64_t room = file_size / std::max<std::uint64_t>(frame_size, 1) + chunk_offsets.size();
   std::uint64_t samples = 0;
   std::uint64_t inside = 0;
   bool stopped = false;

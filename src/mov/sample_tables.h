@@ -30,8 +30,8 @@ extern int total_frames;
 //
 // The table follows the file, not the claims: offsets stop at the first frame
 // that does not lie wholly within the first `file_size` bytes, and at
-// file_size / frame_size frames, as many as the file can hold side by side;
-// they stay below 2^63. Returns 1, or prints why and returns 0 with no frames
+// file_size / frame_size frames (as many as the file can hold side by side)
+// plus one a chunk (chunks that share their frames); they stay below 2^63. Returns 1, or prints why and returns 0 with no frames
 // when the chunks claim more than `max_frames` samples or memory runs out.
 int calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
                        std::uint64_t frame_size, int max_frames = INT_MAX,

@@ -113,6 +113,22 @@ TEST_F(Quelmux, CommandLineFailuresExitWithOne) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, std::string("Unknown option: \"") + option + "\"\n");
   }
+  // As the only argument, --help and --version are no failure.
+  RunResult r = quelmux({"--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(r.out.starts_with(usage.substr(0, 50)) && r.out.ends_with("the signal number after such a stop.\n")) << r.out;
+  r = quelmux({"--version"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_TRUE(r.out.starts_with("quelmux 0.") && r.out.ends_with("\n")) << r.out;
+}
+
+// On a terminal the progress line goes before the closing line comes.
+TEST_F(Quelmux, ProgressLineIsClearedOnATerminal) {
+  if (!testsupport::need_program("script")) GTEST_SKIP();
+  const std::string in = movie({.width = 8, .height = 8, .frames = 3});
+  const RunResult r = run({"script", "-qec", std::string(QUELMUX_EXE) + " " + in + " " + out(), "/dev/null"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("\rFrame 3 of 3 (100%)\r\033[KFinished writing file"), std::string::npos) << r.out;
 }
 
 TEST_F(Quelmux, InputThatCannotBeReadExitsWithOne) {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -117,6 +119,39 @@ TEST(LargeConversion, CompressedPastThePartLimit) {
   }
   fs::remove(movie);
   fs::remove(avi);
+}
+
+// SIGINT once the file has gone past its first part: the run stops after the
+// frame in progress and completes both parts.
+TEST(LargeConversion, StoppedPastThePartLimit) {
+  testsupport::TempDir dir;
+  std::error_code ec;
+  const fs::space_info space = fs::space(dir.path(), ec);
+  if (ec || space.available < kSpaceNeeded / 4) GTEST_SKIP() << "needs about 2.5 GB free in " << dir.path();
+  const std::string movie = (dir / "in.mov").string();
+  const std::string avi = (dir / "out.avi").string();
+  movgen::MovieOptions o{.width = 640, .height = 480, .frames = 1400};  // 1.29 GB
+  std::string error;
+  ASSERT_TRUE(movgen::write_movie(movie, o, movgen::FrameSource(640, 480, {movgen::Content::shape}), error)) << error;
+  testsupport::Started run({QUELMUX_EXE, "-u", movie, avi});
+  ASSERT_TRUE(run.run_until([&] { return fs::file_size(avi, ec) > (std::uint64_t{9} << 27) && !ec; }));  // 1.125 GiB
+  run.signal(SIGINT);
+  const testsupport::RunResult r = run.finish();
+  EXPECT_EQ(r.exit_code, 130) << r.out << r.err;
+  const std::size_t at = r.out.find("Interrupted by SIGINT: ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string written = std::to_string(std::atoi(r.out.c_str() + at + 23));
+  avi::AviReader reader;
+  ASSERT_TRUE(reader.open(fs::path(avi))) << reader.error();
+  EXPECT_TRUE(reader.super_index_used());
+  EXPECT_EQ(reader.parts(), 2u);
+  EXPECT_EQ(std::to_string(reader.frames().size()), written);
+  const auto compared = testsupport::run({QUELMUX_CRVTDEC, "--compare", avi, movie});
+  EXPECT_EQ(compared.out, "Frame counts differ: " + avi + " has " + written + " frames, " + movie +
+                              " has 1400 (the first " + written + " are identical)\n");
+  if (testsupport::need_program("mediainfo")) {
+    EXPECT_EQ(testsupport::run({"mediainfo", "--Inform=Video;%FrameCount%", avi}).out, written + "\n");
+  }
 }
 #endif
 

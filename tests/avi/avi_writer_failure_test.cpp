@@ -7,7 +7,6 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,47 +15,8 @@
 namespace {
 
 using avitest::Bytes;
+using testsupport::SmallFileSystem;
 namespace fs = std::filesystem;
-
-// A tmpfs of a few pages mounted on a scratch directory, for disk-full tests;
-// mounting needs privileges that a test machine may not grant.
-class SmallFileSystem {
- public:
-  explicit SmallFileSystem(std::size_t bytes) {
-    const auto r = testsupport::run({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(bytes), "tmpfs",
-                                     dir_.path().string()});
-    mounted_ = r.exit_code == 0;
-  }
-  ~SmallFileSystem() {
-    if (mounted_) testsupport::run({"umount", dir_.path().string()});
-  }
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-  bool mounted() const { return mounted_; }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::uint64_t available() const {
-    struct statvfs s {};
-    if (statvfs(dir_.path().c_str(), &s) != 0) return 0;
-    return std::uint64_t{s.f_bavail} * s.f_frsize;
-  }
-
-  // Takes all space but `free` bytes (a whole number of pages).
-  bool leave_free(std::uint64_t free) {
-    const std::uint64_t avail = available();
-    if (avail < free) return false;
-    std::ofstream filler(dir_ / "filler", std::ios::binary);
-    const std::string block(static_cast<std::size_t>(avail - free), '\0');
-    filler.write(block.data(), static_cast<std::streamsize>(block.size()));
-    filler.close();
-    return filler.good() && available() == free;
-  }
-
- private:
-  testsupport::TempDir dir_;
-  bool mounted_ = false;
-};
 
 std::string write_message(const std::string& name) { return "Unable to write to output file " + name + "\n"; }
 
@@ -92,36 +52,41 @@ TEST(AviWriterFailure, ReopenInFlushFails) {
 }
 
 // A file system with a few KiB left: the header area takes 8204 bytes, and
-// what follows fails at the frames, at the index or at the closing chunk,
-// or fits exactly; past the part limit, at a part break, in a later part, at
-// the last part's "ix00" and at its closing chunk.
+// a frame fails when the file, completed after it, would not fit; so does a
+// frame past a part break, or in a later part. The file left behind holds
+// every frame written before, for our reader and GStreamer's, with every
+// index. Where no disk space is reserved, a write fails at a frame, at the
+// index, at the closing chunk or at a later part's "ix00"; the indexes that
+// do not fit are left out, and readers scan (GStreamer finds the frames of
+// the first part then, and of the others only through their indexes).
 TEST(AviWriterFailure, FullFileSystem) {
   struct Case {
     const char* what;
+    bool reserve;
     std::uint64_t free;
     std::uint64_t limit;
     std::vector<int> lengths;
     int frame_failing;  // the first write_frame to fail, -1 for none
     bool flushed;
+    bool indexed;
+    bool gstreamer_reads_all;
   };
   constexpr std::uint64_t kPlain = AviWriter::kDefaultPartLimit;
-  // With a limit of 16384 the first part holds two frames of about 4000
-  // bytes; its "ix00" and "idx1" follow them.
   const Case cases[] = {
-      {"frames", 16384, kPlain, std::vector<int>(4, 6000), 1, false},   // one chunk of 6008 fits, two do not
+      {"frames", true, 16384, kPlain, std::vector<int>(4, 6000), 1, false, true, true},
+      {"exact fit", true, 16384, kPlain, {8140}, -1, true, true, true},  // the file ends at 16384
+      // The first part holds two frames of 4000 bytes and ends at 16368; a
+      // third one in a second part would take it to 20500.
+      {"part break", true, 20480, 16384, {4000, 4000, 4100}, 2, false, true, true},
+      {"later part", true, 24576, 16384, std::vector<int>(5, 4000), 4, false, true, true},
+      {"exact fit in parts", true, 20480, 16384, {4000, 4000, 4000}, -1, true, true, true},
+      {"frames unreserved", false, 16384, kPlain, std::vector<int>(4, 6000), 1, false, true, true},
       // 12000 bytes of chunks fit, 16008 of index do not.
-      {"index", 28672, kPlain, std::vector<int>(1000, 4), -1, false},
-      {"closing", 16384, kPlain, {8144}, -1, false},  // the index ends at 16380, the closing chunk at 17408
-      {"exact fit", 16384, kPlain, {8140}, -1, true},  // the file ends at 16384
-      // "idx1" ends at 16368, the second part's header at 16392.
-      {"part break", 16384, 16384, {4000, 4060, 4000}, 2, false},
-      // The second part opens at 16308; its chunks end at 20340, 24348, 28356.
-      {"later part", 24576, 16384, std::vector<int>(5, 4000), 4, false},
+      {"index unreserved", false, 28672, kPlain, std::vector<int>(1000, 4), -1, false, false, true},
+      {"closing unreserved", false, 16384, kPlain, {8144}, -1, false, true, true},
+      {"part break unreserved", false, 16384, 16384, {4000, 4060, 4000}, 2, false, true, true},
       // The last chunk ends at 20460, its "ix00" at 20500.
-      {"last ix00", 20480, 16384, {4000, 4000, 4120}, -1, false},
-      // "ix00" ends at 20480, the closing "JUNK" after it.
-      {"closing chunk", 20480, 16384, {4000, 4000, 4100}, -1, false},
-      {"exact fit in parts", 20480, 16384, {4000, 4000, 4000}, -1, true},
+      {"last ix00 unreserved", false, 20480, 16384, {4000, 4000, 4120}, -1, false, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -129,7 +94,7 @@ TEST(AviWriterFailure, FullFileSystem) {
     if (!fs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     ASSERT_TRUE(fs.leave_free(c.free));
     const std::string name = fs.path("full.avi");
-    AviWriter writer(c.limit);
+    AviWriter writer(c.limit, c.reserve);
     ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, c.limit == kPlain ? 0 : 1), 1);
     testing::internal::CaptureStdout();
     int failing = -1;
@@ -137,15 +102,34 @@ TEST(AviWriterFailure, FullFileSystem) {
       Bytes frame(static_cast<std::size_t>(c.lengths[i]) + 3, static_cast<std::uint8_t>(i));
       if (writer.write_frame(frame.data(), c.lengths[i], 0x10) == 0) failing = static_cast<int>(i);
     }
+    const int flushed = writer.flush();
+    const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(failing, c.frame_failing);
-    EXPECT_EQ(writer.flush(), c.flushed ? 1 : 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.flushed ? "" : write_message(name));
+    EXPECT_EQ(flushed, c.flushed ? 1 : 0);
+    const std::size_t kept = failing < 0 ? c.lengths.size() : static_cast<std::size_t>(failing);
+    EXPECT_EQ(out, c.flushed ? "" : write_message(name) + "Output file " + name + " holds the " + std::to_string(kept) +
+                                        " frames written before the failure\n");
     if (c.flushed) {
       EXPECT_EQ(fs::file_size(name), c.free);
-      avi::AviReader reader;
-      ASSERT_TRUE(reader.open(name)) << reader.error();
-      EXPECT_EQ(reader.parts(), c.limit == kPlain ? 1u : 2u);
-      EXPECT_EQ(reader.frames().size(), c.lengths.size());
+    }
+    avi::AviReader reader;
+    ASSERT_TRUE(reader.open(name)) << reader.error();
+    EXPECT_EQ(reader.unfinished(), "");
+    EXPECT_EQ(reader.index_used(), c.indexed);
+    ASSERT_EQ(reader.frames().size(), kept);
+    std::vector<Bytes> demuxed;
+    if (c.gstreamer_reads_all && testsupport::need_program("gst-launch-1.0")) {
+      demuxed = testsupport::demux(name, "avidemux");
+      EXPECT_EQ(demuxed.size(), kept);
+    }
+    for (std::size_t i = 0; i < kept; ++i) {
+      const Bytes expected(static_cast<std::size_t>(c.lengths[i]), static_cast<std::uint8_t>(i));
+      Bytes frame(reader.frames()[i].size);
+      ASSERT_TRUE(reader.read_frame(i, frame));
+      EXPECT_EQ(frame, expected) << i;
+      if (i < demuxed.size()) {
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), demuxed[i].begin())) << "GStreamer's frame " << i;
+      }
     }
   }
 }

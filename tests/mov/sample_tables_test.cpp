@@ -57,8 +57,8 @@ TEST(FrameOffsets, OffsetsReachPastFourGibibytes) {
 }
 
 // The table holds the claimed frames that the file holds, up to the first
-// it does not and at most as many as fit side by side; total_frames keeps
-// the claim.
+// it does not and at most as many as fit side by side plus one a chunk;
+// total_frames keeps the claim.
 TEST(FrameOffsets, OffsetsStopWhereTheFileDoesNotHoldTheFrame) {
   const struct {
     std::vector<sample_to_chunk> runs;
@@ -68,9 +68,12 @@ TEST(FrameOffsets, OffsetsStopWhereTheFileDoesNotHoldTheFrame) {
     int claimed;
   } cases[] = {
       {{{1, 3, 1}}, {100, 1000}, 1000, {100, 200, 300}, 6}, {{{1, 3, 1}}, {100, 0}, 350, {100, 200}, 6},
-      {{{1, 3, 1}}, {100, 0}, 400, {100, 200, 300, 0}, 6},  {{{1, 0x7FFFFFFF, 1}}, {0}, 250, {0, 100}, 0x7FFFFFFF},
+      {{{1, 3, 1}}, {100, 0}, 400, {100, 200, 300, 0, 100, 200}, 6},
+      {{{1, 0x7FFFFFFF, 1}}, {0}, 250, {0, 100}, 0x7FFFFFFF},
       {{{1, 2, 1}}, {0xFFFFFFFFFFFFFF00ull}, 1000, {}, 2},
-      {{{1, 5, 1}}, {0, 0, 0, 0}, 1000, {0, 100, 200, 300, 400, 0, 100, 200, 300, 400}, 20},
+      // Chunks that share their frames: one frame a chunk more than the file holds side by side.
+      {{{1, 1, 1}}, {0, 0, 0, 0, 0}, 100, {0, 0, 0, 0, 0}, 5},
+      {{{1, 5, 1}}, {0, 0, 0, 0}, 1000, {0, 100, 200, 300, 400, 0, 100, 200, 300, 400, 0, 100, 200, 300}, 20},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(build(c.runs, c.chunks, 100, INT_MAX, c.file_size).offsets, c.offsets) << c.file_size;

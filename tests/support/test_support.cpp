@@ -1,11 +1,16 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <ctime>
 
 #include <array>
 #include <algorithm>
@@ -126,6 +131,101 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+SmallFileSystem::SmallFileSystem(std::size_t bytes) {
+  const auto r = run({"mount", "-t", "tmpfs", "-o", "size=" + std::to_string(bytes), "tmpfs", dir_.path().string()});
+  mounted_ = r.exit_code == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+  if (mounted_) run({"umount", dir_.path().string()});
+}
+
+std::uint64_t SmallFileSystem::available() const {
+  struct statvfs s {};
+  if (statvfs(dir_.path().c_str(), &s) != 0) return 0;
+  return std::uint64_t{s.f_bavail} * s.f_frsize;
+}
+
+bool SmallFileSystem::leave_free(std::uint64_t free) {
+  const std::uint64_t avail = available();
+  if (avail < free) return false;
+  std::ofstream filler(dir_ / "filler", std::ios::binary);
+  const std::string block(static_cast<std::size_t>(avail - free), '\0');
+  filler.write(block.data(), static_cast<std::streamsize>(block.size()));
+  filler.close();
+  return filler.good() && available() == free;
+}
+
+Started::Started(const std::vector<std::string>& argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+    pid_ = pid;
+    signal(SIGSTOP);
+    reap(0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_GT(pid_, 0) << "cannot start " << argv[0];
+}
+
+Started::~Started() {
+  signal(SIGKILL);
+  finish();
+}
+
+bool Started::reap(int options) {
+  if (pid_ < 0) return true;
+  int status = 0;
+  pid_t r = 0;
+  while ((r = waitpid(pid_, &status, options | WUNTRACED)) < 0 && errno == EINTR) {
+  }
+  if (r != pid_ || WIFSTOPPED(status)) return false;
+  status_ = status;
+  pid_ = -1;
+  return true;
+}
+
+bool Started::run_until(const std::function<bool()>& done) {
+  for (int i = 0; i < 60000; ++i) {
+    if (done()) return true;
+    if (pid_ < 0) return false;
+    signal(SIGCONT);
+    const timespec slice{0, 1000000};
+    nanosleep(&slice, nullptr);
+    signal(SIGSTOP);
+    reap(0);  // until it has stopped, or ended
+  }
+  return false;
+}
+
+void Started::signal(int number) const {
+  if (pid_ > 0) kill(pid_, number);
+}
+
+std::string Started::out() const {
+  std::ifstream f(dir_ / "out", std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+RunResult Started::finish() {
+  signal(SIGCONT);
+  while (!reap(0)) signal(SIGCONT);
+  RunResult result;
+  if (WIFEXITED(status_)) result.exit_code = WEXITSTATUS(status_);
+  else if (WIFSIGNALED(status_)) result.exit_code = -WTERMSIG(status_);
+  result.out = out();
+  std::ifstream f(dir_ / "err", std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return result;
 }
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,54 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// A tmpfs of a few pages mounted on a scratch directory, for disk-full tests;
+// mounting needs privileges that a test machine may not grant.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(std::size_t bytes);
+  ~SmallFileSystem();
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  bool mounted() const { return mounted_; }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::uint64_t available() const;
+  // Takes all space but `free` bytes (a whole number of pages).
+  bool leave_free(std::uint64_t free);
+
+ private:
+  TempDir dir_;
+  bool mounted_ = false;
+};
+
+// A program run in the background, its standard output and error going to
+// files, for tests that signal it at a chosen point: it runs in slices of a
+// millisecond, stopped (SIGSTOP) between them, so that it cannot run past
+// that point however the machine is loaded.
+class Started {
+ public:
+  explicit Started(const std::vector<std::string>& argv);
+  ~Started();  // kills and reaps it if it still runs
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  // Lets it run, up to a minute, until `done()` holds (it is stopped then)
+  // or it has ended; returns whether `done()` holds.
+  bool run_until(const std::function<bool()>& done);
+  void signal(int number) const;
+  std::string out() const;  // what it has written on standard output so far
+  // Lets it run to its end. exit_code is its exit status, or minus the
+  // number of the signal that ended it.
+  RunResult finish();
+
+ private:
+  bool reap(int options);
+
+  TempDir dir_;
+  int pid_ = -1;  // -1 once reaped
+  int status_ = 0;
 };
 
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);

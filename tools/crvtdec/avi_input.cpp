@@ -28,13 +28,22 @@ bool AviInput::open(const std::string& path) {
   if (file == nullptr) return error("cannot open %s: %s", path.c_str(), std::strerror(errno));
   std::fclose(file);
   if (!reader_.open(path)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
-  return check_stream() && check_frames();
+  return opened();
 }
 
 bool AviInput::open(std::span<const std::uint8_t> bytes, const std::string& name) {
   name_ = name;
   if (!reader_.open(bytes)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
-  return check_stream() && check_frames();
+  return opened();
+}
+
+bool AviInput::opened() {
+  if (!check_stream() || !check_frames()) return false;
+  if (!complete()) {
+    error("%s was not completed (%s): %zu whole frames found", name_.c_str(), reader_.unfinished().c_str(),
+          frame_count());
+  }
+  return true;
 }
 
 bool AviInput::check_stream() {
@@ -118,8 +127,7 @@ bool AviInput::stored_type(std::size_t i, int& type) {
   return true;
 }
 
-bool AviInput::begin() {
-  if (begun_) return true;
+bool AviInput::set_up() {
   try {
     chunk_.resize(reader_.largest_frame());
   } catch (const std::bad_alloc&) {
@@ -132,12 +140,13 @@ bool AviInput::begin() {
                    width_, height_, bit_depth_);
     }
   }
-  begun_ = true;
+  set_up_ = true;
   return true;
 }
 
 bool AviInput::next(FrameView& view) {
-  if (!begun_ || next_ >= frame_count()) return error("%s: no frame %zu", name_.c_str(), next_);
+  if (next_ >= frame_count()) return error("%s: no frame %zu", name_.c_str(), next_);
+  if (!set_up_ && !set_up()) return false;
   const std::uint32_t size = reader_.frames()[next_].size;
   if (!reader_.read_frame(next_, chunk_)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
   view.data = chunk_.data();

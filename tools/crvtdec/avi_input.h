@@ -45,12 +45,15 @@ class AviInput {
   // failure prints why and returns false.
   bool stored_type(std::size_t i, int& type);
 
-  // Acquires the buffers that next() needs; on failure prints why.
-  bool begin();
+  // False when the file's writer never finished it: its whole frames are
+  // read all the same, and open() has said so.
+  bool complete() const { return reader_.unfinished().empty(); }
 
   // Decodes the next frame into `view`, valid until the following call. The
   // frames come in order, because a Corvath null frame repeats the one
-  // before. On failure prints why, with the frame's number, and returns false.
+  // before. The buffers and the decoder are set up at the first frame, so
+  // that a header's claims cost nothing without frames to back them. On
+  // failure prints why, with the frame's number, and returns false.
   bool next(FrameView& view);
   // The number of the frame that next() gives, counted from 0.
   std::size_t position() const { return next_; }
@@ -58,6 +61,8 @@ class AviInput {
  private:
   bool check_stream();
   bool check_frames();
+  bool set_up();
+  bool opened();
 
   avi::AviReader reader_;
   FrameDecoder decoder_;
@@ -70,7 +75,7 @@ class AviInput {
   bool top_down_ = false;
   std::size_t stride_ = 0;  // row length of uncompressed frames, fill included
   std::size_t next_ = 0;
-  bool begun_ = false;
+  bool set_up_ = false;
 };
 
 }  // namespace crvtdec

@@ -46,8 +46,6 @@ int run_compare(const Options& options) {
                 movie_name, movie.width(), movie.height());
     return 1;
   }
-  if (!avi.begin() || !movie.begin()) return 1;
-
   const std::size_t common = std::min(avi.frame_count(), movie.frame_count());
   const CompareOutcome outcome = compare_frames(avi, movie, common);
   if (outcome.failed) return 1;
@@ -64,7 +62,7 @@ int run_compare(const Options& options) {
     return 1;
   }
   std::printf("%zu frames identical\n", common);
-  return 0;
+  return avi.complete() ? 0 : 1;
 }
 
 }  // namespace crvtdec

@@ -18,7 +18,7 @@ struct CompareOutcome {
   static CompareOutcome failure() { return CompareOutcome{true, 0, std::nullopt}; }
 };
 
-// Compares the first `count` frames of both (begun), stopping at the first
+// Compares the first `count` frames of both, stopping at the first
 // that differs, with a progress line that is gone when it returns, so that a
 // result can follow.
 CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -24,13 +25,25 @@ bool cannot_write(const std::string& path, int error_number) {
   return error("cannot write %s: %s", path.c_str(), std::strerror(error_number));
 }
 
-// Closes `file`, reporting a failure of any write before.
+// Removes the part of an image that a failed write left. Only a regular
+// file goes: a link (to /dev/full, say) or a device stays as it was.
+void discard(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+    std::filesystem::remove(path, ec);
+  }
+}
+
+// Closes `file`, reporting a failure of any write before; the partial image
+// is removed then.
 bool close_file(File file, const std::string& path) {
   const bool written = std::ferror(file.get()) == 0;
   const int write_error = errno;
-  if (std::fclose(file.release()) != 0) return cannot_write(path, errno);
-  if (!written) return cannot_write(path, write_error != 0 ? write_error : EIO);
-  return true;
+  const bool closed = std::fclose(file.release()) == 0;
+  const int close_error = errno;
+  if (closed && written) return true;
+  discard(path);
+  return cannot_write(path, !closed ? close_error : write_error != 0 ? write_error : EIO);
 }
 
 }  // namespace
@@ -82,6 +95,8 @@ bool ImageWriter::write_png(const FrameView& frame, const std::string& path) {
   File file(std::fopen(path.c_str(), "wb"));
   if (!file) return cannot_write(path, errno);
   if (!png_image_write_to_stdio(&image, file.get(), 0, frame.data, frame.top_down ? stride : -stride, nullptr)) {
+    file.reset();
+    discard(path);
     return error("cannot write %s: %s", path.c_str(), image.message);
   }
   return close_file(std::move(file), path);

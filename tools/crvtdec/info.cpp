@@ -95,7 +95,7 @@ int run_info(const Options& options) {
     counts.add_corvath(type);
   }
   print_info(input, counts);
-  return 0;
+  return input.complete() ? 0 : 1;
 }
 
 }  // namespace crvtdec

@@ -28,11 +28,9 @@ class MovieSource {
   std::size_t frame_count() const { return frame_count_; }
   std::size_t frame_size() const { return static_cast<std::size_t>(info_.frame_bytes); }
 
-  // Kept for the callers' order of set-up: the frame buffer is taken by the
-  // first read, once a frame is known to lie within the file.
-  bool begin() { return true; }
   // Reads frame `i` into `frame`, valid until the next call; on failure
-  // prints why and returns false.
+  // prints why and returns false. The frame buffer is taken at the first
+  // frame, so that a header's claims cost nothing without frames.
   bool read(std::size_t i, MovieFrame& frame);
 
  private:

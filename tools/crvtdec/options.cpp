@@ -36,6 +36,12 @@ Decodes, verifies and inspects AVI files of Corvath ("CRVT") or uncompressed
 Frames, rows and columns are counted from 0. The exit status is 0 on success,
 and 1 on every failure and when --compare finds a difference. Results go to
 standard output, messages about failures to standard error.
+
+A file its writer never completed (a run killed or cut short) is read to its
+last whole frame in every mode, with exit status 1. SIGINT, SIGTERM and SIGHUP
+stop writing an AVI file or images after the frame in progress, the output
+complete, with exit status 128 + the signal's number. A QuickTime movie is
+never written over.
 )";
 
 constexpr const char* kVersion = "crvtdec " QUELMUX_VERSION "\n";

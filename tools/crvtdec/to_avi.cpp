@@ -9,11 +9,13 @@
 
 #include "app/pixel_convert.h"
 #include "app/progress.h"
+#include "app/stop_signals.h"
 #include "avi/avi_writer.h"
 #include "crvtdec/avi_input.h"
 #include "crvtdec/messages.h"
 #include "crvtdec/modes.h"
 #include "crvtdec/progress_total.h"
+#include "mov/movie_signature.h"
 
 namespace crvtdec {
 
@@ -32,13 +34,24 @@ void to_bitmap(const FrameView& frame, std::uint8_t* out, std::size_t stride) {
   }
 }
 
-// Returns true when every frame was written.
-bool write_frames(AviInput& input, AviWriter& writer, std::vector<std::uint8_t>& bitmap, std::size_t stride,
-                  std::size_t frame_size) {
+// Returns true when every frame was written, or those before a stop that
+// was asked for (after the frame in progress).
+bool write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::size_t frame_size,
+                  const StopSignals& stop) {
   Progress progress(progress_count(input.frame_count()));
   FrameView frame;
-  while (input.position() < input.frame_count()) {
+  std::vector<std::uint8_t> bitmap;
+  while (input.position() < input.frame_count() && !stop.requested()) {
     if (!input.next(frame)) return false;
+    // Taken at the first frame, so that a header's claims cost nothing
+    // without frames to back them; the rows' fill stays zero.
+    if (bitmap.empty()) {
+      try {
+        bitmap.resize(frame_size + kWriterFill);
+      } catch (const std::bad_alloc&) {
+        return error("not enough memory for frames of %d x %d pixels", input.width(), input.height());
+      }
+    }
     to_bitmap(frame, bitmap.data(), stride);
     if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AviWriter::kKeyFrame)) return false;
     progress.update(progress_count(input.position()));
@@ -63,6 +76,10 @@ int run_to_avi(const Options& options) {
     error("%s: the output file would overwrite the input", out);
     return 1;
   }
+  if (is_movie_file(out)) {
+    error("%s is a QuickTime movie: crvtdec does not write over it", out);
+    return 1;
+  }
   // Rows filled to 4 bytes, as quelmux -u writes them.
   const std::size_t stride = bitmap_stride(input.width());
   const std::size_t frame_size = stride * static_cast<std::size_t>(input.height());
@@ -72,18 +89,13 @@ int run_to_avi(const Options& options) {
           static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
     return 1;
   }
-  if (!input.begin()) return 1;
-  std::vector<std::uint8_t> bitmap;
-  try {
-    bitmap.resize(frame_size + kWriterFill);
-  } catch (const std::bad_alloc&) {
-    error("not enough memory for frames of %d x %d pixels", input.width(), input.height());
-    return 1;
-  }
 
   AviWriter writer;
-  bool complete = false;
+  bool written = false;
   bool flushed = false;
+  // The file is completed with the frames written so far, whatever stops
+  // the run; a signal meanwhile is only noted.
+  const StopSignals stop;
   {
     // The writer says why it fails.
     LibraryMessagesToStderr messages;
@@ -92,13 +104,18 @@ int run_to_avi(const Options& options) {
                      static_cast<int>(input.stream().scale), 0)) {
       return 1;
     }
-    complete = write_frames(input, writer, bitmap, stride, frame_size);
+    written = write_frames(input, writer, stride, frame_size, stop);
     // The frames before a failure still make a valid file.
     flushed = writer.flush() != 0;
   }
-  if (!complete || !flushed) return 1;
+  if (!written || !flushed) return 1;
+  if (input.position() < input.frame_count()) {
+    error("interrupted by %s: %d of %zu frames written to %s", StopSignals::name(stop.signal_number()),
+          writer.frames_written(), input.frame_count(), out);
+    return stop.exit_status();
+  }
   std::printf("%zu frames written to %s\n", input.frame_count(), out);
-  return 0;
+  return input.complete() ? 0 : 1;
 }
 
 }  // namespace crvtdec
