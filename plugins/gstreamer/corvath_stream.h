@@ -24,6 +24,10 @@ class CorvathStream {
   bool open(std::uint64_t size, avi::ByteSource::ReadFunction read);
   bool open(std::span<const std::uint8_t> bytes);
   const std::string& error() const { return error_; }
+  // Why the file was taken as one its writer never finished (cut short, or
+  // its sizes never completed): its whole frames are read. Empty for a
+  // complete file.
+  const std::string& unfinished() const { return reader_.unfinished(); }
 
   int width() const { return width_; }
   int height() const { return height_; }

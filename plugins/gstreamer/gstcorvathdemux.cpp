@@ -115,6 +115,12 @@ static bool open_file(GstCorvathDemux* self) {
   GST_INFO_OBJECT(self, "%d x %d, %d bits, %d/%d fps, %zu frames", s.stream.width(), s.stream.height(),
                   s.stream.bit_depth(), s.stream.rate_numerator(), s.stream.rate_denominator(),
                   s.stream.frame_count());
+  if (!s.stream.unfinished().empty()) {
+    GST_ELEMENT_WARNING(self, STREAM, DEMUX,
+                        ("The Corvath AVI file was not completed: only its %zu whole frames are read.",
+                         s.stream.frame_count()),
+                        ("%s", s.stream.unfinished().c_str()));
+  }
 
   GstPad* pad = gst_pad_new_from_static_template(&src_template, "video_0");
   gst_pad_set_query_function(pad, src_query);
