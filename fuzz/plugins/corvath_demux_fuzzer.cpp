@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (stream.error().empty()) __builtin_trap();
     return 0;
   }
-  if (stream.frame_count() != pulled.frame_count() || stream.rate_numerator() <= 0 ||
-      stream.rate_denominator() <= 0 || stream.width() <= 0 || stream.height() <= 0) {
+  if (stream.frame_count() != pulled.frame_count() || stream.rate_numerator() <= 0 || stream.rate_denominator() <= 0 ||
+      stream.width() <= 0 || stream.height() <= 0) {
     __builtin_trap();
   }
   for (std::size_t i = 0; i < stream.frame_count(); ++i) {

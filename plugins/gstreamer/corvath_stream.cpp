@@ -61,8 +61,8 @@ bool CorvathStream::check() {
   for (std::size_t i = 0; i < frame_count(); ++i) {
     if (frame(i).size > bound + kFillAfterFrames) {
       return fail("frame " + std::to_string(i) + " holds " + std::to_string(frame(i).size) +
-                  " bytes, more than any Corvath frame of " + std::to_string(width_) + " x " +
-                  std::to_string(height_) + " pixels");
+                  " bytes, more than any Corvath frame of " + std::to_string(width_) + " x " + std::to_string(height_) +
+                  " pixels");
     }
   }
   std::uint64_t n = rate_ / std::gcd(rate_, scale_);

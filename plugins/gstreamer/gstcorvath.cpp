@@ -29,8 +29,8 @@ static void find_corvath_avi(GstTypeFind* find, gpointer) {
 
 static gboolean plugin_init(GstPlugin* plugin) {
   GstCaps* caps = gst_caps_new_empty_simple(GST_CORVATH_AVI_CAPS);
-  const gboolean found = gst_type_find_register(plugin, GST_CORVATH_AVI_CAPS, GST_RANK_PRIMARY + 1,
-                                                find_corvath_avi, "avi", caps, nullptr, nullptr);
+  const gboolean found = gst_type_find_register(plugin, GST_CORVATH_AVI_CAPS, GST_RANK_PRIMARY + 1, find_corvath_avi,
+                                                "avi", caps, nullptr, nullptr);
   gst_caps_unref(caps);
   return found && gst_element_register(plugin, "corvathdemux", GST_RANK_PRIMARY, GST_TYPE_CORVATH_DEMUX) &&
          gst_element_register(plugin, "corvathdec", GST_RANK_PRIMARY, GST_TYPE_CORVATH_DEC) &&

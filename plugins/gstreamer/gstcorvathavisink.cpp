@@ -126,10 +126,10 @@ static gboolean sink_set_caps(GstBaseSink* sink, GstCaps* caps) {
   const int rate = GST_VIDEO_INFO_FPS_N(&info);
   const int scale = GST_VIDEO_INFO_FPS_D(&info);
   if (self->output != nullptr && !same_stream(self->info, info)) {
-    GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("The picture size or frame rate changed while writing."),
-                      ("%d x %d at %d/%d after %d x %d at %d/%d", width, height, rate, scale,
-                       GST_VIDEO_INFO_WIDTH(&self->info), GST_VIDEO_INFO_HEIGHT(&self->info),
-                       GST_VIDEO_INFO_FPS_N(&self->info), GST_VIDEO_INFO_FPS_D(&self->info)));
+    GST_ELEMENT_ERROR(
+        self, STREAM, FORMAT, ("The picture size or frame rate changed while writing."),
+        ("%d x %d at %d/%d after %d x %d at %d/%d", width, height, rate, scale, GST_VIDEO_INFO_WIDTH(&self->info),
+         GST_VIDEO_INFO_HEIGHT(&self->info), GST_VIDEO_INFO_FPS_N(&self->info), GST_VIDEO_INFO_FPS_D(&self->info)));
     self->failed = TRUE;
     return FALSE;
   }
@@ -232,11 +232,11 @@ static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
   if (!out->writer.fits(size)) {
     const int frames = out->writer.frames_written();
     if (complete_file(self)) {
-      GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
-                        ("The file \"%s\" is full: it holds the first %d frames.", out->location.c_str(), frames),
-                        ("an AVI file holds at most %llu parts of %llu bytes",
-                         static_cast<unsigned long long>(AviWriter::kMaxParts),
-                         static_cast<unsigned long long>(out->writer.part_limit())));
+      GST_ELEMENT_ERROR(
+          self, RESOURCE, NO_SPACE_LEFT,
+          ("The file \"%s\" is full: it holds the first %d frames.", out->location.c_str(), frames),
+          ("an AVI file holds at most %llu parts of %llu bytes", static_cast<unsigned long long>(AviWriter::kMaxParts),
+           static_cast<unsigned long long>(out->writer.part_limit())));
     }
     return GST_FLOW_ERROR;
   }
@@ -260,8 +260,7 @@ static gboolean sink_event(GstBaseSink* sink, GstEvent* event) {
     if (self->output != nullptr || (self->have_info && open_output(self))) {
       complete = complete_file(self);
     } else if (!self->have_info) {
-      GST_ELEMENT_ERROR(self, STREAM, FAILED, ("No video reached corvathavisink: the file holds nothing."),
-                        (nullptr));
+      GST_ELEMENT_ERROR(self, STREAM, FAILED, ("No video reached corvathavisink: the file holds nothing."), (nullptr));
       self->failed = TRUE;
     }
     if (!complete) {
@@ -303,9 +302,14 @@ static void get_property(GObject* object, guint id, GValue* value, GParamSpec* s
   GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(object);
   GST_OBJECT_LOCK(self);
   switch (id) {
-    case PROP_LOCATION: g_value_set_string(value, self->location); break;
-    case PROP_SKIP_UNCHANGED: g_value_set_boolean(value, self->skip_unchanged); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    case PROP_LOCATION:
+      g_value_set_string(value, self->location);
+      break;
+    case PROP_SKIP_UNCHANGED:
+      g_value_set_boolean(value, self->skip_unchanged);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
   }
   GST_OBJECT_UNLOCK(self);
 }
@@ -325,17 +329,16 @@ static void gst_corvath_avi_sink_class_init(GstCorvathAviSinkClass* klass) {
   object_class->finalize = finalize;
   g_object_class_install_property(
       object_class, PROP_LOCATION,
-      g_param_spec_string("location", "File location", "The AVI file to write (created or overwritten)", nullptr,
-                          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                                   GST_PARAM_MUTABLE_READY)));
+      g_param_spec_string(
+          "location", "File location", "The AVI file to write (created or overwritten)", nullptr,
+          static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
   g_object_class_install_property(
       object_class, PROP_SKIP_UNCHANGED,
-      g_param_spec_boolean("skip-unchanged", "Skip unchanged frames",
-                           "Store a picture equal to the one before as a null frame of 0 bytes (pays for screen "
-                           "captures; the file is no longer the one quelmux writes)",
-                           FALSE,
-                           static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
-                                                    GST_PARAM_MUTABLE_READY)));
+      g_param_spec_boolean(
+          "skip-unchanged", "Skip unchanged frames",
+          "Store a picture equal to the one before as a null frame of 0 bytes (pays for screen "
+          "captures; the file is no longer the one quelmux writes)",
+          FALSE, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY)));
   GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
   gst_element_class_add_static_pad_template(element_class, &sink_template);
   gst_element_class_set_static_metadata(element_class, "Corvath AVI file writer", "Sink/File/Video",

@@ -41,10 +41,10 @@ struct _GstCorvathDec {
 
 G_DEFINE_TYPE(GstCorvathDec, gst_corvath_dec, GST_TYPE_VIDEO_DECODER)
 
-static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-corvath, width = (int) [ 1, MAX ], height = (int) [ 1, MAX ], "
-                    "bit-depth = (int) { 24, 32 }"));
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-corvath, width = (int) [ 1, MAX ], height = (int) [ 1, MAX ], "
+                                            "bit-depth = (int) { 24, 32 }"));
 
 static GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_VIDEO_CAPS_MAKE("{ BGR, BGRA }")));
@@ -83,8 +83,8 @@ static gboolean dec_set_format(GstVideoDecoder* decoder, GstVideoCodecState* inp
   s.bottom_up = bottom_up != FALSE;
   const crvt_status status = s.restart();
   if (status != CRVT_OK) {
-    GST_ELEMENT_ERROR(self, STREAM, DECODE, ("Cannot decode Corvath frames of %d x %d pixels, %d bits.", width,
-                                             height, bit_depth),
+    GST_ELEMENT_ERROR(self, STREAM, DECODE,
+                      ("Cannot decode Corvath frames of %d x %d pixels, %d bits.", width, height, bit_depth),
                       ("%s", crvt_status_message(status)));
     return FALSE;
   }
@@ -135,8 +135,8 @@ static GstFlowReturn dec_handle_frame(GstVideoDecoder* decoder, GstVideoCodecFra
     return GST_FLOW_ERROR;
   }
   std::size_t decoded = 0;
-  const crvt_status status = crvt_decode(s.decoder, in.size != 0 ? in.data : nullptr, in.size, s.picture.data(),
-                                         s.picture.size(), &decoded);
+  const crvt_status status =
+      crvt_decode(s.decoder, in.size != 0 ? in.data : nullptr, in.size, s.picture.data(), s.picture.size(), &decoded);
   gst_buffer_unmap(frame->input_buffer, &in);
   if (status != CRVT_OK) {
     // Counted against max-errors as decoders do; below that the frame is

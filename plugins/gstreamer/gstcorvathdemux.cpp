@@ -25,7 +25,7 @@ struct DemuxState {
   bool need_segment = true;
   bool need_tags = true;
   bool discont = true;
-  guint32 seqnum = GST_SEQNUM_INVALID;  // of the seek that made the segment
+  guint32 seqnum = GST_SEQNUM_INVALID;    // of the seek that made the segment
   GstFlowReturn read_flow = GST_FLOW_OK;  // of the last pull while opening
 
   DemuxState() { gst_segment_init(&segment, GST_FORMAT_TIME); }
@@ -45,11 +45,11 @@ G_DEFINE_TYPE(GstCorvathDemux, gst_corvath_demux, GST_TYPE_ELEMENT)
 static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(GST_CORVATH_AVI_CAPS));
 
-static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
-    "video_%u", GST_PAD_SRC, GST_PAD_SOMETIMES,
-    GST_STATIC_CAPS("video/x-corvath, width = (int) [ 1, MAX ], height = (int) [ 1, MAX ], "
-                    "bit-depth = (int) { 24, 32 }, framerate = (fraction) [ 0/1, MAX ], "
-                    "bottom-up = (boolean) { true, false }"));
+static GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("video_%u", GST_PAD_SRC, GST_PAD_SOMETIMES,
+                            GST_STATIC_CAPS("video/x-corvath, width = (int) [ 1, MAX ], height = (int) [ 1, MAX ], "
+                                            "bit-depth = (int) { 24, 32 }, framerate = (fraction) [ 0/1, MAX ], "
+                                            "bottom-up = (boolean) { true, false }"));
 
 static void demux_loop(GstCorvathDemux* self);
 
@@ -70,17 +70,16 @@ static bool pull_bytes(GstCorvathDemux* self, std::uint64_t offset, std::span<st
   const GstFlowReturn flow = gst_pad_pull_range(self->sinkpad, offset, static_cast<guint>(out.size()), &buffer);
   self->state->read_flow = flow;
   if (flow != GST_FLOW_OK) return false;
-  const bool whole = gst_buffer_get_size(buffer) == out.size() &&
-                     gst_buffer_extract(buffer, 0, out.data(), out.size()) == out.size();
+  const bool whole =
+      gst_buffer_get_size(buffer) == out.size() && gst_buffer_extract(buffer, 0, out.data(), out.size()) == out.size();
   gst_buffer_unref(buffer);
   return whole;
 }
 
 static GstCaps* stream_caps(const gstcorvath::CorvathStream& s) {
   return gst_caps_new_simple("video/x-corvath", "width", G_TYPE_INT, s.width(), "height", G_TYPE_INT, s.height(),
-                             "bit-depth", G_TYPE_INT, s.bit_depth(), "framerate", GST_TYPE_FRACTION,
-                             s.rate_numerator(), s.rate_denominator(), "bottom-up", G_TYPE_BOOLEAN,
-                             gboolean{s.bottom_up()}, nullptr);
+                             "bit-depth", G_TYPE_INT, s.bit_depth(), "framerate", GST_TYPE_FRACTION, s.rate_numerator(),
+                             s.rate_denominator(), "bottom-up", G_TYPE_BOOLEAN, gboolean{s.bottom_up()}, nullptr);
 }
 
 static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query);
@@ -98,10 +97,9 @@ static bool open_file(GstCorvathDemux* self) {
   s.read_flow = GST_FLOW_OK;
   bool opened = false;
   try {
-    opened = s.stream.open(static_cast<std::uint64_t>(size),
-                           [self](std::uint64_t offset, std::span<std::uint8_t> out) {
-                             return pull_bytes(self, offset, out);
-                           });
+    opened = s.stream.open(static_cast<std::uint64_t>(size), [self](std::uint64_t offset, std::span<std::uint8_t> out) {
+      return pull_bytes(self, offset, out);
+    });
   } catch (const std::bad_alloc&) {
     GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("Not enough memory to read the file."), (nullptr));
     return false;
@@ -113,13 +111,12 @@ static bool open_file(GstCorvathDemux* self) {
     return false;
   }
   GST_INFO_OBJECT(self, "%d x %d, %d bits, %d/%d fps, %zu frames", s.stream.width(), s.stream.height(),
-                  s.stream.bit_depth(), s.stream.rate_numerator(), s.stream.rate_denominator(),
-                  s.stream.frame_count());
+                  s.stream.bit_depth(), s.stream.rate_numerator(), s.stream.rate_denominator(), s.stream.frame_count());
   if (!s.stream.unfinished().empty()) {
-    GST_ELEMENT_WARNING(self, STREAM, DEMUX,
-                        ("The Corvath AVI file was not completed: only its %zu whole frames are read.",
-                         s.stream.frame_count()),
-                        ("%s", s.stream.unfinished().c_str()));
+    GST_ELEMENT_WARNING(
+        self, STREAM, DEMUX,
+        ("The Corvath AVI file was not completed: only its %zu whole frames are read.", s.stream.frame_count()),
+        ("%s", s.stream.unfinished().c_str()));
   }
 
   GstPad* pad = gst_pad_new_from_static_template(&src_template, "video_0");
@@ -189,8 +186,8 @@ static void push_segment_and_tags(GstCorvathDemux* self) {
     s.need_segment = false;
   }
   if (s.need_tags) {
-    GstTagList* tags = gst_tag_list_new(GST_TAG_VIDEO_CODEC, "Corvath lossless video", GST_TAG_CONTAINER_FORMAT,
-                                        "AVI", nullptr);
+    GstTagList* tags =
+        gst_tag_list_new(GST_TAG_VIDEO_CODEC, "Corvath lossless video", GST_TAG_CONTAINER_FORMAT, "AVI", nullptr);
     gst_tag_list_set_scope(tags, GST_TAG_SCOPE_STREAM);
     gst_pad_push_event(self->srcpad, gst_event_new_tag(tags));
     s.need_tags = false;
@@ -220,9 +217,9 @@ static void demux_loop(GstCorvathDemux* self) {
         pause(self, flow);
         return;
       }
-      GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("Frame %zu of the Corvath AVI file could not be read.", i),
-                        ("%u bytes at offset %" G_GUINT64_FORMAT ": %s", frame.size, frame.offset,
-                         gst_flow_get_name(flow)));
+      GST_ELEMENT_ERROR(
+          self, STREAM, DEMUX, ("Frame %zu of the Corvath AVI file could not be read.", i),
+          ("%u bytes at offset %" G_GUINT64_FORMAT ": %s", frame.size, frame.offset, gst_flow_get_name(flow)));
       pause(self, GST_FLOW_ERROR, true);
       return;
     }
@@ -280,8 +277,8 @@ static gboolean handle_seek(GstCorvathDemux* self, GstEvent* event) {
   if ((flags & GST_SEEK_FLAG_KEY_UNIT) != 0) {
     segment.start = segment.time = segment.position = s.stream.time(first);
   }
-  GST_DEBUG_OBJECT(self, "seek to %" GST_TIME_FORMAT ": frame %zu, decoding from %zu",
-                   GST_TIME_ARGS(segment.position), shown, first);
+  GST_DEBUG_OBJECT(self, "seek to %" GST_TIME_FORMAT ": frame %zu, decoding from %zu", GST_TIME_ARGS(segment.position),
+                   shown, first);
   if (flush) {
     GstEvent* flush_stop = gst_event_new_flush_stop(TRUE);
     gst_event_set_seqnum(flush_stop, seqnum);

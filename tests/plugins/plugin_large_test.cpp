@@ -18,10 +18,10 @@ TEST(PluginLargeTest, SinkGoesOnInOpenDmlParts) {
   for (auto& b : noise) b = static_cast<std::uint8_t>(random());
   testsupport::write_file(dir / "noise.bgr", noise);
   const std::string file = (dir / "big.avi").string();
-  const auto r = testsupport::run({"gst-launch-1.0", "-q", "multifilesrc", "location=" + (dir / "noise.bgr").string(),
-                                   "loop=true", "num-buffers=180",
-                                   "caps=video/x-raw,format=BGR,width=1920,height=1080,framerate=25/1", "!",
-                                   "corvathavisink", "location=" + file});
+  const auto r =
+      testsupport::run({"gst-launch-1.0", "-q", "multifilesrc", "location=" + (dir / "noise.bgr").string(), "loop=true",
+                        "num-buffers=180", "caps=video/x-raw,format=BGR,width=1920,height=1080,framerate=25/1", "!",
+                        "corvathavisink", "location=" + file});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   const auto info = crvtdec_test::crvtdec({"--info", file});
   EXPECT_NE(info.out.find("Frames: 180\n"), std::string::npos) << info.out;
