@@ -3,6 +3,9 @@
 #   quelmux      the programs, their manual pages and libcorvath.so.1
 #   quelmux-dev  corvath.h, corvath.pc and libcorvath.so, for building
 #                programs against the library
+#   gstreamer1.0-corvath
+#                the GStreamer plug-in (when it is built), in GStreamer's
+#                plug-in directory: GStreamer plays and writes Corvath AVIs
 #
 # Configure with -DCMAKE_INSTALL_PREFIX=/usr to have the library in the
 # multiarch directory (lib/<triplet>), as Debian's own packages do.
@@ -58,5 +61,22 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 The header corvath.h, the pkg-config file corvath.pc and the link-time name of
 libcorvath, for C and C++ programs that encode and decode Corvath (CRVT)
 video frames.")
+
+if(TARGET gstcorvath)
+  list(APPEND CPACK_COMPONENTS_ALL gstreamer)
+  set(CPACK_DEBIAN_GSTREAMER_PACKAGE_NAME gstreamer1.0-corvath)
+  set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SECTION video)
+  # libcorvath.so.1 comes with quelmux: dpkg-shlibdeps finds it in the
+  # staged files of that package (each package is staged in a directory of
+  # its own beside the others) and adds GStreamer's libraries.
+  set(CPACK_DEBIAN_GSTREAMER_PACKAGE_DEPENDS "quelmux (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../runtime${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
+  set(CPACK_DEBIAN_GSTREAMER_DESCRIPTION
+"GStreamer plug-in for Corvath AVI files
+The plug-in corvath lets every GStreamer program play, inspect and transcode
+the Corvath (CRVT) AVI files that quelmux writes, OpenDML files of several
+parts included (type finding, corvathdemux, corvathdec), and write any video
+that GStreamer can read into such a file (corvathavisink).")
+endif()
 
 include(CPack)

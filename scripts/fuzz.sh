@@ -28,7 +28,7 @@ for target in "${targets[@]}"; do
   # 256 MB): one allocation of 256 MB fails them, or 1 GB in all.
   limits=(-rss_limit_mb=512)
   case $name in
-    avi_reader | crvtdec_input) limits=(-rss_limit_mb=1024 -malloc_limit_mb=256) ;;
+    avi_reader | crvtdec_input | corvath_demux) limits=(-rss_limit_mb=1024 -malloc_limit_mb=256) ;;
   esac
   echo "-- fuzz_$name for ${seconds}s (${limits[*]})"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (quelmux, quelmux-dev) with CPack, installs them
-# into this machine with apt-get, runs the installed quelmux and crvtdec on a
-# movie made by the build's mkmovie, builds the library example against the
-# installed library, then purges both packages and checks that nothing of
-# them is left. Needs root (or sudo): it changes the machine's /usr.
+# Builds the Debian packages (quelmux, quelmux-dev, and gstreamer1.0-corvath
+# when the GStreamer plug-in is built) with CPack, installs them into this
+# machine with apt-get, runs the installed quelmux and crvtdec on a movie made
+# by the build's mkmovie, plays and writes a Corvath AVI with GStreamer and
+# the installed plug-in, builds the library example against the installed
+# library, then purges the packages and checks that nothing of them is left.
+# Needs root (or sudo): it changes the machine's /usr.
 #
 #   scripts/package-test.sh [build-dir]     (default build/package)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/package}
-packages=(quelmux-dev quelmux)
+packages=(gstreamer1.0-corvath quelmux-dev quelmux)
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
@@ -33,6 +35,8 @@ for p in "${packages[@]}"; do
 done
 
 # Configured for /usr, so that the library lands in the multiarch directory.
+# With QUELMUX_REQUIRE_TOOLS=1 (as scripts/test.sh has it) the plug-in must be
+# built and packaged.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DQUELMUX_BUILD_TESTS=OFF
 cmake --build "$build" -j "$(nproc)"
@@ -46,9 +50,18 @@ shopt -u nullglob
 if [ ${#debs[@]} != 1 ] || [ ${#dev_debs[@]} != 1 ]; then fail "cpack did not write the two packages"; fi
 deb=${debs[0]}
 dev_deb=${dev_debs[0]}
+shopt -s nullglob
+gst_debs=("$build"/gstreamer1.0-corvath_*_"$arch".deb)
+shopt -u nullglob
+all_debs=("$deb" "$dev_deb" "${gst_debs[@]}")
+# apt-get takes packages from files when it is given their paths.
+mapfile -t deb_paths < <(realpath "${all_debs[@]}")
+if [ ${#gst_debs[@]} = 0 ] && [ "${QUELMUX_REQUIRE_TOOLS:-0}" = 1 ]; then
+  fail "cpack did not write gstreamer1.0-corvath"
+fi
 
 echo "-- Packages"
-for d in "$deb" "$dev_deb"; do
+for d in "${all_debs[@]}"; do
   dpkg-deb --field "$d" Package Version Section Depends
 done
 depends=$(dpkg-deb --field "$deb" Depends)
@@ -69,7 +82,7 @@ fi
 new_dirs=()
 while read -r dir; do
   [ -e "$dir" ] || new_dirs+=("$dir")
-done < <(for d in "$deb" "$dev_deb"; do dpkg-deb --contents "$d"; done |
+done < <(for d in "${all_debs[@]}"; do dpkg-deb --contents "$d"; done |
          awk '$1 ~ /^d/ { sub(/^\./, "", $6); sub(/\/$/, "", $6); print $6 }' | sort -u)
 
 work=$(mktemp -d)
@@ -83,13 +96,18 @@ trap cleanup EXIT
 
 echo "-- Installing"
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get install -y --no-install-recommends "./$deb" "./$dev_deb"
-mapfile -t files < <(dpkg -L "${packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
+"${as_root[@]}" apt-get install -y --no-install-recommends "${deb_paths[@]}"
+installed_packages=()
+for p in "${packages[@]}"; do
+  if installed "$p"; then installed_packages+=("$p"); fi
+done
+mapfile -t files < <(dpkg -L "${installed_packages[@]}" | while read -r f; do [ -d "$f" ] || echo "$f"; done)
 echo "${#files[@]} files installed"
 
 echo "-- Running the installed programs"
 [ "$(command -v quelmux)" = /usr/bin/quelmux ] || fail "quelmux is not /usr/bin/quelmux"
-"$build/tools/mkmovie" --size 97x61 --frames 12 --format raw --content shape --quiet "$work/in.mov"
+"$build/tools/mkmovie" --size 97x61 --frames 12 --format raw --content shape --time-scale 30 --duration 1 \
+  --quiet "$work/in.mov"
 if ! /usr/bin/quelmux "$work/in.mov" "$work/out.avi" > "$work/quelmux.log"; then
   cat "$work/quelmux.log"
   fail "quelmux failed"
@@ -109,6 +127,23 @@ for page in "${pages[@]}"; do
   fi
 done
 
+if [ ${#gst_debs[@]} != 0 ]; then
+  echo "-- GStreamer with the installed plug-in"
+  # A registry of its own, and no plug-in from elsewhere.
+  export GST_REGISTRY="$work/gst-registry.bin"
+  unset GST_PLUGIN_PATH
+  plugin_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
+  gst-inspect-1.0 corvath > "$work/inspect.log" || { cat "$work/inspect.log"; fail "gst-inspect-1.0 does not find corvath"; }
+  # /lib is /usr/lib on merged-/usr systems, and GStreamer may name either.
+  loaded=$(awk '$1 == "Filename" { print $2 }' "$work/inspect.log")
+  [ "$(realpath "$loaded")" = "$(realpath "$plugin_dir/libgstcorvath.so")" ] ||
+    fail "corvath is not the installed plug-in: $loaded"
+  gst-discoverer-1.0 "$work/out.avi" | grep -q "Width: 97" || fail "gst-discoverer-1.0 does not read out.avi"
+  gst-launch-1.0 -q filesrc location="$work/out.avi" ! decodebin ! videoconvert ! video/x-raw,format=BGR ! \
+    corvathavisink location="$work/again.avi" || fail "GStreamer could not transcode out.avi"
+  cmp "$work/out.avi" "$work/again.avi" || fail "corvathavisink did not write the bytes of quelmux"
+fi
+
 echo "-- Building the library example against the installed package"
 read -r -a flags <<< "$(pkg-config --cflags --libs corvath)"
 cc -std=c99 -Wall -Wextra -Werror examples/corvath_roundtrip.c "${flags[@]}" -o "$work/roundtrip"
@@ -118,7 +153,7 @@ ldd "$work/roundtrip" | grep -E "libcorvath\.so\.1 => (/usr)?/lib/" > /dev/null 
   fail "the example did not load the installed library"
 
 echo "-- Removing"
-"${as_root[@]}" apt-get purge -y "${packages[@]}"
+"${as_root[@]}" apt-get purge -y "${installed_packages[@]}"
 for p in "${packages[@]}"; do
   if installed "$p"; then fail "$p is still installed"; fi
 done

@@ -19,12 +19,14 @@ export QUELMUX_REQUIRE_TOOLS=1
 jobs=$(nproc)
 
 echo "== Release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_BENCH=ON
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_BENCH=ON \
+  -DQUELMUX_REQUIRE_GSTREAMER=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_SANITIZE=ON
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_SANITIZE=ON \
+  -DQUELMUX_REQUIRE_GSTREAMER=ON
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE long

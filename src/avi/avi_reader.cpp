@@ -139,6 +139,11 @@ bool AviReader::open(std::span<const std::uint8_t> bytes) {
   return parse();
 }
 
+bool AviReader::open(std::uint64_t size, ByteSource::ReadFunction read) {
+  source_.open(size, std::move(read));
+  return parse();
+}
+
 bool AviReader::fail(std::string message) {
   error_ = std::move(message);
   return false;

@@ -58,9 +58,11 @@ class AviReader {
   AviReader(const AviReader&) = delete;
   AviReader& operator=(const AviReader&) = delete;
 
-  // Parses the file at `path`, or `bytes` (which must outlive the reader).
+  // Parses the file at `path`, or `bytes` (which must outlive the reader), or
+  // `size` bytes read through `read` (see ByteSource).
   bool open(const std::filesystem::path& path);
   bool open(std::span<const std::uint8_t> bytes);
+  bool open(std::uint64_t size, ByteSource::ReadFunction read);
 
   // Why the last open() or read_frame() failed.
   const std::string& error() const { return error_; }

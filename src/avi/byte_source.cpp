@@ -3,11 +3,13 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <utility>
 
 namespace avi {
 
 bool ByteSource::open(const std::filesystem::path& path) {
   memory_ = {};
+  read_ = nullptr;
   from_file_ = true;
   size_ = 0;
   if (file_.is_open()) file_.close();
@@ -31,13 +33,23 @@ bool ByteSource::open(const std::filesystem::path& path) {
 void ByteSource::open(std::span<const std::uint8_t> bytes) {
   if (file_.is_open()) file_.close();
   from_file_ = false;
+  read_ = nullptr;
   memory_ = bytes;
   size_ = bytes.size();
+}
+
+void ByteSource::open(std::uint64_t size, ReadFunction read) {
+  if (file_.is_open()) file_.close();
+  from_file_ = false;
+  memory_ = {};
+  read_ = std::move(read);
+  size_ = read_ ? size : 0;
 }
 
 bool ByteSource::read(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (offset > size_ || out.size() > size_ - offset) return false;
   if (out.empty()) return true;
+  if (read_) return read_(offset, out);
   if (!from_file_) {
     std::memcpy(out.data(), memory_.data() + offset, out.size());
     return true;

@@ -1,10 +1,12 @@
-// ByteSource: random-access reads from a file or from a memory buffer, at
-// 64-bit offsets, so that the AVI reader parses both the same way.
+// ByteSource: random-access reads from a file, from a memory buffer or through
+// a caller's read function (a media framework's upstream element), at 64-bit
+// offsets, so that the AVI reader parses them all the same way.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <span>
 
 namespace avi {
@@ -19,6 +21,10 @@ class ByteSource {
   bool open(const std::filesystem::path& path);
   // Reads from `bytes`, which must outlive the source.
   void open(std::span<const std::uint8_t> bytes);
+  // Reads `size` bytes through `read`, which fills `out` from `offset` on and
+  // returns false when it cannot; it is called only within those bytes.
+  using ReadFunction = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
+  void open(std::uint64_t size, ReadFunction read);
 
   std::uint64_t size() const { return size_; }
 
@@ -29,6 +35,7 @@ class ByteSource {
  private:
   std::ifstream file_;
   std::span<const std::uint8_t> memory_;
+  ReadFunction read_;
   bool from_file_ = false;
   std::uint64_t size_ = 0;
 };

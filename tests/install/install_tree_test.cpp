@@ -37,6 +37,12 @@ std::vector<fs::path> installed_programs() {
   return programs;
 }
 
+// The GStreamer plug-in, in GStreamer's directory under the library directory.
+std::vector<fs::path> installed_plugins() {
+  if (!HAVE_GST_PLUGIN) return {};
+  return {kLibDir / "gstreamer-1.0/libgstcorvath.so"};
+}
+
 std::vector<std::string> manual_pages() {
   std::vector<std::string> pages = {"quelmux.1"};
   if (HAVE_CRVTDEC) pages.push_back("crvtdec.1");
@@ -78,6 +84,7 @@ TEST(InstallTree, HoldsExactlyTheProgramsLibraryHeaderAndManualPages) {
       std::string(INSTALL_LIBDIR) + "/pkgconfig/corvath.pc",
   };
   for (const fs::path& p : installed_programs()) want.insert(p.lexically_relative(kPrefix).string());
+  for (const fs::path& p : installed_plugins()) want.insert(p.lexically_relative(kPrefix).string());
   for (const std::string& page : manual_pages()) want.insert(kMan1 + page + MAN_SUFFIX);
 
   std::set<std::string> have;
@@ -115,6 +122,7 @@ TEST(InstallTree, BinariesCarryNoRunPathAndTheLibraryExportsItsCApiAlone) {
   if (!testsupport::need_program("readelf") || !testsupport::need_program("nm")) GTEST_SKIP();
   std::vector<fs::path> binaries = installed_programs();
   binaries.push_back(kLibDir / "libcorvath.so.1.0.0");
+  for (const fs::path& p : installed_plugins()) binaries.push_back(p);
   for (const fs::path& binary : binaries) {
     const auto dynamic = run({"readelf", "-d", binary.string()});
     ASSERT_EQ(dynamic.exit_code, 0) << binary << dynamic.err;
