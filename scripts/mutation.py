@@ -15,6 +15,7 @@ not compile.
 
     scripts/mutation.py --tree . --build build/mutation --count 300 --seed 1
     scripts/mutation.py ... --list          # only print the sample
+    scripts/mutation.py ... --rerun before.json --result killed   # the same mutants again
 
 Results go to standard output and, with --json FILE, to a file.
 """
@@ -117,13 +118,29 @@ def sample(tree, count, seed):
     return candidates, picked
 
 
-def run(cmd, cwd, timeout):
+def run(cmd, cwd, timeout, output=False):
     try:
-        done = subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout)
-        return done.returncode
+        done = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE if output else subprocess.DEVNULL,
+                              stderr=subprocess.STDOUT if output else subprocess.DEVNULL, text=True,
+                              timeout=timeout, errors="replace")
+        return (done.returncode, done.stdout) if output else done.returncode
     except subprocess.TimeoutExpired:
-        return None
+        return (None, "") if output else None
+
+
+def failed_tests(ctest_output):
+    """The names CTest lists under "The following tests FAILED"."""
+    names = []
+    listing = False
+    for line in ctest_output.splitlines():
+        if line.startswith("The following tests FAILED"):
+            listing = True
+        elif listing:
+            m = re.match(r"\s*\d+ - (\S+)", line)
+            if not m:
+                break
+            names.append(m.group(1))
+    return names
 
 
 def test_mutant(tree, build, mutant, args):
@@ -139,8 +156,10 @@ def test_mutant(tree, build, mutant, args):
             f.writelines(mutated)
         if run(["cmake", "--build", build, "-j", str(args.jobs)], tree, args.build_timeout) != 0:
             return "uncompiled"
-        status = run(["ctest", "--test-dir", build, "-j", str(args.jobs), "-LE", args.exclude,
-                      "--stop-on-failure", "--timeout", str(args.test_timeout)], tree, args.suite_timeout)
+        status, output = run(["ctest", "--test-dir", build, "-j", str(args.jobs), "-LE", args.exclude,
+                              "--stop-on-failure", "--timeout", str(args.test_timeout)], tree,
+                             args.suite_timeout, output=True)
+        mutant["failed_tests"] = failed_tests(output) if status != 0 else []
         return "survived" if status == 0 else "killed"
     finally:
         with open(path, "w", encoding="utf-8") as f:
@@ -158,14 +177,29 @@ def main():
     parser.add_argument("--test-timeout", type=int, default=120, help="seconds per test")
     parser.add_argument("--suite-timeout", type=int, default=1200, help="seconds for the whole suite")
     parser.add_argument("--build-timeout", type=int, default=1200)
+    parser.add_argument("--only", help="keep only the sampled mutants whose file starts with this path")
+    parser.add_argument("--rerun", metavar="JSON", help="test the mutants of an earlier result file instead")
+    parser.add_argument("--result", help="with --rerun: only the mutants that had this result (killed, survived)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--json", help="write every mutant's result to this file")
     args = parser.parse_args()
 
     tree = os.path.abspath(args.tree)
     build = os.path.join(tree, args.build)
-    candidates, picked = sample(tree, args.count, args.seed)
-    print(f"{len(candidates)} candidate mutants in src/, {len(picked)} sampled with seed {args.seed}")
+    if args.rerun:
+        with open(args.rerun, encoding="utf-8") as f:
+            earlier = json.load(f)
+        picked = [m for m in earlier["mutants"] if not args.result or m.get("result") == args.result]
+        for m in picked:
+            m.pop("result", None)
+            m.pop("failed_tests", None)
+        print(f"{len(picked)} mutants from {args.rerun}")
+    else:
+        candidates, picked = sample(tree, args.count, args.seed)
+        print(f"{len(candidates)} candidate mutants in src/, {len(picked)} sampled with seed {args.seed}")
+    if args.only:
+        picked = [m for m in picked if m["file"].startswith(args.only)]
+        print(f"{len(picked)} of them in {args.only}")
     if args.list:
         for m in picked:
             print(f"{m['file']}:{m['line']} {m['rule']}: {m['mutated'].strip()}")
@@ -182,7 +216,8 @@ def main():
     for i, m in enumerate(picked, 1):
         m["result"] = test_mutant(tree, build, m, args)
         counts[m["result"]] += 1
-        print(f"[{i}/{len(picked)}] {m['result']:10} {m['file']}:{m['line']} {m['rule']}", flush=True)
+        killer = f" ({m['failed_tests'][0]})" if m.get("failed_tests") else ""
+        print(f"[{i}/{len(picked)}] {m['result']:10} {m['file']}:{m['line']} {m['rule']}{killer}", flush=True)
     # Leave the build matching the restored sources.
     run(["cmake", "--build", build, "-j", str(args.jobs)], tree, args.build_timeout)
     valid = counts["killed"] + counts["survived"]
