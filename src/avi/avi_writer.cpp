@@ -1,8 +1,8 @@
 #include "avi/avi_writer.h"
 
-#include "avi/avi_endian.h"
 #include "avi/avi_layout.h"
 #include "avi/avi_template.h"
+#include "entropy/byte_order.h"
 #include "entropy/zero_rle.h"
 
 #include <fcntl.h>
@@ -72,19 +72,19 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   // whose rows are filled to 4 bytes; Corvath frames code packed rows.
   const auto w = static_cast<std::uint32_t>(width);
   const auto ht = static_cast<std::uint32_t>(height);
-  avi::put_u32(h + layout::kAvihWidth, w);
-  avi::put_u32(h + layout::kBiWidth, w);
-  avi::put_u32(h + layout::kAvihHeight, ht);
-  avi::put_u32(h + layout::kBiHeight, ht);
-  avi::put_u32(h + layout::kScale, static_cast<std::uint32_t>(scale));
-  avi::put_u32(h + layout::kRate, static_cast<std::uint32_t>(rate));
+  store_le32(h + layout::kAvihWidth, w);
+  store_le32(h + layout::kBiWidth, w);
+  store_le32(h + layout::kAvihHeight, ht);
+  store_le32(h + layout::kBiHeight, ht);
+  store_le32(h + layout::kScale, static_cast<std::uint32_t>(scale));
+  store_le32(h + layout::kRate, static_cast<std::uint32_t>(rate));
   const std::uint32_t row = compressed == 0 ? (3u * w + 3u) & ~3u : 3u * w;
-  avi::put_u32(h + layout::kBiSizeImage, row * ht);
-  avi::put_u32(h + layout::kMicroSecPerFrame,
+  store_le32(h + layout::kBiSizeImage, row * ht);
+  store_le32(h + layout::kMicroSecPerFrame,
                frame_period(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)));
   if (compressed == 0) {
     put_tag(h + layout::kHandler, "DIB ");
-    avi::put_u32(h + layout::kBiCompression, 0);
+    store_le32(h + layout::kBiCompression, 0);
   } else {
     put_tag(h + layout::kHandler, "crvt");
     put_tag(h + layout::kBiCompression, "CRVT");
@@ -154,7 +154,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   // A short frame leaves with its chunk header in one write (the writes are
   // unbuffered); a long one follows its header.
   unsigned char head[kShortChunk] = {'0', '0', 'd', 'c'};
-  avi::put_u32(head + 4, length);
+  store_le32(head + 4, length);
   if (8 + n <= kShortChunk) {
     std::memcpy(head + 8, data, n);
     if (!write_bytes(head, 8 + n)) return fail_write();
@@ -181,7 +181,7 @@ int AviWriter::flush() {
   if (!writing) return 0;
   writing = false;
   if (parts.size() == 1) {
-    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
+    store_le32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
     if (!write_idx1()) return fail_write();
   } else if (!write_part_index(parts.back())) {
     return fail_write();
@@ -296,7 +296,7 @@ bool AviWriter::write_part_index(Part& part) {
 bool AviWriter::write_idx1() {
   const std::uint64_t index_bytes = layout::kIndexEntrySize * index.size();
   unsigned char word[4];
-  avi::put_u32(word, static_cast<std::uint32_t>(index_bytes));
+  store_le32(word, static_cast<std::uint32_t>(index_bytes));
   if (!write_bytes("idx1", 4) || !write_bytes(word, 4) || !write_bytes(index.data(), index_bytes)) return false;
   position += 8 + index_bytes;
   return true;
@@ -310,7 +310,7 @@ bool AviWriter::write_closing_junk() {
   const std::uint64_t end = layout::file_end(position);
   const std::uint64_t fill = end - position - 4;
   unsigned char word[4];
-  avi::put_u32(word, static_cast<std::uint32_t>(fill));
+  store_le32(word, static_cast<std::uint32_t>(fill));
   if (!write_bytes(word, 4) || !write_bytes(kZeros, fill)) return false;
   position = end;
   Part& last = parts.back();
@@ -324,18 +324,18 @@ void AviWriter::complete_header() {
   unsigned char* h = header.get();
   const auto frames = static_cast<std::uint32_t>(frame_count);
   const Part& first = parts.front();
-  avi::put_u32(h + layout::kRiffSize, first.riff_size);
-  avi::put_u32(h + layout::kAvihSuggestedBufferSize, 0);
-  avi::put_u32(h + layout::kLength, frames);
-  avi::put_u32(h + layout::kStart, 0);
-  avi::put_u32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
+  store_le32(h + layout::kRiffSize, first.riff_size);
+  store_le32(h + layout::kAvihSuggestedBufferSize, 0);
+  store_le32(h + layout::kLength, frames);
+  store_le32(h + layout::kStart, 0);
+  store_le32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
   if (parts.size() == 1) {
-    avi::put_u32(h + layout::kAvihTotalFrames, frames);
+    store_le32(h + layout::kAvihTotalFrames, frames);
     return;
   }
-  avi::put_u32(h + layout::kAvihTotalFrames, first.frames);
-  avi::put_u32(h + layout::kMoviSize, first.movi_size);
-  avi::put_u32(h + layout::kDmlhTotalFrames, frames);
+  store_le32(h + layout::kAvihTotalFrames, first.frames);
+  store_le32(h + layout::kMoviSize, first.movi_size);
+  store_le32(h + layout::kDmlhTotalFrames, frames);
   // Without the last part's "ix00" the super index would hide that part's
   // frames; the "JUNK" of the template stays, and readers scan the parts.
   if (!last_part_indexed) return;
@@ -364,8 +364,8 @@ bool AviWriter::rewrite_starts() {
   for (std::size_t i = 1; i < parts.size(); ++i) {
     unsigned char head[layout::kPartMoviSize + 4] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V',
                                                      'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0, 0};
-    avi::put_u32(head + layout::kPartRiffSize, parts[i].riff_size);
-    avi::put_u32(head + layout::kPartMoviSize, parts[i].movi_size);
+    store_le32(head + layout::kPartRiffSize, parts[i].riff_size);
+    store_le32(head + layout::kPartMoviSize, parts[i].movi_size);
     if (!update.seekp(static_cast<std::streamoff>(parts[i].start)) ||
         !update.write(reinterpret_cast<const char*>(head), sizeof head)) {
       return false;
@@ -492,8 +492,8 @@ bool AviWriter::keep_whole_frames() {
   Part& last = parts.back();
   if (parts.size() == 1) {
     const std::uint64_t movi_end = drop_part ? layout::kMoviType + last.movi_size : frames_end;
-    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(movi_end - layout::kMoviType));
-    if (!indexed) avi::put_u32(header.get() + layout::kAvihFlags, 0);  // AVIF_HASINDEX no longer holds
+    store_le32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(movi_end - layout::kMoviType));
+    if (!indexed) store_le32(header.get() + layout::kAvihFlags, 0);  // AVIF_HASINDEX no longer holds
   } else if (!indexed) {
     last.movi_size = static_cast<std::uint32_t>(frames_end - (last.start + layout::kPartMoviType));
     last_part_indexed = false;

@@ -6,10 +6,10 @@
 #include <new>
 
 #include "codec/prediction_planes.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
-using frame_format::store_le32;
 
 constexpr std::uint64_t kSlack = 2048;  // behind every frame buffer
 

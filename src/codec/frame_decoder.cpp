@@ -6,6 +6,7 @@
 
 #include "codec/frame_format.h"
 #include "codec/prediction_inverse.h"
+#include "entropy/byte_order.h"
 
 const char* decode_status_message(DecodeStatus status) {
   switch (status) {
@@ -124,7 +125,7 @@ DecodeStatus FrameDecoder::decode_full(std::span<const unsigned char> frame, std
   std::array<std::size_t, 5> offset{};
   offset[0] = header;
   for (std::size_t k = 1; k < planes; ++k) {
-    offset[k] = frame_format::load_le32(frame.data() + 1 + 4 * (k - 1));
+    offset[k] = load_le32(frame.data() + 1 + 4 * (k - 1));
   }
   offset[planes] = frame.size();
   for (std::size_t k = 0; k < planes; ++k) {

@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 
+#include "entropy/byte_order.h"
 #include "entropy/fibonacci.h"
 #include "entropy/frequency_table.h"
 #include "entropy/range_coder.h"
@@ -16,15 +17,6 @@ namespace {
 
 constexpr std::uint32_t kHeaderPlain = 1;  // the method byte
 constexpr std::uint32_t kHeaderRle = 5;    // the level byte and R
-
-void store_le32(unsigned char* p, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
-}
-
-std::uint32_t load_le32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 std::uint64_t sum_of(const std::uint32_t* counts) {
   std::uint64_t sum = 0;

@@ -6,17 +6,13 @@
 #include <memory>
 #include <new>
 
-#include "mov/byte_order.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
 // The README's remedy for a movie atom the reader cannot use.
 constexpr const char* kRemux =
     "gst-launch-1.0 filesrc location=in.mov ! qtdemux ! qtmux faststart=true ! filesink location=out.mov";
-
-std::uint64_t load_be64(const unsigned char* bytes) {
-  return std::uint64_t{load_be32(bytes)} << 32 | load_be32(bytes + 4);
-}
 
 int cannot_read() {
   std::puts("Unable to read the input file.");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mov/atom_search.h"
-#include "mov/byte_order.h"
+#include "entropy/byte_order.h"
 #include "mov/sample_tables.h"
 
 namespace {
@@ -119,7 +119,7 @@ void read_chunk_offsets(const Cursor& at, std::uint32_t count, bool wide, std::v
   const unsigned char* p = at.at(16);
   for (std::uint32_t i = 0; i < count; ++i) {
     if (wide) {
-      offsets[i] = std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+      offsets[i] = load_be64(p);
       p += 8;
     } else {
       offsets[i] = load_be32(p);

@@ -1,4 +1,4 @@
-#include "avi/avi_endian.h"
+#include "entropy/byte_order.h"
 #include "avi/avi_template.h"
 #include "entropy/zero_rle.h"
 

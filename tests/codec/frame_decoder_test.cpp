@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "entropy/byte_order.h"
 #include "codec_runs.h"
 #include "frames.h"
 #include "plane_runs.h"
@@ -222,22 +223,22 @@ TEST_F(DamagedFrames, TruncatedAtEveryLength) {
 }
 
 TEST_F(DamagedFrames, PlaneOffsets) {
-  const std::uint32_t o1 = frame_format::load_le32(&coded24_[1]);
-  const std::uint32_t o2 = frame_format::load_le32(&coded24_[5]);
+  const std::uint32_t o1 = load_le32(&coded24_[1]);
+  const std::uint32_t o2 = load_le32(&coded24_[5]);
   const auto size = static_cast<std::uint32_t>(coded24_.size());
   const std::pair<std::uint32_t, std::uint32_t> bad[] = {
       {o2, o1},        {0, o2},         {8, o2},          {9, o2},           {o1, o1},
       {o1, size},      {o1, size + 1},  {size + 1, size + 2}, {0xFFFFFFFFu, o2}, {o1, 0xFFFFFFF0u}};
   for (const auto& [a, b] : bad) {
     Bytes bytes = coded24_;
-    frame_format::store_le32(&bytes[1], a);
-    frame_format::store_le32(&bytes[5], b);
+    store_le32(&bytes[1], a);
+    store_le32(&bytes[5], b);
     EXPECT_EQ(decode(bytes), DecodeStatus::BadOffsets) << a << ", " << b;
   }
   // Offsets inside the frame that do not fall on the planes.
   for (std::uint32_t a : {o1 - 1, o1 + 1}) {
     Bytes bytes = coded24_;
-    frame_format::store_le32(&bytes[1], a);
+    store_le32(&bytes[1], a);
     EXPECT_EQ(decode(bytes), DecodeStatus::BadPlane) << a;
   }
 }
@@ -246,7 +247,7 @@ TEST_F(DamagedFrames, PlaneOffsets) {
 // or some frame, never an access outside the buffers (the sanitizer build
 // checks that).
 TEST_F(DamagedFrames, CorruptedPlanes) {
-  const std::uint32_t offsets[] = {9, frame_format::load_le32(&coded24_[1]), frame_format::load_le32(&coded24_[5])};
+  const std::uint32_t offsets[] = {9, load_le32(&coded24_[1]), load_le32(&coded24_[5])};
   int rejected = 0, total = 0;
   for (std::uint32_t start : offsets) {
     for (std::uint32_t i = start; i < start + 24 && i < coded24_.size(); ++i) {
