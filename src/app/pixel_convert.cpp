@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+#include "entropy/cpu_features.h"
+
 namespace {
 
 // Copies one row, swapping the first and third byte of every pixel, from
@@ -41,7 +43,7 @@ __attribute__((target("ssse3"))) void row_ssse3(const unsigned char* s, unsigned
 
 RowFunction pick_row_function() {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("ssse3")) return row_ssse3;
+  if (cpu_features().ssse3) return row_ssse3;
 #endif
   return row_scalar;
 }

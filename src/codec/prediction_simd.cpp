@@ -1,10 +1,11 @@
 #include "codec/prediction_simd.h"
 
+#include "entropy/cpu_features.h"
+
 PredictionSimd best_prediction_simd() {
 #if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return PredictionSimd::Avx2;
-  if (__builtin_cpu_supports("ssse3")) return PredictionSimd::Ssse3;
+  if (cpu_features().avx2) return PredictionSimd::Avx2;
+  if (cpu_features().ssse3) return PredictionSimd::Ssse3;
   return PredictionSimd::Sse2;
 #else
   return PredictionSimd::Scalar;

@@ -16,9 +16,6 @@ enum class Scan {
 // The form that the coder uses.
 inline constexpr Scan kFastestScan = Scan::kVector;
 
-// True when kVector really is vectorised on this build.
-bool vector_scan_available();
-
 // The first p in [from, end - level] where `level` zero bytes start. When
 // there is none, the first position that could start such bytes extending
 // past `end`: end - level + 1 (or `from` if that is smaller).
