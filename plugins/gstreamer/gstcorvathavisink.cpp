@@ -241,7 +241,7 @@ static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
     return GST_FLOW_ERROR;
   }
   // A null frame (0 bytes) is no key frame, as quelmux writes them.
-  if (!out->writer.write_frame(out->packet.data(), static_cast<int>(size), size != 0 ? AviWriter::kKeyFrame : 0)) {
+  if (!out->writer.write_frame(out->packet.data(), static_cast<int>(size), size != 0 ? AVIIF_KEYFRAME : 0)) {
     out->writing = false;
     self->failed = TRUE;
     GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not write to file \"%s\".", out->location.c_str()),

@@ -192,7 +192,7 @@ bool ConversionRun::write_frame(int) {
   unsigned char* input = frame_.get();
   unsigned char* output = converts_ ? work_.get() : frame_.get();
   frame_to_bitmap(input, info_.row_bytes, output, out_stride_, info_.width, info_.height, raw_);
-  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AviWriter::kKeyFrame) != 0;
+  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AVIIF_KEYFRAME) != 0;
   // The codec reads the bitmap and writes into the other buffer.
   input = output;
   output = input == frame_.get() ? work_.get() : frame_.get();

@@ -481,7 +481,7 @@ bool AviReader::load_std_index(std::uint64_t at, std::uint64_t& after) {
       const std::uint32_t length = word & ~odml::kNotKeyFrame;
       const Chunk* movi = movi_holding(data);
       if (movi == nullptr || !frame_chunk_at(data, length, *movi)) return false;
-      add_frame(data, length, (word & odml::kNotKeyFrame) != 0 ? 0 : 0x10);
+      add_frame(data, length, (word & odml::kNotKeyFrame) != 0 ? 0 : AVIIF_KEYFRAME);
     }
   }
   after = at + 8 + size;

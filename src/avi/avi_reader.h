@@ -48,7 +48,7 @@ struct VideoStream {
 struct Frame {
   std::uint64_t offset = 0;  // file offset of the frame's data (past its chunk header)
   std::uint32_t size = 0;    // data bytes, without fill
-  std::uint32_t flags = 0;   // "idx1" dwFlags, or 0x10 for a key frame of "ix00";
+  std::uint32_t flags = 0;   // "idx1" dwFlags, or AVIIF_KEYFRAME for a key frame of "ix00";
                              // 0 when the frames were found by scanning "movi"
 };
 

@@ -169,7 +169,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
     entry.dwChunkOffset = to_avi_edian_l(static_cast<std::uint32_t>(chunk - layout::kMoviType));
     entry.dwChunkLength = to_avi_edian_l(static_cast<std::uint32_t>(n));
   }
-  const bool key_frame = (static_cast<std::uint32_t>(flags) & kKeyFrame) != 0;
+  const bool key_frame = (static_cast<std::uint32_t>(flags) & AVIIF_KEYFRAME) != 0;
   part_index.push_back(avi::odml::std_index_entry(chunk + 8 - parts.back().start, length, key_frame));
   position = chunk + 8 + n;
   frames_end = position;

@@ -44,7 +44,6 @@ class AviWriter {
  public:
   // The index first has room for this many entries.
   static constexpr int kIndexStep = 512;
-  static constexpr std::uint32_t kKeyFrame = 0x10;  // AVIIF_KEYFRAME
   // write_frame takes the length as an int; max_frame_length() is the
   // tighter bound that the part limit sets.
   static constexpr std::uint64_t kMaxFrameLength = INT_MAX;

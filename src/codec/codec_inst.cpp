@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "avi/avi_layout.h"
 #include "codec/prediction_planes.h"
 #include "entropy/byte_order.h"
 

@@ -37,9 +37,6 @@ inline constexpr unsigned char FRAME_FLAT24 = 6;
 inline constexpr unsigned char FRAME_FULL32 = 8;
 inline constexpr unsigned char FRAME_FLAT32 = 9;
 
-// The AVI index flag of every frame that carries bytes.
-inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
-
 // Header sizes of the full frames: the type byte and the stored plane offsets.
 inline constexpr std::size_t kFull24Header = 9;
 inline constexpr std::size_t kFull32Header = 13;

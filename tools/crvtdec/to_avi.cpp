@@ -53,7 +53,7 @@ bool write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::s
       }
     }
     to_bitmap(frame, bitmap.data(), stride);
-    if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AviWriter::kKeyFrame)) return false;
+    if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AVIIF_KEYFRAME)) return false;
     progress.update(progress_count(input.position()));
   }
   return true;
