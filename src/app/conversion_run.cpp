@@ -14,7 +14,6 @@
 #include "avi/avi_writer.h"
 #include "codec/codec_inst.h"
 #include "mov/movie_signature.h"
-#include "mov/sample_tables.h"
 
 namespace {
 
@@ -35,13 +34,14 @@ struct Buffer {
 
 class ConversionRun {
  public:
-  ConversionRun(const CommandLine& line, const mov_info& info, std::ifstream& movie)
-      : line_(line), info_(info), movie_(movie),
-        raw_(std::memcmp(info.data_format, "raw ", 4) == 0),
-        packed_stride_(std::size_t(info.width) * 3),
-        out_stride_(line.uncompressed ? bitmap_stride(info.width) : packed_stride_),
-        out_size_(out_stride_ * info.height),
-        converts_(raw_ || info.row_bytes != out_stride_) {}
+  ConversionRun(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream)
+      : line_(line), info_(movie.info), frame_offsets_(movie.frame_offsets), total_frames_(movie.total_frames),
+        movie_(stream),
+        raw_(std::memcmp(movie.info.data_format, "raw ", 4) == 0),
+        packed_stride_(std::size_t(movie.info.width) * 3),
+        out_stride_(line.uncompressed ? bitmap_stride(movie.info.width) : packed_stride_),
+        out_size_(out_stride_ * movie.info.height),
+        converts_(raw_ || movie.info.row_bytes != out_stride_) {}
 
   int run();
 
@@ -57,6 +57,8 @@ class ConversionRun {
 
   const CommandLine& line_;
   const mov_info& info_;
+  const std::vector<std::int64_t>& frame_offsets_;
+  const int total_frames_;
   std::ifstream& movie_;
   const bool raw_;
   // Frames are read as stored (info_.row_bytes a row) and handed on with
@@ -78,7 +80,7 @@ int ConversionRun::run() {
   if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file()) return 1;
   // A header alone can claim frames of any size: nothing is taken for them
   // before the file is known to hold the first.
-  if (!frame_offsets.empty() && (!take_buffers() || !begin_codec())) return 1;
+  if (!frame_offsets_.empty() && (!take_buffers() || !begin_codec())) return 1;
   // From here a signal only asks for a stop: the file is completed with the
   // frames written so far, and a second signal is ignored meanwhile.
   const StopSignals stop;
@@ -89,12 +91,12 @@ int ConversionRun::run() {
   std::printf("Writing %s, this may take a while...\n", line_.output);
   std::fflush(stdout);
 
-  Progress progress(total_frames);
-  for (int i = 0; i < total_frames; ++i) {
+  Progress progress(total_frames_);
+  for (int i = 0; i < total_frames_; ++i) {
     if (stop.requested()) {
       progress.clear();
       std::printf("Interrupted by %s: %d of %d frames written\n", StopSignals::name(stop.signal_number()), i,
-                  total_frames);
+                  total_frames_);
       return finish(stop.exit_status());
     }
     if (!read_frame(i)) {
@@ -131,10 +133,10 @@ bool ConversionRun::output_is_not_a_movie() const {
 // Every frame of an uncompressed file has the same length, so a movie that
 // no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
-  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames), out_size_)) return true;
+  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames_), out_size_)) return true;
   std::printf("Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
               "%llu bytes\n",
-              line_.output, total_frames, static_cast<unsigned long long>(out_size_),
+              line_.output, total_frames_, static_cast<unsigned long long>(out_size_),
               static_cast<unsigned long long>(AviWriter::kMaxParts),
               static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
   return false;
@@ -178,10 +180,10 @@ bool ConversionRun::begin_codec() {
 // Frames past those the file holds are not read at all.
 bool ConversionRun::read_frame(int i) {
   const auto k = static_cast<std::size_t>(i);
-  if (k >= frame_offsets.size()) return false;
+  if (k >= frame_offsets_.size()) return false;
   const auto size = static_cast<std::streamsize>(info_.frame_bytes);
   movie_.clear();
-  movie_.seekg(static_cast<std::streamoff>(frame_offsets[k]));
+  movie_.seekg(static_cast<std::streamoff>(frame_offsets_[k]));
   movie_.read(reinterpret_cast<char*>(frame_.get()), size);
   return movie_.gcount() == size;
 }
@@ -216,6 +218,6 @@ int ConversionRun::finish(int status) {
 
 }  // namespace
 
-int run_conversion(const CommandLine& line, const mov_info& info, std::ifstream& movie) {
-  return ConversionRun(line, info, movie).run();
+int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream) {
+  return ConversionRun(line, movie, stream).run();
 }

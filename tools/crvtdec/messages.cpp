@@ -6,9 +6,18 @@
 
 namespace crvtdec {
 
-bool error(const char* format, ...) {
+namespace {
+
+// Results printed so far go first, and a progress line goes away.
+void begin_message() {
   std::fflush(stdout);
   if (isatty(STDERR_FILENO) == 1) std::fputs("\r\033[K", stderr);
+}
+
+}  // namespace
+
+bool error(const char* format, ...) {
+  begin_message();
   std::fputs("crvtdec: ", stderr);
   va_list args;
   va_start(args, format);
@@ -16,6 +25,12 @@ bool error(const char* format, ...) {
   va_end(args);
   std::fputc('\n', stderr);
   return false;
+}
+
+void print_message(const std::string& message) {
+  begin_message();
+  std::fputs(message.c_str(), stderr);
+  std::fputc('\n', stderr);
 }
 
 LibraryMessagesToStderr::LibraryMessagesToStderr() {

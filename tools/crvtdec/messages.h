@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace crvtdec {
 
@@ -10,6 +11,10 @@ namespace crvtdec {
 // in place of a progress line that may stand there. Returns false, so that
 // callers can `return error(...)`.
 [[gnu::format(printf, 1, 2)]] bool error(const char* format, ...);
+
+// Prints a message of a library (the movie reader's, the AVI writer's) as it
+// stands, and a line feed, on standard error in the same way.
+void print_message(const std::string& message);
 
 // The AVI writer and the movie reader print their failures on standard
 // output, as the converter has it. crvtdec keeps standard output for its
