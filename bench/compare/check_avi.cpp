@@ -11,8 +11,8 @@ namespace compare {
 
 bool check_avi(const std::string& path, const Picture& picture, std::size_t frames, std::string& report) {
   avi::AviReader reader;
-  if (!reader.open(path)) {
-    report = path + ": " + reader.error();
+  if (const AviStatus s = reader.open(path); !s) {
+    report = path + ": " + s.message;
     return false;
   }
   const avi::VideoStream& video = reader.video();
@@ -38,8 +38,8 @@ bool check_avi(const std::string& path, const Picture& picture, std::size_t fram
   Bytes chunk(std::max<std::size_t>(reader.largest_frame(), 1));
   for (std::size_t i = 0; i < frames; ++i) {
     const std::size_t size = reader.frames()[i].size;
-    if (!reader.read_frame(i, chunk)) {
-      report = "frame " + std::to_string(i) + ": " + reader.error();
+    if (const AviStatus s = reader.read_frame(i, chunk); !s) {
+      report = "frame " + std::to_string(i) + ": " + s.message;
       return false;
     }
     std::span<const std::uint8_t> frame(chunk.data(), size);

@@ -20,6 +20,11 @@ namespace {
 // The AVI writer zeroes up to 3 bytes behind each frame it is given.
 constexpr std::size_t kWriterSlack = 1024;
 
+// Prints the writer's message; a failure it reported before has none.
+void print(const AviStatus& status) {
+  if (!status.message.empty()) std::puts(status.message.c_str());
+}
+
 struct Buffer {
   std::unique_ptr<unsigned char[]> bytes;
   std::size_t size = 0;
@@ -52,7 +57,7 @@ class ConversionRun {
   bool take_buffers();
   bool begin_codec();
   bool read_frame(int i);
-  bool write_frame(int i);
+  AviStatus write_frame();
   int finish(int status);
 
   const CommandLine& line_;
@@ -84,8 +89,10 @@ int ConversionRun::run() {
   // From here a signal only asks for a stop: the file is completed with the
   // frames written so far, and a second signal is ignored meanwhile.
   const StopSignals stop;
-  if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
-                    line_.uncompressed ? 0 : 1)) {
+  if (const AviStatus begun = writer_.init(line_.output, info_.width, info_.height, info_.time_scale,
+                                           info_.sample_duration, line_.uncompressed ? 0 : 1);
+      !begun) {
+    print(begun);
     return 1;
   }
   std::printf("Writing %s, this may take a while...\n", line_.output);
@@ -104,10 +111,13 @@ int ConversionRun::run() {
       std::printf("Frame %d could not be read\n", i);
       return finish(1);
     }
-    // The writer has said why. A refused frame leaves a file that can still
-    // be completed with the frames before it; after a failed write flush()
-    // fails too.
-    if (!write_frame(i)) return finish(1);
+    // A refused frame leaves a file that can still be completed with the
+    // frames before it; after a failed write flush() fails too.
+    if (const AviStatus written = write_frame(); !written) {
+      progress.clear();
+      print(written);
+      return finish(1);
+    }
     progress.update(i + 1);
   }
   progress.clear();
@@ -190,11 +200,11 @@ bool ConversionRun::read_frame(int i) {
 
 // Frames to convert go into the work buffer. A bitmap whose rows already
 // have the output's length stays where it was read, its fill zeroed.
-bool ConversionRun::write_frame(int) {
+AviStatus ConversionRun::write_frame() {
   unsigned char* input = frame_.get();
   unsigned char* output = converts_ ? work_.get() : frame_.get();
   frame_to_bitmap(input, info_.row_bytes, output, out_stride_, info_.width, info_.height, raw_);
-  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AVIIF_KEYFRAME) != 0;
+  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AVIIF_KEYFRAME);
   // The codec reads the bitmap and writes into the other buffer.
   input = output;
   output = input == frame_.get() ? work_.get() : frame_.get();
@@ -204,14 +214,16 @@ bool ConversionRun::write_frame(int) {
   record_.lpInput = input;
   codec_.CompressContinue(&record_, 0);
   // A length past INT_MAX turns negative here, and the writer refuses it.
-  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize),
-                             static_cast<int>(record_.dwFlags)) != 0;
+  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize), static_cast<int>(record_.dwFlags));
 }
 
 // Completes the file with the frames written so far; `status` is the exit
 // status the run ends with once the file is complete.
 int ConversionRun::finish(int status) {
-  if (!writer_.flush()) return 1;
+  if (const AviStatus flushed = writer_.flush(); !flushed) {
+    print(flushed);
+    return 1;
+  }
   std::printf("Finished writing file %s\n", line_.output);
   return status;
 }

@@ -42,6 +42,8 @@ bool is_frame_chunk_id(const FourCC& id) {
          (id[3] == 'c' || id[3] == 'b');
 }
 
+AviStatus cannot_read(std::string why) { return {AviStatus::Code::cannot_read, std::move(why)}; }
+
 }  // namespace
 
 bool AviReader::Chunk::is_list() const { return id == kRiff || id == kList; }
@@ -129,19 +131,24 @@ class AviReader::ChildWalker {
   Chunk refused_;
 };
 
-bool AviReader::open(const std::filesystem::path& path) {
-  if (!source_.open(path)) return fail("cannot open " + path.string());
-  return parse();
+AviStatus AviReader::open(const std::filesystem::path& path) {
+  if (!source_.open(path)) return {AviStatus::Code::cannot_open, "cannot open " + path.string()};
+  return parsed();
 }
 
-bool AviReader::open(std::span<const std::uint8_t> bytes) {
+AviStatus AviReader::open(std::span<const std::uint8_t> bytes) {
   source_.open(bytes);
-  return parse();
+  return parsed();
 }
 
-bool AviReader::open(std::uint64_t size, ByteSource::ReadFunction read) {
+AviStatus AviReader::open(std::uint64_t size, ByteSource::ReadFunction read) {
   source_.open(size, std::move(read));
-  return parse();
+  return parsed();
+}
+
+AviStatus AviReader::parsed() {
+  if (parse()) return {};
+  return {AviStatus::Code::invalid, error_};
 }
 
 bool AviReader::fail(std::string message) {
@@ -639,24 +646,24 @@ bool AviReader::scan_movi(const Chunk& list, int depth) {
   return step >= 0;
 }
 
-bool AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
-  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+AviStatus AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return cannot_read("no frame " + std::to_string(i));
   const Frame& frame = frames_[i];
-  if (out.size() < frame.size) return fail("buffer too small for frame " + std::to_string(i));
+  if (out.size() < frame.size) return cannot_read("buffer too small for frame " + std::to_string(i));
   if (!source_.read(frame.offset, out.first(frame.size))) {
-    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+    return cannot_read("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
   }
-  return true;
+  return {};
 }
 
-bool AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
-  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+AviStatus AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return cannot_read("no frame " + std::to_string(i));
   const Frame& frame = frames_[i];
-  if (out.size() > frame.size) return fail("frame " + std::to_string(i) + " is shorter than asked");
+  if (out.size() > frame.size) return cannot_read("frame " + std::to_string(i) + " is shorter than asked");
   if (!source_.read(frame.offset, out)) {
-    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+    return cannot_read("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
   }
-  return true;
+  return {};
 }
 
 }  // namespace avi

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <string>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -44,7 +44,7 @@ constexpr std::uint64_t kMaxFrames = INT_MAX;
 
 }  // namespace
 
-int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed) {
+AviStatus AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed) {
   filename = name;
   frame_count = 0;
   index_capacity = 0;
@@ -99,8 +99,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
     return out_of_memory();
   }
   if (!file.is_open() || !file) {
-    std::printf("Unable to open output file %s\n", filename);
-    return 0;
+    return {AviStatus::Code::cannot_open, "Unable to open output file " + std::string(filename)};
   }
 
   std::memcpy(h + layout::kCredit, avi::kCreditText, sizeof avi::kCreditText);
@@ -114,29 +113,27 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   parts.push_back(Part{});
   writing = true;
   if (!reserve(layout::file_length(position, 0))) return fail_write();
-  return 1;
+  return {};
 }
 
-int AviWriter::write_frame(unsigned char* data, int size, int flags) {
-  if (!writing) return 0;
-  if (size < 0) {
-    std::printf("Invalid frame length %d for output file %s\n", size, filename);
-    return 0;
-  }
+AviStatus AviWriter::write_frame(unsigned char* data, int size, int flags) {
+  using Code = AviStatus::Code;
+  if (!writing) return {Code::closed, {}};
+  // The messages are made only on failure: a frame takes no allocation.
+  const char* name = filename;
+  if (size < 0) return {Code::refused, "Invalid frame length " + std::to_string(size) + " for output file " + name};
   const auto length = static_cast<std::uint32_t>(size);
   if (length > layout::max_frame_length(limit)) {
-    std::printf("Frame of %d bytes is too large for output file %s\n", size, filename);
-    return 0;
+    return {Code::refused, "Frame of " + std::to_string(size) + " bytes is too large for output file " + name};
   }
   const bool next_part = !fits_current_part(length);
   if (next_part && parts.size() == kMaxParts) {
-    std::printf("Output file %s is full: an AVI file holds at most %d parts of %llu bytes\n", filename,
-                static_cast<int>(kMaxParts), static_cast<unsigned long long>(limit));
-    return 0;
+    return {Code::full, "Output file " + std::string(name) + " is full: an AVI file holds at most " +
+                            std::to_string(kMaxParts) + " parts of " + std::to_string(limit) + " bytes"};
   }
   if (static_cast<std::uint64_t>(frame_count) == kMaxFrames) {
-    std::printf("Output file %s is full: an AVI file holds at most %d frames\n", filename, INT_MAX);
-    return 0;
+    return {Code::full, "Output file " + std::string(name) + " is full: an AVI file holds at most " +
+                            std::to_string(INT_MAX) + " frames"};
   }
   // Room for the entries comes first, so that a failure leaves no chunk
   // without its entry.
@@ -174,11 +171,11 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   position = chunk + 8 + n;
   frames_end = position;
   ++frame_count;
-  return 1;
+  return {};
 }
 
-int AviWriter::flush() {
-  if (!writing) return 0;
+AviStatus AviWriter::flush() {
+  if (!writing) return {AviStatus::Code::closed, {}};
   writing = false;
   if (parts.size() == 1) {
     store_le32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
@@ -193,7 +190,7 @@ int AviWriter::flush() {
   file.close();
   if (!file) return fail_write();
   if (!rewrite_starts()) return fail_write();
-  return 1;
+  return {};
 }
 
 std::uint64_t AviWriter::max_frame_length(std::uint64_t part_limit) {
@@ -381,14 +378,15 @@ bool AviWriter::write_bytes(const void* bytes, std::uint64_t count) {
   return static_cast<bool>(file.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count)));
 }
 
-int AviWriter::fail_write() {
-  std::printf("Unable to write to output file %s\n", filename);
+AviStatus AviWriter::fail_write() {
+  AviStatus status{AviStatus::Code::cannot_write, "Unable to write to output file " + std::string(filename)};
   writing = false;
   if (keep_whole_frames()) {
-    std::printf("Output file %s holds the %d frames written before the failure\n", filename, frame_count);
+    status.message += "\nOutput file " + std::string(filename) + " holds the " + std::to_string(frame_count) +
+                      " frames written before the failure";
   }
   if (file.is_open()) file.close();
-  return 0;
+  return status;
 }
 
 void AviWriter::Descriptor::reset(int fd) {
@@ -509,7 +507,6 @@ bool AviWriter::keep_whole_frames() {
   return !file.fail() && rewrite_starts();
 }
 
-int AviWriter::out_of_memory() {
-  std::printf("Out of memory writing output file %s\n", filename);
-  return 0;
+AviStatus AviWriter::out_of_memory() const {
+  return {AviStatus::Code::out_of_memory, "Out of memory writing output file " + std::string(filename)};
 }

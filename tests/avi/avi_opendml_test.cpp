@@ -230,22 +230,18 @@ TEST(AviOpenDmlLimit, LongFramesAndEmptyFrames) {
   const std::string name = (dir / "f.avi").string();
   AviWriter writer(16384);
   EXPECT_EQ(AviWriter::max_frame_length(16384), 8140u);
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 1), 1);
+  ASSERT_TRUE(writer.init(name.c_str(), 2, 2, 25, 1, 1));
   Bytes buffer(9000, 0x33);
   EXPECT_FALSE(writer.fits(8141));
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Frame of 8141 bytes is too large for output file " + name + "\n");
+  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10).message, "Frame of 8141 bytes is too large for output file " + name);
   const std::vector<std::size_t> lengths = {1000, 7116, 0, 0, 8140, 8140, 0};
   for (const std::size_t n : lengths) {
     EXPECT_TRUE(writer.fits(n));
-    ASSERT_EQ(writer.write_frame(buffer.data(), static_cast<int>(n), 0x10), 1);
+    ASSERT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(n), 0x10));
   }
   EXPECT_EQ(writer.part_count(), 3u);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10), 0);  // refused in any part
-  EXPECT_NE(testing::internal::GetCapturedStdout(), "");
-  ASSERT_EQ(writer.flush(), 1);
+  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10).code, AviStatus::Code::refused);  // in any part
+  ASSERT_TRUE(writer.flush());
 
   const Bytes f = testsupport::read_file(name);
   const auto parts = walk_parts(f);
@@ -255,7 +251,7 @@ TEST(AviOpenDmlLimit, LongFramesAndEmptyFrames) {
   EXPECT_EQ(parts[1].chunks, (std::vector<std::size_t>{parts[1].start + 24, parts[1].start + 32, parts[1].start + 40}));
   EXPECT_EQ(parts[2].sizes, (std::vector<std::uint32_t>{8140, 0}));  // a frame longer than the room left
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(std::span<const std::uint8_t>(f))) << reader.error();
+  ASSERT_EQ(reader.open(std::span<const std::uint8_t>(f)).message, "");
   ASSERT_EQ(reader.frames().size(), lengths.size());
   for (std::size_t i = 0; i < lengths.size(); ++i) EXPECT_EQ(reader.frames()[i].size, lengths[i]);
 }
@@ -268,24 +264,23 @@ TEST(AviOpenDmlLimit, TwoHundredFiftySixPartsAtMost) {
   constexpr std::uint64_t kLimit = layout::kMinPartLimit;
   constexpr int kLength = 100;
   AviWriter writer(kLimit);
-  ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 1), 1);
+  ASSERT_TRUE(writer.init(name.c_str(), 2, 2, 25, 1, 1));
   Bytes buffer(kLength + 3);
   int written = 0;
-  testing::internal::CaptureStdout();
+  AviStatus result;
   for (;; ++written) {
     buffer[0] = static_cast<std::uint8_t>(written);
     buffer[1] = static_cast<std::uint8_t>(written >> 8);
     const bool fits = writer.fits(kLength);
-    const int result = writer.write_frame(buffer.data(), kLength, written % 3 == 0 ? 0x10 : 0);
-    ASSERT_EQ(result, fits ? 1 : 0);
-    if (result == 0) break;
+    result = writer.write_frame(buffer.data(), kLength, written % 3 == 0 ? 0x10 : 0);
+    ASSERT_EQ(result.ok(), fits);
+    if (!result) break;
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Output file " + name + " is full: an AVI file holds at most 256 parts of 9216 bytes\n");
+  EXPECT_EQ(result.message, "Output file " + name + " is full: an AVI file holds at most 256 parts of 9216 bytes");
   EXPECT_EQ(writer.part_count(), 256u);
   EXPECT_TRUE(AviWriter::can_hold(static_cast<std::uint64_t>(written), kLength, kLimit));
   EXPECT_FALSE(AviWriter::can_hold(static_cast<std::uint64_t>(written) + 1, kLength, kLimit));
-  ASSERT_EQ(writer.flush(), 1);
+  ASSERT_TRUE(writer.flush());
 
   const Bytes f = testsupport::read_file(name);
   EXPECT_EQ(f.size(), AviWriter::final_file_length(static_cast<std::uint64_t>(written), kLength, kLimit));
@@ -310,7 +305,7 @@ TEST(AviOpenDmlLimit, TwoHundredFiftySixPartsAtMost) {
   EXPECT_EQ(u32(f, 0x1108), static_cast<std::uint32_t>(written));
 
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(std::span<const std::uint8_t>(f))) << reader.error();
+  ASSERT_EQ(reader.open(std::span<const std::uint8_t>(f)).message, "");
   EXPECT_TRUE(reader.super_index_used());
   EXPECT_EQ(reader.parts(), 256u);
   ASSERT_EQ(reader.frames().size(), static_cast<std::size_t>(written));
