@@ -31,7 +31,7 @@ bool check_avi(const std::string& path, const Picture& picture, std::size_t fram
   }
   const Bytes expected = bgr_bottom_up(picture);
   FrameDecoder decoder;
-  if (corvath && decoder.Begin(picture.width, picture.height, 24) != DecodeStatus::Ok) {
+  if (corvath && decoder.Begin(picture.width, picture.height, 24) != ICERR_OK) {
     report = "the decoder does not take this geometry";
     return false;
   }
@@ -44,7 +44,7 @@ bool check_avi(const std::string& path, const Picture& picture, std::size_t fram
     }
     std::span<const std::uint8_t> frame(chunk.data(), size);
     if (corvath) {
-      if (const DecodeStatus s = decoder.Decode(frame); s != DecodeStatus::Ok) {
+      if (const int s = decoder.Decode(frame); s != ICERR_OK) {
         report = "frame " + std::to_string(i) + ": " + decode_status_message(s);
         return false;
       }

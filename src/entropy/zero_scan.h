@@ -55,8 +55,8 @@ Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned ch
 // The three zero run-length operations with a chosen scan; the public ones
 // use kFastestScan.
 int rle(const unsigned char* in, unsigned char* out, int length, int level, Scan scan);
-int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-                   int level, Scan scan);
+bool checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+                    Scan scan, std::size_t& consumed);
 int test_rle(const unsigned char* in, int length, int threshold, Scan scan);
 
 }  // namespace zero::detail

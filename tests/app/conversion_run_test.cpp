@@ -133,13 +133,13 @@ TEST_F(ConversionRun, FramesComeOutAsBitmapsOrDecodeToThem) {
     EXPECT_EQ(reader.video().compression, avi::fourcc("CRVT"));
     ASSERT_EQ(reader.frames().size(), o.frames);
     FrameDecoder decoder;
-    ASSERT_EQ(decoder.Begin(o.width, o.height, 24), DecodeStatus::Ok);
+    ASSERT_EQ(decoder.Begin(o.width, o.height, 24), ICERR_OK);
     const movgen::FrameSource src = source(o, content);
     for (std::uint32_t i = 0; i < o.frames; ++i) {
       Bytes chunk(reader.frames()[i].size);
       ASSERT_TRUE(reader.read_frame(i, chunk));
       EXPECT_EQ(reader.frames()[i].flags, 0x10u);
-      ASSERT_EQ(decoder.Decode(chunk), DecodeStatus::Ok) << "frame " << i;
+      ASSERT_EQ(decoder.Decode(chunk), ICERR_OK) << "frame " << i;
       const auto frame = decoder.frame();
       EXPECT_EQ(Bytes(frame.begin(), frame.end()), movgen::avi_frame(src, i)) << "frame " << i;
     }

@@ -134,8 +134,8 @@ bool AviInput::set_up() {
     return error("%s: not enough memory for frames of %u bytes", name_.c_str(), reader_.largest_frame());
   }
   if (kind_ == StreamKind::corvath) {
-    const DecodeStatus status = decoder_.Begin(width_, height_, bit_depth_);
-    if (status != DecodeStatus::Ok) {
+    const int status = decoder_.Begin(width_, height_, bit_depth_);
+    if (status != ICERR_OK) {
       return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status),
                    width_, height_, bit_depth_);
     }
@@ -158,8 +158,8 @@ bool AviInput::next(FrameView& view) {
   view.stride = stride_;
   view.top_down = top_down_;
   if (kind_ == StreamKind::corvath) {
-    const DecodeStatus status = decoder_.Decode(std::span(chunk_).first(size));
-    if (status != DecodeStatus::Ok) {
+    const int status = decoder_.Decode(std::span(chunk_).first(size));
+    if (status != ICERR_OK) {
       return error("%s: frame %zu does not decode: %s", name_.c_str(), next_, decode_status_message(status));
     }
     view.data = decoder_.frame().data();
