@@ -85,10 +85,6 @@ void raw_to_BGR(const unsigned char* source, unsigned char* destination, int wid
 }
 
 namespace pixel_convert_detail {
-void frame_to_bitmap_scalar(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
-                            std::size_t destination_stride, int width, int height, bool raw) {
-  convert(source, source_stride, destination, destination_stride, width, height, raw, row_scalar);
-}
 void raw_to_BGR_scalar(const unsigned char* source, unsigned char* destination, int width, int height) {
   const std::size_t row = 3 * static_cast<std::size_t>(width < 0 ? 0 : width);
   convert(source, row, destination, row, width, height, true, row_scalar);

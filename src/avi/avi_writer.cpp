@@ -201,13 +201,6 @@ bool AviWriter::can_hold(std::uint64_t frames, std::uint64_t frame_length, std::
   return layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames).parts != 0;
 }
 
-std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t frame_length,
-                                           std::uint64_t part_limit) {
-  const layout::PartPlan plan =
-      layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames);
-  return plan.parts == 0 ? UINT64_MAX : plan.file_length;
-}
-
 bool AviWriter::fits(std::uint64_t frame_length) const {
   if (frame_length > layout::max_frame_length(limit)) return false;
   if (parts.empty()) return true;  // nothing written yet

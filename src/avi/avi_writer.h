@@ -94,20 +94,12 @@ class AviWriter {
   static bool can_hold(std::uint64_t frames, std::uint64_t frame_length,
                        std::uint64_t part_limit = kDefaultPartLimit);
 
-  // The exact length of the finished file of `frames` frames of
-  // `frame_length` bytes each (padded or not: the same result); UINT64_MAX
-  // when no file can hold them.
-  static std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t frame_length,
-                                         std::uint64_t part_limit = kDefaultPartLimit);
-
   // Whether a frame of `frame_length` bytes can still be written: it is at
   // most max_frame_length, and it fits in the current part or a new part can
   // still be opened.
   bool fits(std::uint64_t frame_length) const;
 
   int frames_written() const { return frame_count; }
-  // Parts (RIFF lists) so far: 1 until the file goes past the part limit.
-  std::size_t part_count() const { return parts.size(); }
   std::uint64_t part_limit() const { return limit; }
 
  private:

@@ -32,7 +32,6 @@ int FrameDecoder::Begin(int width, int height, int bit_depth) {
   planes_.reset();
   for (Compress& coder : coders_) coder.FreeCompressBuffers();
   pixel_size_ = 0;
-  last_type_ = 0;
   // The encoder's own limit also keeps every plane length within 32 bits.
   if (max_frame_size(width, height, bit_depth) == 0) return ICERR_BADFORMAT;
 
@@ -82,15 +81,11 @@ void FrameDecoder::fill(const unsigned char* pixel, int pixel_size) {
 
 int FrameDecoder::Decode(std::span<const unsigned char> frame) {
   if (!frame_) return ICERR_ERROR;
-  if (frame.empty()) {
-    last_type_ = 0;
-    return ICERR_OK;
-  }
+  if (frame.empty()) return ICERR_OK;
   const unsigned char type = frame[0];
   if ((type == FRAME_FULL32 || type == FRAME_FLAT32) && bit_depth_ != 32) {
     return ICERR_WRONGDEPTH;
   }
-  int status = ICERR_OK;
   switch (type) {
     case FRAME_GREY:
       if (frame.size() < 2) return ICERR_TRUNCATED;
@@ -105,17 +100,11 @@ int FrameDecoder::Decode(std::span<const unsigned char> frame) {
       if (frame.size() < 5) return ICERR_TRUNCATED;
       fill(frame.data() + 1, 4);
       break;
-    case FRAME_FULL24:
-      status = decode_full(frame, 3);
-      break;
-    case FRAME_FULL32:
-      status = decode_full(frame, 4);
-      break;
-    default:
-      return ICERR_UNKNOWNTYPE;
+    case FRAME_FULL24: return decode_full(frame, 3);
+    case FRAME_FULL32: return decode_full(frame, 4);
+    default: return ICERR_UNKNOWNTYPE;
   }
-  if (status == ICERR_OK) last_type_ = type;
-  return status;
+  return ICERR_OK;
 }
 
 int FrameDecoder::decode_full(std::span<const unsigned char> frame, std::size_t planes) {

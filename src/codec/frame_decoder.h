@@ -52,8 +52,6 @@ class FrameDecoder {
   // packed, in the order the encoder was given them.
   std::span<const unsigned char> frame() const;
   int pixel_size() const { return pixel_size_; }
-  // The type byte of the last frame decoded; 0 for a null frame or none.
-  int last_type() const { return last_type_; }
 
   // The instruction sets the inverse prediction may use; every level gives
   // the same frame (tests lower it).
@@ -68,7 +66,6 @@ class FrameDecoder {
   int bit_depth_ = 0;
   std::size_t pixels_ = 0;
   int pixel_size_ = 0;
-  int last_type_ = 0;
   std::unique_ptr<unsigned char[]> frame_;   // bit_depth / 8 bytes a pixel
   std::unique_ptr<unsigned char[]> planes_;  // the residual planes, one after the other
   std::array<Compress, 4> coders_;           // one per plane, for the joint restore

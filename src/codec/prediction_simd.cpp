@@ -11,17 +11,3 @@ PredictionSimd best_prediction_simd() {
   return PredictionSimd::Scalar;
 #endif
 }
-
-bool prediction_simd_supported(PredictionSimd level) {
-  return static_cast<int>(level) <= static_cast<int>(best_prediction_simd());
-}
-
-const char* prediction_simd_name(PredictionSimd level) {
-  switch (level) {
-    case PredictionSimd::Scalar: return "scalar";
-    case PredictionSimd::Sse2: return "sse2";
-    case PredictionSimd::Ssse3: return "ssse3";
-    case PredictionSimd::Avx2: return "avx2";
-  }
-  return "?";
-}

@@ -59,7 +59,7 @@ class ConversionRun : public testing::Test {
     for (std::uint32_t i = 0; i < frames; ++i) {
       Bytes frame(reader.frames()[i].size);
       ASSERT_TRUE(reader.read_frame(i, frame));
-      EXPECT_EQ(frame, movgen::avi_frame(src, i, row)) << "frame " << i;
+      EXPECT_EQ(frame, testsupport::avi_frame(src, i, row)) << "frame " << i;
       EXPECT_EQ(reader.frames()[i].flags, 0x10u);
     }
   }
@@ -141,7 +141,7 @@ TEST_F(ConversionRun, FramesComeOutAsBitmapsOrDecodeToThem) {
       EXPECT_EQ(reader.frames()[i].flags, 0x10u);
       ASSERT_EQ(decoder.Decode(chunk), ICERR_OK) << "frame " << i;
       const auto frame = decoder.frame();
-      EXPECT_EQ(Bytes(frame.begin(), frame.end()), movgen::avi_frame(src, i)) << "frame " << i;
+      EXPECT_EQ(Bytes(frame.begin(), frame.end()), testsupport::avi_frame(src, i)) << "frame " << i;
     }
   }
 }

@@ -57,7 +57,9 @@ class WrittenMovie : public testing::Test {
       frames_.push_back(frame);
     }
     ASSERT_TRUE(writer.flush());
-    parts_ = writer.part_count();
+    avi::AviReader reader;
+    ASSERT_EQ(reader.open(path_).message, "");
+    parts_ = reader.parts();
   }
 
   testsupport::TempDir dir_;

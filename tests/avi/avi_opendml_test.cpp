@@ -239,7 +239,6 @@ TEST(AviOpenDmlLimit, LongFramesAndEmptyFrames) {
     EXPECT_TRUE(writer.fits(n));
     ASSERT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(n), 0x10));
   }
-  EXPECT_EQ(writer.part_count(), 3u);
   EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10).code, AviStatus::Code::refused);  // in any part
   ASSERT_TRUE(writer.flush());
 
@@ -277,13 +276,12 @@ TEST(AviOpenDmlLimit, TwoHundredFiftySixPartsAtMost) {
     if (!result) break;
   }
   EXPECT_EQ(result.message, "Output file " + name + " is full: an AVI file holds at most 256 parts of 9216 bytes");
-  EXPECT_EQ(writer.part_count(), 256u);
   EXPECT_TRUE(AviWriter::can_hold(static_cast<std::uint64_t>(written), kLength, kLimit));
   EXPECT_FALSE(AviWriter::can_hold(static_cast<std::uint64_t>(written) + 1, kLength, kLimit));
   ASSERT_TRUE(writer.flush());
 
   const Bytes f = testsupport::read_file(name);
-  EXPECT_EQ(f.size(), AviWriter::final_file_length(static_cast<std::uint64_t>(written), kLength, kLimit));
+  EXPECT_EQ(f.size(), avitest::final_file_length(static_cast<std::uint64_t>(written), kLength, kLimit));
   const auto parts = walk_parts(f);
   ASSERT_EQ(parts.size(), 256u);
   EXPECT_EQ(u32(f, 0xDC + 4), 256u);  // nEntriesInUse
@@ -328,7 +326,7 @@ TEST(AviOpenDmlPlan, AgreesWithTheWriter) {
         SCOPED_TRACE(testing::Message() << "limit " << limit << ", " << count << " frames of " << length);
         const std::vector<Bytes> frames(count, pattern(length, 9));
         const Bytes f = avitest::write_avi(dir / "p.avi", frames, {}, {}, limit);
-        EXPECT_EQ(f.size(), AviWriter::final_file_length(count, length, limit));
+        EXPECT_EQ(f.size(), avitest::final_file_length(count, length, limit));
         const layout::PartPlan plan = layout::plan_parts(count, length, limit, INT_MAX);
         if (plan.parts > 1) {
           const auto parts = walk_parts(f);
@@ -347,7 +345,7 @@ TEST(AviOpenDmlPlan, LimitsOfTheProgram) {
   // The program's limit: 1 GiB, and 172 frames of 1080p in the first part.
   constexpr std::uint64_t k1080p = 1920 * 1080 * 3;
   EXPECT_EQ(AviWriter().part_limit(), std::uint64_t{1} << 30);
-  EXPECT_EQ(AviWriter::final_file_length(172, k1080p), 1069990912u);
+  EXPECT_EQ(avitest::final_file_length(172, k1080p), 1069990912u);
   EXPECT_EQ(layout::plan_parts(173, k1080p, AviWriter::kDefaultPartLimit, INT_MAX).parts, 2u);
   // 700 frames, past 4 GiB, take 5 parts.
   const layout::PartPlan big = layout::plan_parts(700, k1080p, AviWriter::kDefaultPartLimit, INT_MAX);
@@ -358,7 +356,7 @@ TEST(AviOpenDmlPlan, LimitsOfTheProgram) {
   // 256 parts of 172 or so frames, then no more.
   EXPECT_TRUE(AviWriter::can_hold(256 * 172, k1080p));
   EXPECT_FALSE(AviWriter::can_hold(256 * 173, k1080p));
-  EXPECT_EQ(AviWriter::final_file_length(256 * 173, k1080p), UINT64_MAX);
+  EXPECT_EQ(avitest::final_file_length(256 * 173, k1080p), UINT64_MAX);
   // Frame lengths: the longest for the limit; nothing past INT_MAX frames.
   EXPECT_EQ(AviWriter::max_frame_length(), (std::uint64_t{1} << 30) - 8244);
   EXPECT_TRUE(AviWriter::can_hold(1, (std::uint64_t{1} << 30) - 8244));

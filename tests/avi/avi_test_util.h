@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,14 @@
 #include <vector>
 
 namespace avitest {
+
+// The exact length of the finished file of `frames` frames of `length` bytes
+// each, as the writer plans its parts; UINT64_MAX when no file holds them.
+inline std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t length,
+                                       std::uint64_t limit = AviWriter::kDefaultPartLimit) {
+  const avi::layout::PartPlan plan = avi::layout::plan_parts(frames, length, limit, INT_MAX);
+  return plan.parts == 0 ? UINT64_MAX : plan.file_length;
+}
 
 using Bytes = std::vector<std::uint8_t>;
 

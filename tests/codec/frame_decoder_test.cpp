@@ -134,7 +134,6 @@ TEST(FrameDecoder, FillBehindAFrame) {
   EXPECT_EQ(current(decoder), testframes::solid(5, 3, {1, 2, 3, 4}));
   ASSERT_EQ(decoder.Decode(Bytes{FRAME_FLAT24, 1, 2, 3, 0}), ICERR_OK);
   EXPECT_EQ(current(decoder), testframes::solid(5, 3, {1, 2, 3}));
-  EXPECT_EQ(decoder.last_type(), FRAME_FLAT24);
 
   const Bytes frame = testframes::noise(5, 3, 3, 3);
   const Bytes coded = codecruns::encode_one(frame, 5, 3, 24).bytes;
@@ -169,7 +168,6 @@ class DamagedFrames : public testing::Test {
     const int status = decoder.Decode(bytes);
     if (status != ICERR_OK) {
       EXPECT_EQ(current(decoder), Bytes(3 * kW * kH, 42));
-      EXPECT_EQ(decoder.last_type(), FRAME_GREY);
     }
     EXPECT_NE(std::string(decode_status_message(status)), "unknown status");
     if (decoded != nullptr) *decoded = current(decoder);
