@@ -156,7 +156,8 @@ bool AviReader::fail(std::string message) {
   return false;
 }
 
-bool AviReader::parse() {
+// What a parse found, forgotten; unfinished_ stays, for a salvage to say why.
+void AviReader::forget() {
   error_.clear();
   video_ = {};
   have_video_ = false;
@@ -164,9 +165,13 @@ bool AviReader::parse() {
   index_used_ = false;
   super_index_used_ = false;
   largest_frame_ = 0;
-  unfinished_.clear();
   super_index_.reset();
   parts_ = {};
+}
+
+bool AviReader::parse() {
+  forget();
+  unfinished_.clear();
   try {
     std::array<std::uint8_t, 12> head{};
     if (!source_.read(0, head)) return fail("not an AVI file: too short for a RIFF header");
@@ -540,15 +545,7 @@ bool AviReader::check_repeats() {
 // (the writer completes it before the first frame), the sizes of the RIFF
 // and "movi" lists are not, and the frames are whatever whole chunks follow.
 bool AviReader::salvage(std::string why) {
-  video_ = {};
-  have_video_ = false;
-  frames_ = {};
-  index_used_ = false;
-  super_index_used_ = false;
-  largest_frame_ = 0;
-  super_index_.reset();
-  parts_ = {};
-  error_.clear();
+  forget();
   const std::uint64_t size = source_.size();
   bool have_hdrl = false;
   std::optional<Chunk> movi;

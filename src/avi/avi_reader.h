@@ -101,6 +101,7 @@ class AviReader {
   class ChildWalker;
 
   AviStatus parsed();
+  void forget();
   bool parse();
   bool parse_riff_avi(const Chunk& riff);
   bool parse_parts(std::uint64_t from);
