@@ -124,7 +124,7 @@ void decode_frames(benchmark::State& state, const Content* c) {
   codec.CompressContinue(&record, 0);
   coded.resize(record.dwCompressedSize);
   FrameDecoder decoder;
-  if (decoder.Begin(kWidth, kHeight, 8 * c->pixel_size) != DecodeStatus::Ok) {
+  if (decoder.Begin(kWidth, kHeight, 8 * c->pixel_size) != ICERR_OK) {
     state.SkipWithError("Begin failed");
     return;
   }

@@ -11,8 +11,8 @@ namespace compare {
 
 bool check_avi(const std::string& path, const Picture& picture, std::size_t frames, std::string& report) {
   avi::AviReader reader;
-  if (!reader.open(path)) {
-    report = path + ": " + reader.error();
+  if (const AviStatus s = reader.open(path); !s) {
+    report = path + ": " + s.message;
     return false;
   }
   const avi::VideoStream& video = reader.video();
@@ -31,20 +31,20 @@ bool check_avi(const std::string& path, const Picture& picture, std::size_t fram
   }
   const Bytes expected = bgr_bottom_up(picture);
   FrameDecoder decoder;
-  if (corvath && decoder.Begin(picture.width, picture.height, 24) != DecodeStatus::Ok) {
+  if (corvath && decoder.Begin(picture.width, picture.height, 24) != ICERR_OK) {
     report = "the decoder does not take this geometry";
     return false;
   }
   Bytes chunk(std::max<std::size_t>(reader.largest_frame(), 1));
   for (std::size_t i = 0; i < frames; ++i) {
     const std::size_t size = reader.frames()[i].size;
-    if (!reader.read_frame(i, chunk)) {
-      report = "frame " + std::to_string(i) + ": " + reader.error();
+    if (const AviStatus s = reader.read_frame(i, chunk); !s) {
+      report = "frame " + std::to_string(i) + ": " + s.message;
       return false;
     }
     std::span<const std::uint8_t> frame(chunk.data(), size);
     if (corvath) {
-      if (const DecodeStatus s = decoder.Decode(frame); s != DecodeStatus::Ok) {
+      if (const int s = decoder.Decode(frame); s != ICERR_OK) {
         report = "frame " + std::to_string(i) + ": " + decode_status_message(s);
         return false;
       }

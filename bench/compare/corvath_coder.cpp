@@ -12,7 +12,7 @@ bool CorvathCoder::prepare(const Picture& picture, std::string& error) {
     error = "the codec does not take this geometry";
     return false;
   }
-  if (const DecodeStatus s = decoder_.Begin(picture.width, picture.height, 24); s != DecodeStatus::Ok) {
+  if (const int s = decoder_.Begin(picture.width, picture.height, 24); s != ICERR_OK) {
     error = decode_status_message(s);
     return false;
   }
@@ -27,7 +27,7 @@ bool CorvathCoder::encode() {
 }
 
 bool CorvathCoder::decode() {
-  return decoder_.Decode(std::span<const unsigned char>(coded_.data(), coded_size_)) == DecodeStatus::Ok;
+  return decoder_.Decode(std::span<const unsigned char>(coded_.data(), coded_size_)) == ICERR_OK;
 }
 
 bool CorvathCoder::matches() const {

@@ -164,10 +164,10 @@ void BM_DecodeMemory(benchmark::State& state) {
     reader.read_frame(i, frames.back());
   }
   FrameDecoder decoder;
-  if (decoder.Begin(kWidth, kHeight, 24) != DecodeStatus::Ok) return state.SkipWithError("no memory");
+  if (decoder.Begin(kWidth, kHeight, 24) != ICERR_OK) return state.SkipWithError("no memory");
   for (auto _ : state) {
     for (const Bytes& frame : frames) {
-      if (decoder.Decode(frame) != DecodeStatus::Ok) return state.SkipWithError("a frame does not decode");
+      if (decoder.Decode(frame) != ICERR_OK) return state.SkipWithError("a frame does not decode");
     }
     benchmark::DoNotOptimize(decoder.frame().data());
   }

@@ -10,8 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   avi::AviReader reader;
-  if (!reader.open(std::span<const std::uint8_t>(data, size))) {
-    if (reader.error().empty()) __builtin_trap();
+  if (const AviStatus s = reader.open(std::span<const std::uint8_t>(data, size)); !s) {
+    if (s.message.empty()) __builtin_trap();
     return 0;
   }
   if (reader.largest_frame() > size) __builtin_trap();

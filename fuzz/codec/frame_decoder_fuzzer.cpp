@@ -27,8 +27,8 @@ void check_round_trip(const Bytes& frame, int width, int height, int pixel_size)
   codec.CompressContinue(&record, 0);
   out.resize(record.dwCompressedSize);
   FrameDecoder decoder;
-  if (decoder.Begin(width, height, 8 * pixel_size) != DecodeStatus::Ok) std::abort();
-  if (decoder.Decode(out) != DecodeStatus::Ok || current(decoder) != frame) std::abort();
+  if (decoder.Begin(width, height, 8 * pixel_size) != ICERR_OK) std::abort();
+  if (decoder.Decode(out) != ICERR_OK || current(decoder) != frame) std::abort();
 }
 
 }  // namespace
@@ -41,15 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes frame(data + 3, data + size);
 
   FrameDecoder decoder;
-  if (decoder.Begin(width, height, depth) != DecodeStatus::Ok) std::abort();
+  if (decoder.Begin(width, height, depth) != ICERR_OK) std::abort();
   const Bytes before = current(decoder);
-  if (decoder.Decode(frame) != DecodeStatus::Ok) {
+  if (decoder.Decode(frame) != ICERR_OK) {
     if (current(decoder) != before) std::abort();  // a rejected frame changes nothing
     return 0;
   }
   const Bytes decoded = current(decoder);
   if (decoded.size() != static_cast<std::size_t>(width * height * decoder.pixel_size())) std::abort();
-  if (decoder.Decode({}) != DecodeStatus::Ok || current(decoder) != decoded) std::abort();
+  if (decoder.Decode({}) != ICERR_OK || current(decoder) != decoded) std::abort();
   check_round_trip(decoded, width, height, decoder.pixel_size());
   return 0;
 }

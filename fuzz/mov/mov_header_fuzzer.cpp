@@ -5,30 +5,23 @@
 // table sized from the claims by the memory limit.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "mov/movie_file.h"
-#include "mov/sample_tables.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The reader reports on standard output; keep the fuzzer's log readable.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const MovieReadAt read_at = [&](std::uint64_t offset, unsigned char* out, std::size_t count) -> long long {
-    if (offset > size) return 0;
-    const std::size_t n = std::min<std::size_t>(count, size - static_cast<std::size_t>(offset));
-    if (n != 0) std::memcpy(out, data + offset, n);
-    return static_cast<long long>(n);
+  const MovieReadAt read_at = [&](std::uint64_t offset, unsigned char* out, std::size_t count, std::size_t& got) {
+    got = offset > size ? 0 : std::min<std::size_t>(count, size - static_cast<std::size_t>(offset));
+    if (got != 0) std::memcpy(out, data + offset, got);
+    return true;
   };
-  mov_info info;
-  const int ok = read_movie_file(read_at, size, info);
-  if (!ok && (total_frames != 0 || !frame_offsets.empty())) std::abort();
-  if (static_cast<std::size_t>(total_frames) < frame_offsets.size()) std::abort();
+  const MovieHeader header = read_movie_file(read_at, size, [](std::string_view) {});
+  const mov_info& info = header.info;
+  const std::vector<std::int64_t>& frame_offsets = header.frame_offsets;
+  const bool ok = header.ok();
+  if (!ok && (header.total_frames != 0 || !frame_offsets.empty())) std::abort();
+  if (static_cast<std::size_t>(header.total_frames) < frame_offsets.size()) std::abort();
   if (ok && info.width != 0 && info.frame_bytes * frame_offsets.size() > size) std::abort();
   for (std::int64_t offset : frame_offsets) {
     if (offset < 0 || static_cast<std::uint64_t>(offset) + info.frame_bytes > size) std::abort();

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "entropy/byte_order.h"
+
 namespace gstcorvath {
 
 namespace {
@@ -9,10 +11,6 @@ namespace {
 // Every chunk header looked at counts; the header lists of real files hold a
 // few dozen.
 constexpr int kMaxChunks = 1024;
-
-std::uint32_t u32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 bool is(const std::uint8_t* p, const char* code) { return std::memcmp(p, code, 4) == 0; }
 
@@ -46,7 +44,7 @@ class Walker {
     if (head == nullptr) return false;
     chunk.head = head;
     chunk.data = pos_ + 8;
-    chunk.size = u32(head + 4);
+    chunk.size = load_le32(head + 4);
     if (chunk.size > end_ - chunk.data) return false;
     pos_ = chunk.data + chunk.size + (chunk.size & 1);
     alt_ = chunk.data + ((std::uint64_t{chunk.size} + 3) & ~std::uint64_t{3});
@@ -98,7 +96,7 @@ bool is_corvath_avi(const PeekFunction& peek) {
   const std::uint8_t* riff = peek(0, 12);
   if (riff == nullptr || !is(riff, "RIFF") || !is(riff + 8, "AVI ")) return false;
   int budget = kMaxChunks;
-  Walker top(peek, budget, 12, 8 + std::uint64_t{u32(riff + 4)});
+  Walker top(peek, budget, 12, 8 + std::uint64_t{load_le32(riff + 4)});
   Chunk chunk;
   while (top.next(chunk)) {
     if (is_list(chunk, peek, "movi")) return false;

@@ -19,12 +19,12 @@ constexpr std::uint64_t kFillAfterFrames = 3;
 }  // namespace
 
 bool CorvathStream::open(std::uint64_t size, avi::ByteSource::ReadFunction read) {
-  if (!reader_.open(size, std::move(read))) return fail(reader_.error());
+  if (const AviStatus s = reader_.open(size, std::move(read)); !s) return fail(s.message);
   return check();
 }
 
 bool CorvathStream::open(std::span<const std::uint8_t> bytes) {
-  if (!reader_.open(bytes)) return fail(reader_.error());
+  if (const AviStatus s = reader_.open(bytes); !s) return fail(s.message);
   return check();
 }
 

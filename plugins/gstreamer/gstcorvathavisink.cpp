@@ -64,12 +64,12 @@ static bool complete_file(GstCorvathAviSink* self) {
   Output* out = self->output;
   if (out == nullptr || !out->writing) return true;
   out->writing = false;
-  if (out->writer.flush()) {
+  const AviStatus flushed = out->writer.flush();
+  if (flushed) {
     GST_INFO_OBJECT(self, "%s complete with %d frames", out->location.c_str(), out->writer.frames_written());
     return true;
   }
-  GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not complete the file \"%s\".", out->location.c_str()),
-                    ("%s", g_strerror(errno)));
+  GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", flushed.message.c_str()), ("%s", g_strerror(errno)));
   self->failed = TRUE;
   return false;
 }
@@ -180,9 +180,12 @@ static bool open_output(GstCorvathAviSink* self) {
                       ("%s", crvt_status_message(status)));
     return false;
   }
-  if (!out->writer.init(out->location.c_str(), width, height, rate, scale, 1)) {
-    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Could not open file \"%s\" for writing.", out->location.c_str()),
-                      ("%s", g_strerror(errno)));
+  if (const AviStatus begun = out->writer.init(out->location.c_str(), width, height, rate, scale, 1); !begun) {
+    if (begun.code == AviStatus::Code::cannot_open) {
+      GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("%s", begun.message.c_str()), ("%s", g_strerror(errno)));
+    } else {
+      GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", begun.message.c_str()), ("%s", g_strerror(errno)));
+    }
     return false;
   }
   out->writing = true;
@@ -241,11 +244,12 @@ static GstFlowReturn sink_render(GstBaseSink* sink, GstBuffer* buffer) {
     return GST_FLOW_ERROR;
   }
   // A null frame (0 bytes) is no key frame, as quelmux writes them.
-  if (!out->writer.write_frame(out->packet.data(), static_cast<int>(size), size != 0 ? AviWriter::kKeyFrame : 0)) {
+  if (const AviStatus written =
+          out->writer.write_frame(out->packet.data(), static_cast<int>(size), size != 0 ? AVIIF_KEYFRAME : 0);
+      !written) {
     out->writing = false;
     self->failed = TRUE;
-    GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not write to file \"%s\".", out->location.c_str()),
-                      ("%s", g_strerror(errno)));
+    GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("%s", written.message.c_str()), ("%s", g_strerror(errno)));
     return GST_FLOW_ERROR;
   }
   return GST_FLOW_OK;

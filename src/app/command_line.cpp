@@ -27,40 +27,40 @@ void print_usage() {
   std::puts("Use -u if you want to produce an uncomressed avi instead of a\nCorvath compressed avi.");
 }
 
-int print_help_or_version(int argc, const char* const* argv) {
-  if (argc != 2) return 0;
+bool print_help_or_version(int argc, const char* const* argv) {
+  if (argc != 2) return false;
   if (std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kHelp, stdout);
-    return 1;
+    return true;
   }
   if (std::strcmp(argv[1], "--version") == 0) {
     std::puts("quelmux " QUELMUX_VERSION);
-    return 1;
+    return true;
   }
-  return 0;
+  return false;
 }
 
-int parse_command_line(int argc, const char* const* argv, CommandLine& line) {
+bool parse_command_line(int argc, const char* const* argv, CommandLine& line) {
   // Two or three arguments after the program's name; a third one without the
   // option is ignored.
   if (argc < 3 || argc > 4) {
     print_usage();
-    return 0;
+    return false;
   }
   const char* first = argv[1];
   if (first[0] != '-') {
     line = {false, argv[1], argv[2]};
-    return 1;
+    return true;
   }
   // Only the first two characters count: "-u", "-U" and "-ufoo" all select it.
   if (first[1] != 'u' && first[1] != 'U') {
     std::printf("Unknown option: \"%s\"\n", first);
-    return 0;
+    return false;
   }
   if (argc != 4) {
     print_usage();  // the option and one file name leave no output file
-    return 0;
+    return false;
   }
   line = {true, argv[2], argv[3]};
-  return 1;
+  return true;
 }

@@ -11,11 +11,12 @@ struct CommandLine {
 void print_usage();
 
 // When the only argument is "--help" or "--version", prints the help text or
-// the version on standard output and returns 1; otherwise returns 0 and
-// prints nothing.
-int print_help_or_version(int argc, const char* const* argv);
+// the version on standard output and returns true; otherwise returns false
+// and prints nothing.
+bool print_help_or_version(int argc, const char* const* argv);
 
 // Takes the option and the two file names from `argv` into `line` and returns
-// 1. On a wrong argument count, an unknown option or the option with a single
-// file name prints the usage text or the unknown-option message and returns 0.
-int parse_command_line(int argc, const char* const* argv, CommandLine& line);
+// true. On a wrong argument count, an unknown option or the option with a
+// single file name prints the usage text or the unknown-option message and
+// returns false.
+bool parse_command_line(int argc, const char* const* argv, CommandLine& line);

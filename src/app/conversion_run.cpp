@@ -14,12 +14,16 @@
 #include "avi/avi_writer.h"
 #include "codec/codec_inst.h"
 #include "mov/movie_signature.h"
-#include "mov/sample_tables.h"
 
 namespace {
 
 // The AVI writer zeroes up to 3 bytes behind each frame it is given.
 constexpr std::size_t kWriterSlack = 1024;
+
+// Prints the writer's message; a failure it reported before has none.
+void print(const AviStatus& status) {
+  if (!status.message.empty()) std::puts(status.message.c_str());
+}
 
 struct Buffer {
   std::unique_ptr<unsigned char[]> bytes;
@@ -35,13 +39,14 @@ struct Buffer {
 
 class ConversionRun {
  public:
-  ConversionRun(const CommandLine& line, const mov_info& info, std::ifstream& movie)
-      : line_(line), info_(info), movie_(movie),
-        raw_(std::memcmp(info.data_format, "raw ", 4) == 0),
-        packed_stride_(std::size_t(info.width) * 3),
-        out_stride_(line.uncompressed ? bitmap_stride(info.width) : packed_stride_),
-        out_size_(out_stride_ * info.height),
-        converts_(raw_ || info.row_bytes != out_stride_) {}
+  ConversionRun(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream)
+      : line_(line), info_(movie.info), frame_offsets_(movie.frame_offsets), total_frames_(movie.total_frames),
+        movie_(stream),
+        raw_(std::memcmp(movie.info.data_format, "raw ", 4) == 0),
+        packed_stride_(std::size_t(movie.info.width) * 3),
+        out_stride_(line.uncompressed ? bitmap_stride(movie.info.width) : packed_stride_),
+        out_size_(out_stride_ * movie.info.height),
+        converts_(raw_ || movie.info.row_bytes != out_stride_) {}
 
   int run();
 
@@ -52,11 +57,13 @@ class ConversionRun {
   bool take_buffers();
   bool begin_codec();
   bool read_frame(int i);
-  bool write_frame(int i);
+  AviStatus write_frame();
   int finish(int status);
 
   const CommandLine& line_;
   const mov_info& info_;
+  const std::vector<std::int64_t>& frame_offsets_;
+  const int total_frames_;
   std::ifstream& movie_;
   const bool raw_;
   // Frames are read as stored (info_.row_bytes a row) and handed on with
@@ -78,23 +85,25 @@ int ConversionRun::run() {
   if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file()) return 1;
   // A header alone can claim frames of any size: nothing is taken for them
   // before the file is known to hold the first.
-  if (!frame_offsets.empty() && (!take_buffers() || !begin_codec())) return 1;
+  if (!frame_offsets_.empty() && (!take_buffers() || !begin_codec())) return 1;
   // From here a signal only asks for a stop: the file is completed with the
   // frames written so far, and a second signal is ignored meanwhile.
   const StopSignals stop;
-  if (!writer_.init(line_.output, info_.width, info_.height, info_.time_scale, info_.sample_duration,
-                    line_.uncompressed ? 0 : 1)) {
+  if (const AviStatus begun = writer_.init(line_.output, info_.width, info_.height, info_.time_scale,
+                                           info_.sample_duration, line_.uncompressed ? 0 : 1);
+      !begun) {
+    print(begun);
     return 1;
   }
   std::printf("Writing %s, this may take a while...\n", line_.output);
   std::fflush(stdout);
 
-  Progress progress(total_frames);
-  for (int i = 0; i < total_frames; ++i) {
+  Progress progress(total_frames_);
+  for (int i = 0; i < total_frames_; ++i) {
     if (stop.requested()) {
       progress.clear();
       std::printf("Interrupted by %s: %d of %d frames written\n", StopSignals::name(stop.signal_number()), i,
-                  total_frames);
+                  total_frames_);
       return finish(stop.exit_status());
     }
     if (!read_frame(i)) {
@@ -102,10 +111,13 @@ int ConversionRun::run() {
       std::printf("Frame %d could not be read\n", i);
       return finish(1);
     }
-    // The writer has said why. A refused frame leaves a file that can still
-    // be completed with the frames before it; after a failed write flush()
-    // fails too.
-    if (!write_frame(i)) return finish(1);
+    // A refused frame leaves a file that can still be completed with the
+    // frames before it; after a failed write flush() fails too.
+    if (const AviStatus written = write_frame(); !written) {
+      progress.clear();
+      print(written);
+      return finish(1);
+    }
     progress.update(i + 1);
   }
   progress.clear();
@@ -131,10 +143,10 @@ bool ConversionRun::output_is_not_a_movie() const {
 // Every frame of an uncompressed file has the same length, so a movie that
 // no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
-  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames), out_size_)) return true;
+  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames_), out_size_)) return true;
   std::printf("Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
               "%llu bytes\n",
-              line_.output, total_frames, static_cast<unsigned long long>(out_size_),
+              line_.output, total_frames_, static_cast<unsigned long long>(out_size_),
               static_cast<unsigned long long>(AviWriter::kMaxParts),
               static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
   return false;
@@ -178,21 +190,21 @@ bool ConversionRun::begin_codec() {
 // Frames past those the file holds are not read at all.
 bool ConversionRun::read_frame(int i) {
   const auto k = static_cast<std::size_t>(i);
-  if (k >= frame_offsets.size()) return false;
+  if (k >= frame_offsets_.size()) return false;
   const auto size = static_cast<std::streamsize>(info_.frame_bytes);
   movie_.clear();
-  movie_.seekg(static_cast<std::streamoff>(frame_offsets[k]));
+  movie_.seekg(static_cast<std::streamoff>(frame_offsets_[k]));
   movie_.read(reinterpret_cast<char*>(frame_.get()), size);
   return movie_.gcount() == size;
 }
 
 // Frames to convert go into the work buffer. A bitmap whose rows already
 // have the output's length stays where it was read, its fill zeroed.
-bool ConversionRun::write_frame(int) {
+AviStatus ConversionRun::write_frame() {
   unsigned char* input = frame_.get();
   unsigned char* output = converts_ ? work_.get() : frame_.get();
   frame_to_bitmap(input, info_.row_bytes, output, out_stride_, info_.width, info_.height, raw_);
-  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AviWriter::kKeyFrame) != 0;
+  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AVIIF_KEYFRAME);
   // The codec reads the bitmap and writes into the other buffer.
   input = output;
   output = input == frame_.get() ? work_.get() : frame_.get();
@@ -202,20 +214,22 @@ bool ConversionRun::write_frame(int) {
   record_.lpInput = input;
   codec_.CompressContinue(&record_, 0);
   // A length past INT_MAX turns negative here, and the writer refuses it.
-  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize),
-                             static_cast<int>(record_.dwFlags)) != 0;
+  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize), static_cast<int>(record_.dwFlags));
 }
 
 // Completes the file with the frames written so far; `status` is the exit
 // status the run ends with once the file is complete.
 int ConversionRun::finish(int status) {
-  if (!writer_.flush()) return 1;
+  if (const AviStatus flushed = writer_.flush(); !flushed) {
+    print(flushed);
+    return 1;
+  }
   std::printf("Finished writing file %s\n", line_.output);
   return status;
 }
 
 }  // namespace
 
-int run_conversion(const CommandLine& line, const mov_info& info, std::ifstream& movie) {
-  return ConversionRun(line, info, movie).run();
+int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream) {
+  return ConversionRun(line, movie, stream).run();
 }

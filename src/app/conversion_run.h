@@ -7,10 +7,10 @@
 #include "app/command_line.h"
 #include "mov/movie_header.h"
 
-// Converts the frames of `movie` (opened afresh, frame_offsets and
-// total_frames built) into line.output, compressed unless line.uncompressed.
+// Converts the frames of the movie that `movie` describes, read from
+// `stream`, into line.output, compressed unless line.uncompressed.
 // Prints the run's messages and returns the exit status: 0 when the file is
 // complete with every frame, 1 after any failure (the message printed), and
 // 128 + the signal number when SIGINT, SIGTERM or SIGHUP stopped the run (the
 // file then complete with the frames written before).
-int run_conversion(const CommandLine& line, const mov_info& info, std::ifstream& movie);
+int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream);

@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+#include "entropy/cpu_features.h"
+
 namespace {
 
 // Copies one row, swapping the first and third byte of every pixel, from
@@ -41,7 +43,7 @@ __attribute__((target("ssse3"))) void row_ssse3(const unsigned char* s, unsigned
 
 RowFunction pick_row_function() {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("ssse3")) return row_ssse3;
+  if (cpu_features().ssse3) return row_ssse3;
 #endif
   return row_scalar;
 }
@@ -83,10 +85,6 @@ void raw_to_BGR(const unsigned char* source, unsigned char* destination, int wid
 }
 
 namespace pixel_convert_detail {
-void frame_to_bitmap_scalar(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
-                            std::size_t destination_stride, int width, int height, bool raw) {
-  convert(source, source_stride, destination, destination_stride, width, height, raw, row_scalar);
-}
 void raw_to_BGR_scalar(const unsigned char* source, unsigned char* destination, int width, int height) {
   const std::size_t row = 3 * static_cast<std::size_t>(width < 0 ? 0 : width);
   convert(source, row, destination, row, width, height, true, row_scalar);

@@ -28,7 +28,5 @@ constexpr std::size_t bitmap_stride(int width) { return (3 * static_cast<std::si
 
 namespace pixel_convert_detail {
 // The row conversion without vector instructions, for tests of both paths.
-void frame_to_bitmap_scalar(const unsigned char* source, std::size_t source_stride, unsigned char* destination,
-                            std::size_t destination_stride, int width, int height, bool raw);
 void raw_to_BGR_scalar(const unsigned char* source, unsigned char* destination, int width, int height);
 }  // namespace pixel_convert_detail

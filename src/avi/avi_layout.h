@@ -7,6 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The index flag of a frame that decodes by itself, in "idx1" entries (and,
+// inverted, in "ix00" ones). The codec reports it with every frame that
+// carries bytes, as Video for Windows codecs do.
+inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
+
 namespace avi::layout {
 
 // The header area: everything up to and including the "movi" list type.

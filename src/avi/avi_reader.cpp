@@ -1,7 +1,7 @@
 #include "avi/avi_reader.h"
 
-#include "avi/avi_endian.h"
 #include "avi/odml_index.h"
+#include "entropy/byte_order.h"
 
 #include <algorithm>
 #include <array>
@@ -41,6 +41,8 @@ bool is_frame_chunk_id(const FourCC& id) {
   return id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' &&
          (id[3] == 'c' || id[3] == 'b');
 }
+
+AviStatus cannot_read(std::string why) { return {AviStatus::Code::cannot_read, std::move(why)}; }
 
 }  // namespace
 
@@ -111,7 +113,7 @@ class AviReader::ChildWalker {
     }
     chunk = Chunk{};
     chunk.id = fourcc_at(head.data());
-    chunk.size = get_u32(head.data() + 4);
+    chunk.size = load_le32(head.data() + 4);
     chunk.offset = at;
     return true;
   }
@@ -129,19 +131,24 @@ class AviReader::ChildWalker {
   Chunk refused_;
 };
 
-bool AviReader::open(const std::filesystem::path& path) {
-  if (!source_.open(path)) return fail("cannot open " + path.string());
-  return parse();
+AviStatus AviReader::open(const std::filesystem::path& path) {
+  if (!source_.open(path)) return {AviStatus::Code::cannot_open, "cannot open " + path.string()};
+  return parsed();
 }
 
-bool AviReader::open(std::span<const std::uint8_t> bytes) {
+AviStatus AviReader::open(std::span<const std::uint8_t> bytes) {
   source_.open(bytes);
-  return parse();
+  return parsed();
 }
 
-bool AviReader::open(std::uint64_t size, ByteSource::ReadFunction read) {
+AviStatus AviReader::open(std::uint64_t size, ByteSource::ReadFunction read) {
   source_.open(size, std::move(read));
-  return parse();
+  return parsed();
+}
+
+AviStatus AviReader::parsed() {
+  if (parse()) return {};
+  return {AviStatus::Code::invalid, error_};
 }
 
 bool AviReader::fail(std::string message) {
@@ -149,7 +156,8 @@ bool AviReader::fail(std::string message) {
   return false;
 }
 
-bool AviReader::parse() {
+// What a parse found, forgotten; unfinished_ stays, for a salvage to say why.
+void AviReader::forget() {
   error_.clear();
   video_ = {};
   have_video_ = false;
@@ -157,15 +165,19 @@ bool AviReader::parse() {
   index_used_ = false;
   super_index_used_ = false;
   largest_frame_ = 0;
-  unfinished_.clear();
   super_index_.reset();
   parts_ = {};
+}
+
+bool AviReader::parse() {
+  forget();
+  unfinished_.clear();
   try {
     std::array<std::uint8_t, 12> head{};
     if (!source_.read(0, head)) return fail("not an AVI file: too short for a RIFF header");
     Chunk riff;
     riff.id = fourcc_at(head.data());
-    riff.size = get_u32(head.data() + 4);
+    riff.size = load_le32(head.data() + 4);
     riff.type = fourcc_at(head.data() + 8);
     if (riff.id != kRiff || riff.type != fourcc("AVI ")) {
       return fail("not an AVI file: no RIFF \"AVI \" header");
@@ -227,7 +239,7 @@ bool AviReader::parse_parts(std::uint64_t at) {
     if (!source_.read(at, head)) return fail("unreadable chunk header" + at_offset(at));
     Chunk riff;
     riff.id = fourcc_at(head.data());
-    riff.size = get_u32(head.data() + 4);
+    riff.size = load_le32(head.data() + 4);
     riff.type = fourcc_at(head.data() + 8);
     riff.offset = at;
     if (riff.id != kRiff || riff.type != fourcc("AVIX")) break;
@@ -327,14 +339,14 @@ bool AviReader::parse_strl(const Chunk& strl, int number) {
   VideoStream v;
   v.number = number;
   v.handler = fourcc_at(h.data() + 4);
-  v.scale = get_u32(h.data() + 20);
-  v.rate = get_u32(h.data() + 24);
-  v.length = get_u32(h.data() + 32);
-  v.width = static_cast<std::int32_t>(get_u32(f.data() + 4));
-  v.height = static_cast<std::int32_t>(get_u32(f.data() + 8));
-  v.bit_count = get_u16(f.data() + 14);
+  v.scale = load_le32(h.data() + 20);
+  v.rate = load_le32(h.data() + 24);
+  v.length = load_le32(h.data() + 32);
+  v.width = static_cast<std::int32_t>(load_le32(f.data() + 4));
+  v.height = static_cast<std::int32_t>(load_le32(f.data() + 8));
+  v.bit_count = load_le16(f.data() + 14);
   v.compression = fourcc_at(f.data() + 16);
-  v.size_image = get_u32(f.data() + 20);
+  v.size_image = load_le32(f.data() + 20);
   if (v.width <= 0 || v.height == 0 || v.height == INT32_MIN) {
     return fail(stream + ": invalid frame size " + std::to_string(v.width) + " x " +
                 std::to_string(v.height));
@@ -371,7 +383,7 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
     if (at < movi_first || at > movi_end || movi_end - at < 8) return std::nullopt;
     std::array<std::uint8_t, 8> head{};
     if (!source_.read(at, head) || fourcc_at(head.data()) != id) return std::nullopt;
-    const std::uint32_t size = get_u32(head.data() + 4);
+    const std::uint32_t size = load_le32(head.data() + 4);
     if (size > movi_end - at - 8) return std::nullopt;
     // The entry's length is the chunk size, or the size with its fill.
     if (length < size || std::uint64_t{length} > ((std::uint64_t{size} + 3) & ~std::uint64_t{3})) {
@@ -393,9 +405,9 @@ bool AviReader::load_index(const Chunk& idx1, const Chunk& movi) {
       const std::uint8_t* entry = bytes.data() + e * 16;
       const FourCC id = fourcc_at(entry);
       if (!stream_chunk(id)) continue;
-      const std::uint32_t flags = get_u32(entry + 4);
-      const std::uint32_t offset = get_u32(entry + 8);
-      const std::uint32_t length = get_u32(entry + 12);
+      const std::uint32_t flags = load_le32(entry + 4);
+      const std::uint32_t offset = load_le32(entry + 8);
+      const std::uint32_t length = load_le32(entry + 12);
       if (!base) {
         if (chunk_at(movi_type + offset, id, length)) {
           base = movi_type;
@@ -426,8 +438,8 @@ bool AviReader::load_super_index() {
   if (indx.size < kHeader) return false;
   std::array<std::uint8_t, kHeader> head{};
   if (!source_.read(indx.data(), head)) return false;
-  const std::uint16_t longs_per_entry = get_u16(head.data());
-  const std::uint32_t entries = get_u32(head.data() + 4);
+  const std::uint16_t longs_per_entry = load_le16(head.data());
+  const std::uint32_t entries = load_le32(head.data() + 4);
   if (longs_per_entry != 4 || head[2] != 0 || head[3] != odml::kIndexOfIndexes ||
       !stream_chunk(fourcc_at(head.data() + 8))) {
     return false;
@@ -437,14 +449,14 @@ bool AviReader::load_super_index() {
   if (!source_.read(indx.data() + kHeader, table)) return false;
   for (std::size_t e = 0; e < entries; ++e) {
     // A file cut at the end of a part: the parts before it are whole.
-    if (get_u64(table.data() + e * 16) >= source_.size()) {
+    if (load_le64(table.data() + e * 16) >= source_.size()) {
       unfinished_ = "its super index names a part past the end of the file";
       return false;
     }
   }
   std::uint64_t after = 0;  // the end of the previous standard index
   for (std::size_t e = 0; e < entries; ++e) {
-    const std::uint64_t at = get_u64(table.data() + e * 16);
+    const std::uint64_t at = load_le64(table.data() + e * 16);
     if (at < after || !load_std_index(at, after)) return false;
   }
   return !frames_.empty();
@@ -456,15 +468,15 @@ bool AviReader::load_std_index(std::uint64_t at, std::uint64_t& after) {
   std::array<std::uint8_t, kHeader> head{};
   if (!source_.read(at, head)) return false;
   const FourCC id = fourcc_at(head.data());
-  const std::uint32_t size = get_u32(head.data() + 4);
+  const std::uint32_t size = load_le32(head.data() + 4);
   const Chunk* riff = riff_holding(at);
   if (id[0] != 'i' || id[1] != 'x' || id[2] != '0' + video_.number / 10 || id[3] != '0' + video_.number % 10 ||
       riff == nullptr || size < kHeader - 8 || size > riff->end() - at - 8) {
     return false;
   }
-  const std::uint16_t longs_per_entry = get_u16(head.data() + 8);
-  const std::uint32_t entries = get_u32(head.data() + 12);
-  const std::uint64_t base = get_u64(head.data() + 20);
+  const std::uint16_t longs_per_entry = load_le16(head.data() + 8);
+  const std::uint32_t entries = load_le32(head.data() + 12);
+  const std::uint64_t base = load_le64(head.data() + 20);
   if (longs_per_entry != 2 || head[10] != 0 || head[11] != odml::kIndexOfChunks ||
       !stream_chunk(fourcc_at(head.data() + 16)) || entries > (size - (kHeader - 8)) / 8 ||
       base > source_.size()) {
@@ -476,12 +488,12 @@ bool AviReader::load_std_index(std::uint64_t at, std::uint64_t& after) {
     const std::span<std::uint8_t> bytes = std::span(block).first(count * 8);
     if (!source_.read(at + kHeader + first * 8, bytes)) return false;
     for (std::size_t e = 0; e < count; ++e) {
-      const std::uint64_t data = base + get_u32(bytes.data() + e * 8);
-      const std::uint32_t word = get_u32(bytes.data() + e * 8 + 4);
+      const std::uint64_t data = base + load_le32(bytes.data() + e * 8);
+      const std::uint32_t word = load_le32(bytes.data() + e * 8 + 4);
       const std::uint32_t length = word & ~odml::kNotKeyFrame;
       const Chunk* movi = movi_holding(data);
       if (movi == nullptr || !frame_chunk_at(data, length, *movi)) return false;
-      add_frame(data, length, (word & odml::kNotKeyFrame) != 0 ? 0 : 0x10);
+      add_frame(data, length, (word & odml::kNotKeyFrame) != 0 ? 0 : AVIIF_KEYFRAME);
     }
   }
   after = at + 8 + size;
@@ -511,7 +523,7 @@ bool AviReader::frame_chunk_at(std::uint64_t data, std::uint32_t size, const Chu
   if (size > movi.end() - data) return false;
   std::array<std::uint8_t, 8> head{};
   if (!source_.read(data - 8, head)) return false;
-  return stream_chunk(fourcc_at(head.data())) && get_u32(head.data() + 4) == size;
+  return stream_chunk(fourcc_at(head.data())) && load_le32(head.data() + 4) == size;
 }
 
 // Frames in file order lie at rising offsets; an index that gives one chunk
@@ -533,15 +545,7 @@ bool AviReader::check_repeats() {
 // (the writer completes it before the first frame), the sizes of the RIFF
 // and "movi" lists are not, and the frames are whatever whole chunks follow.
 bool AviReader::salvage(std::string why) {
-  video_ = {};
-  have_video_ = false;
-  frames_ = {};
-  index_used_ = false;
-  super_index_used_ = false;
-  largest_frame_ = 0;
-  super_index_.reset();
-  parts_ = {};
-  error_.clear();
+  forget();
   const std::uint64_t size = source_.size();
   bool have_hdrl = false;
   std::optional<Chunk> movi;
@@ -551,7 +555,7 @@ bool AviReader::salvage(std::string why) {
     if (!source_.read(at, head)) return fail("unreadable chunk header" + at_offset(at));
     Chunk chunk;
     chunk.id = fourcc_at(head.data());
-    chunk.size = get_u32(head.data() + 4);
+    chunk.size = load_le32(head.data() + 4);
     chunk.offset = at;
     if (!is_printable(chunk.id)) return fail("invalid chunk id " + quoted(chunk.id) + at_offset(at));
     if (chunk.id == kList) {
@@ -597,7 +601,7 @@ void AviReader::scan_unfinished(std::uint64_t from) {
     if (where > size || size - where < 8 || !source_.read(where, std::span(head).first(8))) return false;
     chunk = Chunk{};
     chunk.id = fourcc_at(head.data());
-    chunk.size = get_u32(head.data() + 4);
+    chunk.size = load_le32(head.data() + 4);
     chunk.offset = where;
     if (chunk.is_list() && size - where >= 12 && source_.read(where + 8, std::span(head).subspan(8, 4))) {
       chunk.type = fourcc_at(head.data() + 8);
@@ -639,24 +643,24 @@ bool AviReader::scan_movi(const Chunk& list, int depth) {
   return step >= 0;
 }
 
-bool AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
-  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+AviStatus AviReader::read_frame(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return cannot_read("no frame " + std::to_string(i));
   const Frame& frame = frames_[i];
-  if (out.size() < frame.size) return fail("buffer too small for frame " + std::to_string(i));
+  if (out.size() < frame.size) return cannot_read("buffer too small for frame " + std::to_string(i));
   if (!source_.read(frame.offset, out.first(frame.size))) {
-    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+    return cannot_read("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
   }
-  return true;
+  return {};
 }
 
-bool AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
-  if (i >= frames_.size()) return fail("no frame " + std::to_string(i));
+AviStatus AviReader::read_frame_start(std::size_t i, std::span<std::uint8_t> out) {
+  if (i >= frames_.size()) return cannot_read("no frame " + std::to_string(i));
   const Frame& frame = frames_[i];
-  if (out.size() > frame.size) return fail("frame " + std::to_string(i) + " is shorter than asked");
+  if (out.size() > frame.size) return cannot_read("frame " + std::to_string(i) + " is shorter than asked");
   if (!source_.read(frame.offset, out)) {
-    return fail("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
+    return cannot_read("frame " + std::to_string(i) + " could not be read" + at_offset(frame.offset));
   }
-  return true;
+  return {};
 }
 
 }  // namespace avi

@@ -16,9 +16,11 @@
 // and nothing is allocated beyond what the file's own length bounds: a
 // malformed file makes open() return false with a message in error(), never
 // read out of bounds or run on without end. An index that names one chunk
-// for several frames is refused.
+// for several frames is refused. Failures come back as an AviStatus:
+// cannot_open, invalid (with what is wrong and where), cannot_read.
 #pragma once
 
+#include "avi/avi_status.h"
 #include "avi/byte_source.h"
 #include "avi/fourcc.h"
 
@@ -48,7 +50,7 @@ struct VideoStream {
 struct Frame {
   std::uint64_t offset = 0;  // file offset of the frame's data (past its chunk header)
   std::uint32_t size = 0;    // data bytes, without fill
-  std::uint32_t flags = 0;   // "idx1" dwFlags, or 0x10 for a key frame of "ix00";
+  std::uint32_t flags = 0;   // "idx1" dwFlags, or AVIIF_KEYFRAME for a key frame of "ix00";
                              // 0 when the frames were found by scanning "movi"
 };
 
@@ -60,12 +62,9 @@ class AviReader {
 
   // Parses the file at `path`, or `bytes` (which must outlive the reader), or
   // `size` bytes read through `read` (see ByteSource).
-  bool open(const std::filesystem::path& path);
-  bool open(std::span<const std::uint8_t> bytes);
-  bool open(std::uint64_t size, ByteSource::ReadFunction read);
-
-  // Why the last open() or read_frame() failed.
-  const std::string& error() const { return error_; }
+  AviStatus open(const std::filesystem::path& path);
+  AviStatus open(std::span<const std::uint8_t> bytes);
+  AviStatus open(std::uint64_t size, ByteSource::ReadFunction read);
 
   const VideoStream& video() const { return video_; }
   std::span<const Frame> frames() const { return frames_; }
@@ -84,10 +83,10 @@ class AviReader {
 
   // Reads frame `i`'s data into the start of `out`, which must hold at least
   // frames()[i].size bytes.
-  bool read_frame(std::size_t i, std::span<std::uint8_t> out);
+  AviStatus read_frame(std::size_t i, std::span<std::uint8_t> out);
   // Reads the first out.size() bytes of frame `i`, which must have that many:
   // its header, without reading the rest.
-  bool read_frame_start(std::size_t i, std::span<std::uint8_t> out);
+  AviStatus read_frame_start(std::size_t i, std::span<std::uint8_t> out);
 
  private:
   struct Chunk {
@@ -101,6 +100,8 @@ class AviReader {
   };
   class ChildWalker;
 
+  AviStatus parsed();
+  void forget();
   bool parse();
   bool parse_riff_avi(const Chunk& riff);
   bool parse_parts(std::uint64_t from);
@@ -122,7 +123,7 @@ class AviReader {
   bool fail(std::string message);
 
   ByteSource source_;
-  std::string error_;
+  std::string error_;  // why parse() failed
   VideoStream video_;
   bool have_video_ = false;
   std::vector<Frame> frames_;

@@ -1,8 +1,8 @@
 #include "avi/avi_writer.h"
 
-#include "avi/avi_endian.h"
 #include "avi/avi_layout.h"
 #include "avi/avi_template.h"
+#include "entropy/byte_order.h"
 #include "entropy/zero_rle.h"
 
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <string>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -44,7 +44,7 @@ constexpr std::uint64_t kMaxFrames = INT_MAX;
 
 }  // namespace
 
-int AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed) {
+AviStatus AviWriter::init(const char* name, int width, int height, int rate, int scale, int compressed) {
   filename = name;
   frame_count = 0;
   index_capacity = 0;
@@ -72,19 +72,19 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   // whose rows are filled to 4 bytes; Corvath frames code packed rows.
   const auto w = static_cast<std::uint32_t>(width);
   const auto ht = static_cast<std::uint32_t>(height);
-  avi::put_u32(h + layout::kAvihWidth, w);
-  avi::put_u32(h + layout::kBiWidth, w);
-  avi::put_u32(h + layout::kAvihHeight, ht);
-  avi::put_u32(h + layout::kBiHeight, ht);
-  avi::put_u32(h + layout::kScale, static_cast<std::uint32_t>(scale));
-  avi::put_u32(h + layout::kRate, static_cast<std::uint32_t>(rate));
+  store_le32(h + layout::kAvihWidth, w);
+  store_le32(h + layout::kBiWidth, w);
+  store_le32(h + layout::kAvihHeight, ht);
+  store_le32(h + layout::kBiHeight, ht);
+  store_le32(h + layout::kScale, static_cast<std::uint32_t>(scale));
+  store_le32(h + layout::kRate, static_cast<std::uint32_t>(rate));
   const std::uint32_t row = compressed == 0 ? (3u * w + 3u) & ~3u : 3u * w;
-  avi::put_u32(h + layout::kBiSizeImage, row * ht);
-  avi::put_u32(h + layout::kMicroSecPerFrame,
+  store_le32(h + layout::kBiSizeImage, row * ht);
+  store_le32(h + layout::kMicroSecPerFrame,
                frame_period(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)));
   if (compressed == 0) {
     put_tag(h + layout::kHandler, "DIB ");
-    avi::put_u32(h + layout::kBiCompression, 0);
+    store_le32(h + layout::kBiCompression, 0);
   } else {
     put_tag(h + layout::kHandler, "crvt");
     put_tag(h + layout::kBiCompression, "CRVT");
@@ -99,8 +99,7 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
     return out_of_memory();
   }
   if (!file.is_open() || !file) {
-    std::printf("Unable to open output file %s\n", filename);
-    return 0;
+    return {AviStatus::Code::cannot_open, "Unable to open output file " + std::string(filename)};
   }
 
   std::memcpy(h + layout::kCredit, avi::kCreditText, sizeof avi::kCreditText);
@@ -114,29 +113,27 @@ int AviWriter::init(const char* name, int width, int height, int rate, int scale
   parts.push_back(Part{});
   writing = true;
   if (!reserve(layout::file_length(position, 0))) return fail_write();
-  return 1;
+  return {};
 }
 
-int AviWriter::write_frame(unsigned char* data, int size, int flags) {
-  if (!writing) return 0;
-  if (size < 0) {
-    std::printf("Invalid frame length %d for output file %s\n", size, filename);
-    return 0;
-  }
+AviStatus AviWriter::write_frame(unsigned char* data, int size, int flags) {
+  using Code = AviStatus::Code;
+  if (!writing) return {Code::closed, {}};
+  // The messages are made only on failure: a frame takes no allocation.
+  const char* name = filename;
+  if (size < 0) return {Code::refused, "Invalid frame length " + std::to_string(size) + " for output file " + name};
   const auto length = static_cast<std::uint32_t>(size);
   if (length > layout::max_frame_length(limit)) {
-    std::printf("Frame of %d bytes is too large for output file %s\n", size, filename);
-    return 0;
+    return {Code::refused, "Frame of " + std::to_string(size) + " bytes is too large for output file " + name};
   }
   const bool next_part = !fits_current_part(length);
   if (next_part && parts.size() == kMaxParts) {
-    std::printf("Output file %s is full: an AVI file holds at most %d parts of %llu bytes\n", filename,
-                static_cast<int>(kMaxParts), static_cast<unsigned long long>(limit));
-    return 0;
+    return {Code::full, "Output file " + std::string(name) + " is full: an AVI file holds at most " +
+                            std::to_string(kMaxParts) + " parts of " + std::to_string(limit) + " bytes"};
   }
   if (static_cast<std::uint64_t>(frame_count) == kMaxFrames) {
-    std::printf("Output file %s is full: an AVI file holds at most %d frames\n", filename, INT_MAX);
-    return 0;
+    return {Code::full, "Output file " + std::string(name) + " is full: an AVI file holds at most " +
+                            std::to_string(INT_MAX) + " frames"};
   }
   // Room for the entries comes first, so that a failure leaves no chunk
   // without its entry.
@@ -154,7 +151,7 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
   // A short frame leaves with its chunk header in one write (the writes are
   // unbuffered); a long one follows its header.
   unsigned char head[kShortChunk] = {'0', '0', 'd', 'c'};
-  avi::put_u32(head + 4, length);
+  store_le32(head + 4, length);
   if (8 + n <= kShortChunk) {
     std::memcpy(head + 8, data, n);
     if (!write_bytes(head, 8 + n)) return fail_write();
@@ -169,19 +166,19 @@ int AviWriter::write_frame(unsigned char* data, int size, int flags) {
     entry.dwChunkOffset = to_avi_edian_l(static_cast<std::uint32_t>(chunk - layout::kMoviType));
     entry.dwChunkLength = to_avi_edian_l(static_cast<std::uint32_t>(n));
   }
-  const bool key_frame = (static_cast<std::uint32_t>(flags) & kKeyFrame) != 0;
+  const bool key_frame = (static_cast<std::uint32_t>(flags) & AVIIF_KEYFRAME) != 0;
   part_index.push_back(avi::odml::std_index_entry(chunk + 8 - parts.back().start, length, key_frame));
   position = chunk + 8 + n;
   frames_end = position;
   ++frame_count;
-  return 1;
+  return {};
 }
 
-int AviWriter::flush() {
-  if (!writing) return 0;
+AviStatus AviWriter::flush() {
+  if (!writing) return {AviStatus::Code::closed, {}};
   writing = false;
   if (parts.size() == 1) {
-    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
+    store_le32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(position - layout::kMoviType));
     if (!write_idx1()) return fail_write();
   } else if (!write_part_index(parts.back())) {
     return fail_write();
@@ -193,7 +190,7 @@ int AviWriter::flush() {
   file.close();
   if (!file) return fail_write();
   if (!rewrite_starts()) return fail_write();
-  return 1;
+  return {};
 }
 
 std::uint64_t AviWriter::max_frame_length(std::uint64_t part_limit) {
@@ -202,13 +199,6 @@ std::uint64_t AviWriter::max_frame_length(std::uint64_t part_limit) {
 
 bool AviWriter::can_hold(std::uint64_t frames, std::uint64_t frame_length, std::uint64_t part_limit) {
   return layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames).parts != 0;
-}
-
-std::uint64_t AviWriter::final_file_length(std::uint64_t frames, std::uint64_t frame_length,
-                                           std::uint64_t part_limit) {
-  const layout::PartPlan plan =
-      layout::plan_parts(frames, frame_length, layout::clamp_part_limit(part_limit), kMaxFrames);
-  return plan.parts == 0 ? UINT64_MAX : plan.file_length;
 }
 
 bool AviWriter::fits(std::uint64_t frame_length) const {
@@ -296,7 +286,7 @@ bool AviWriter::write_part_index(Part& part) {
 bool AviWriter::write_idx1() {
   const std::uint64_t index_bytes = layout::kIndexEntrySize * index.size();
   unsigned char word[4];
-  avi::put_u32(word, static_cast<std::uint32_t>(index_bytes));
+  store_le32(word, static_cast<std::uint32_t>(index_bytes));
   if (!write_bytes("idx1", 4) || !write_bytes(word, 4) || !write_bytes(index.data(), index_bytes)) return false;
   position += 8 + index_bytes;
   return true;
@@ -310,7 +300,7 @@ bool AviWriter::write_closing_junk() {
   const std::uint64_t end = layout::file_end(position);
   const std::uint64_t fill = end - position - 4;
   unsigned char word[4];
-  avi::put_u32(word, static_cast<std::uint32_t>(fill));
+  store_le32(word, static_cast<std::uint32_t>(fill));
   if (!write_bytes(word, 4) || !write_bytes(kZeros, fill)) return false;
   position = end;
   Part& last = parts.back();
@@ -324,18 +314,18 @@ void AviWriter::complete_header() {
   unsigned char* h = header.get();
   const auto frames = static_cast<std::uint32_t>(frame_count);
   const Part& first = parts.front();
-  avi::put_u32(h + layout::kRiffSize, first.riff_size);
-  avi::put_u32(h + layout::kAvihSuggestedBufferSize, 0);
-  avi::put_u32(h + layout::kLength, frames);
-  avi::put_u32(h + layout::kStart, 0);
-  avi::put_u32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
+  store_le32(h + layout::kRiffSize, first.riff_size);
+  store_le32(h + layout::kAvihSuggestedBufferSize, 0);
+  store_le32(h + layout::kLength, frames);
+  store_le32(h + layout::kStart, 0);
+  store_le32(h + layout::kStrhSuggestedBufferSize, largest_chunk);
   if (parts.size() == 1) {
-    avi::put_u32(h + layout::kAvihTotalFrames, frames);
+    store_le32(h + layout::kAvihTotalFrames, frames);
     return;
   }
-  avi::put_u32(h + layout::kAvihTotalFrames, first.frames);
-  avi::put_u32(h + layout::kMoviSize, first.movi_size);
-  avi::put_u32(h + layout::kDmlhTotalFrames, frames);
+  store_le32(h + layout::kAvihTotalFrames, first.frames);
+  store_le32(h + layout::kMoviSize, first.movi_size);
+  store_le32(h + layout::kDmlhTotalFrames, frames);
   // Without the last part's "ix00" the super index would hide that part's
   // frames; the "JUNK" of the template stays, and readers scan the parts.
   if (!last_part_indexed) return;
@@ -364,8 +354,8 @@ bool AviWriter::rewrite_starts() {
   for (std::size_t i = 1; i < parts.size(); ++i) {
     unsigned char head[layout::kPartMoviSize + 4] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V',
                                                      'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0, 0};
-    avi::put_u32(head + layout::kPartRiffSize, parts[i].riff_size);
-    avi::put_u32(head + layout::kPartMoviSize, parts[i].movi_size);
+    store_le32(head + layout::kPartRiffSize, parts[i].riff_size);
+    store_le32(head + layout::kPartMoviSize, parts[i].movi_size);
     if (!update.seekp(static_cast<std::streamoff>(parts[i].start)) ||
         !update.write(reinterpret_cast<const char*>(head), sizeof head)) {
       return false;
@@ -381,14 +371,15 @@ bool AviWriter::write_bytes(const void* bytes, std::uint64_t count) {
   return static_cast<bool>(file.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count)));
 }
 
-int AviWriter::fail_write() {
-  std::printf("Unable to write to output file %s\n", filename);
+AviStatus AviWriter::fail_write() {
+  AviStatus status{AviStatus::Code::cannot_write, "Unable to write to output file " + std::string(filename)};
   writing = false;
   if (keep_whole_frames()) {
-    std::printf("Output file %s holds the %d frames written before the failure\n", filename, frame_count);
+    status.message += "\nOutput file " + std::string(filename) + " holds the " + std::to_string(frame_count) +
+                      " frames written before the failure";
   }
   if (file.is_open()) file.close();
-  return 0;
+  return status;
 }
 
 void AviWriter::Descriptor::reset(int fd) {
@@ -492,8 +483,8 @@ bool AviWriter::keep_whole_frames() {
   Part& last = parts.back();
   if (parts.size() == 1) {
     const std::uint64_t movi_end = drop_part ? layout::kMoviType + last.movi_size : frames_end;
-    avi::put_u32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(movi_end - layout::kMoviType));
-    if (!indexed) avi::put_u32(header.get() + layout::kAvihFlags, 0);  // AVIF_HASINDEX no longer holds
+    store_le32(header.get() + layout::kMoviSize, static_cast<std::uint32_t>(movi_end - layout::kMoviType));
+    if (!indexed) store_le32(header.get() + layout::kAvihFlags, 0);  // AVIF_HASINDEX no longer holds
   } else if (!indexed) {
     last.movi_size = static_cast<std::uint32_t>(frames_end - (last.start + layout::kPartMoviType));
     last_part_indexed = false;
@@ -509,7 +500,6 @@ bool AviWriter::keep_whole_frames() {
   return !file.fail() && rewrite_starts();
 }
 
-int AviWriter::out_of_memory() {
-  std::printf("Out of memory writing output file %s\n", filename);
-  return 0;
+AviStatus AviWriter::out_of_memory() const {
+  return {AviStatus::Code::out_of_memory, "Out of memory writing output file " + std::string(filename)};
 }

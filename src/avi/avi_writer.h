@@ -8,11 +8,11 @@
 // each with its own "ix00" index, and a super index in the header (see
 // avi_layout.h). Files within the limit are written exactly as before.
 //
-// Every operation that can fail prints its own message on standard output and
-// returns 0; 1 means success. After a failed write (a full disk) the file is
-// cut back to its last whole frame chunk and completed around it, and the
-// writer says how many frames the file holds; it then stays failed: later
-// calls return 0 without a further message. So that the indexes always fit
+// Every operation returns an AviStatus and prints nothing: ok, or the failure
+// with the message for the program to print. After a failed write (a full
+// disk) the file is cut back to its last whole frame chunk and completed
+// around it, and the message says how many frames the file holds; the writer
+// then stays failed: later calls return `closed`, without a message. So that the indexes always fit
 // then, the disk space that completing the file would take is reserved
 // (fallocate) before each frame goes out, and a frame whose space cannot be
 // had fails before any of it is written. Where the file system reserves
@@ -22,6 +22,7 @@
 #pragma once
 
 #include "avi/avi_layout.h"
+#include "avi/avi_status.h"
 #include "avi/odml_index.h"
 
 #include <climits>
@@ -44,7 +45,6 @@ class AviWriter {
  public:
   // The index first has room for this many entries.
   static constexpr int kIndexStep = 512;
-  static constexpr std::uint32_t kKeyFrame = 0x10;  // AVIIF_KEYFRAME
   // write_frame takes the length as an int; max_frame_length() is the
   // tighter bound that the part limit sets.
   static constexpr std::uint64_t kMaxFrameLength = INT_MAX;
@@ -68,21 +68,22 @@ class AviWriter {
   // `scale` are the stream's time units per second and per frame; `compressed`
   // 0 gives an uncompressed "DIB " stream, whose frames are bitmaps with rows
   // filled to 4 bytes (biSizeImage says so), any other value a Corvath stream.
-  // Failures: "Unable to open output file %s\n", or a write message.
-  int init(const char* filename, int width, int height, int rate, int scale, int compressed);
+  // Failures: cannot_open ("Unable to open output file %s"), cannot_write,
+  // out_of_memory.
+  AviStatus init(const char* filename, int width, int height, int rate, int scale, int compressed);
 
   // Appends one frame chunk of `size` bytes and records its index entries.
   // `data` must have 3 writable bytes behind the frame: they are set to zero
   // and go out as the chunk's fill, so that the frame is never copied.
   // A frame that does not fit (see fits()) or of negative length is refused
-  // with a message before anything is written; the writer can still be
+  // (refused, full) before anything is written; the writer can still be
   // flushed into a valid file then.
-  int write_frame(unsigned char* data, int size, int flags);
+  AviStatus write_frame(unsigned char* data, int size, int flags);
 
   // Writes the indexes and the closing chunk, closes the file and rewrites
   // the completed header at its start (and the sizes at the start of each
-  // further part). Returns 1 only when all of it is on disk.
-  int flush();
+  // further part). ok only when all of it is on disk.
+  AviStatus flush();
 
   // The longest frame that a writer with `part_limit` takes.
   static std::uint64_t max_frame_length(std::uint64_t part_limit = kDefaultPartLimit);
@@ -93,20 +94,12 @@ class AviWriter {
   static bool can_hold(std::uint64_t frames, std::uint64_t frame_length,
                        std::uint64_t part_limit = kDefaultPartLimit);
 
-  // The exact length of the finished file of `frames` frames of
-  // `frame_length` bytes each (padded or not: the same result); UINT64_MAX
-  // when no file can hold them.
-  static std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t frame_length,
-                                         std::uint64_t part_limit = kDefaultPartLimit);
-
   // Whether a frame of `frame_length` bytes can still be written: it is at
   // most max_frame_length, and it fits in the current part or a new part can
   // still be opened.
   bool fits(std::uint64_t frame_length) const;
 
   int frames_written() const { return frame_count; }
-  // Parts (RIFF lists) so far: 1 until the file goes past the part limit.
-  std::size_t part_count() const { return parts.size(); }
   std::uint64_t part_limit() const { return limit; }
 
  private:
@@ -130,7 +123,7 @@ class AviWriter {
   void complete_header();
   bool rewrite_starts();
   bool write_bytes(const void* bytes, std::uint64_t count);
-  int fail_write();
+  AviStatus fail_write();
   bool keep_whole_frames();
   bool cut_to(std::uint64_t length);
   std::uint64_t end_after(std::uint64_t frame_length, bool next_part) const;
@@ -150,7 +143,7 @@ class AviWriter {
    private:
     int fd_ = -1;
   };
-  int out_of_memory();
+  AviStatus out_of_memory() const;
 
   std::unique_ptr<unsigned char[]> header;
   int frame_count = 0;

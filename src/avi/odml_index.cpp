@@ -1,6 +1,6 @@
 #include "avi/odml_index.h"
 
-#include "avi/avi_endian.h"
+#include "entropy/byte_order.h"
 
 #include <cstring>
 
@@ -15,14 +15,14 @@ void put_std_index_header(std::span<unsigned char, layout::kStdIndexHeaderSize> 
                           std::uint64_t base_offset) {
   unsigned char* h = out.data();
   std::memcpy(h, "ix00", 4);
-  put_u32(h + 4, static_cast<std::uint32_t>(layout::kStdIndexHeaderSize - 8 + layout::kStdIndexEntrySize * entries));
-  put_u16(h + 8, 2);  // wLongsPerEntry
+  store_le32(h + 4, static_cast<std::uint32_t>(layout::kStdIndexHeaderSize - 8 + layout::kStdIndexEntrySize * entries));
+  store_le16(h + 8, 2);  // wLongsPerEntry
   h[10] = 0;          // bIndexSubType
   h[11] = kIndexOfChunks;
-  put_u32(h + 12, entries);
+  store_le32(h + 12, entries);
   std::memcpy(h + 16, "00dc", 4);
-  put_u64(h + 20, base_offset);
-  put_u32(h + 28, 0);  // dwReserved
+  store_le64(h + 20, base_offset);
+  store_le32(h + 28, 0);  // dwReserved
 }
 
 void put_super_index(std::span<unsigned char, layout::kSuperIndexChunkSize> out,
@@ -30,18 +30,18 @@ void put_super_index(std::span<unsigned char, layout::kSuperIndexChunkSize> out,
   unsigned char* h = out.data();
   std::memset(h, 0, out.size());
   std::memcpy(h, "indx", 4);
-  put_u32(h + 4, static_cast<std::uint32_t>(layout::kSuperIndexChunkSize - 8));
-  put_u16(h + 8, 4);  // wLongsPerEntry
+  store_le32(h + 4, static_cast<std::uint32_t>(layout::kSuperIndexChunkSize - 8));
+  store_le16(h + 8, 4);  // wLongsPerEntry
   h[10] = 0;          // bIndexSubType
   h[11] = kIndexOfIndexes;
-  put_u32(h + 12, static_cast<std::uint32_t>(parts.size()));
+  store_le32(h + 12, static_cast<std::uint32_t>(parts.size()));
   std::memcpy(h + 16, "00dc", 4);
   // dwReserved[3] stay zero.
   unsigned char* entry = h + layout::kSuperIndexHeaderSize;
   for (std::size_t i = 0; i < parts.size() && i < layout::kMaxParts; ++i) {
-    put_u64(entry, parts[i].offset);
-    put_u32(entry + 8, parts[i].size);
-    put_u32(entry + 12, parts[i].frames);
+    store_le64(entry, parts[i].offset);
+    store_le32(entry + 8, parts[i].size);
+    store_le32(entry + 12, parts[i].frames);
     entry += layout::kSuperIndexEntrySize;
   }
 }

@@ -5,11 +5,12 @@
 #include <limits>
 #include <new>
 
+#include "avi/avi_layout.h"
 #include "codec/prediction_planes.h"
+#include "entropy/byte_order.h"
 
 namespace {
 
-using frame_format::store_le32;
 
 constexpr std::uint64_t kSlack = 2048;  // behind every frame buffer
 

@@ -10,14 +10,9 @@
 #include <memory>
 
 #include "codec/frame_format.h"
+#include "codec/icerr.h"
 #include "codec/prediction_simd.h"
 #include "entropy/compress.h"
-
-// Results of CompressBegin, in the style of the Video for Windows codes.
-inline constexpr int ICERR_OK = 0;
-inline constexpr int ICERR_BADFORMAT = -2;  // geometry or bit depth the codec does not take
-inline constexpr int ICERR_MEMORY = -3;     // the buffers could not be had
-inline constexpr int ICERR_ERROR = -100;    // a frame given to an instance without buffers
 
 // One frame's trip through the codec. The caller sets lpOutput and lpInput;
 // the codec sets the other two.

@@ -121,10 +121,10 @@ crvt_status crvt_decoder_create(int width, int height, int bit_depth, crvt_decod
 
   auto* d = new (std::nothrow) crvt_decoder;
   if (d == nullptr) return CRVT_ERROR_MEMORY;
-  const DecodeStatus begun = d->decoder.Begin(width, height, bit_depth);
-  if (begun != DecodeStatus::Ok) {
+  const int begun = d->decoder.Begin(width, height, bit_depth);
+  if (begun != ICERR_OK) {
     delete d;
-    return begun == DecodeStatus::OutOfMemory ? CRVT_ERROR_MEMORY : CRVT_ERROR_GEOMETRY;
+    return begun == ICERR_MEMORY ? CRVT_ERROR_MEMORY : CRVT_ERROR_GEOMETRY;
   }
   d->frame_size = crvt_frame_size(width, height, bit_depth);
   *decoder = d;
@@ -140,7 +140,7 @@ crvt_status crvt_decode(crvt_decoder* decoder, const void* data, size_t data_siz
   if (missing(pixels, decoder->frame_size)) return CRVT_ERROR_ARGUMENT;
 
   const std::span<const unsigned char> frame(static_cast<const unsigned char*>(data), data_size);
-  if (decoder->decoder.Decode(frame) != DecodeStatus::Ok) return CRVT_ERROR_CORRUPT;
+  if (decoder->decoder.Decode(frame) != ICERR_OK) return CRVT_ERROR_CORRUPT;
   const std::span<const unsigned char> decoded = decoder->decoder.frame();
   if (!decoded.empty()) std::memcpy(pixels, decoded.data(), decoded.size());
   *pixels_size = decoded.size();

@@ -1,9 +1,9 @@
 // Rebuilds the frames of a Corvath stream, bit for bit, from untrusted bytes.
 //
 //   FrameDecoder decoder;
-//   if (decoder.Begin(width, height, bit_depth) != DecodeStatus::Ok) ...
+//   if (decoder.Begin(width, height, bit_depth) != ICERR_OK) ...
 //   for each frame chunk:
-//     if (DecodeStatus s = decoder.Decode(chunk); s != DecodeStatus::Ok) ...
+//     if (const int s = decoder.Decode(chunk); s != ICERR_OK) ...
 //     use decoder.frame(), decoder.pixel_size()
 //
 // The decoder keeps the current frame itself: a null frame (no bytes) leaves
@@ -13,7 +13,7 @@
 // 4-byte pixels; the first frame of a 32-bit stream is 4-byte pixels of 128.
 //
 // Every offset, length and type byte is checked against the frame's length
-// and the geometry; a bad frame gives an error status, leaves the current
+// and the geometry; a bad frame gives an error code (icerr.h), leaves the current
 // frame unchanged, and never causes an access outside the frame or the
 // decoder's buffers. Bytes behind a frame's content are ignored: AVI readers
 // that take frame lengths from the index, which rounds them up to 4 (such as
@@ -28,23 +28,9 @@
 #include <memory>
 #include <span>
 
+#include "codec/icerr.h"
 #include "codec/prediction_simd.h"
 #include "entropy/compress.h"
-
-enum class DecodeStatus {
-  Ok,
-  NotBegun,      // Decode before a successful Begin
-  BadGeometry,   // Begin: a geometry or bit depth the codec does not take
-  OutOfMemory,   // Begin: the buffers could not be had
-  UnknownType,   // a type byte the encoder never writes
-  WrongDepth,    // a 32-bit frame type in a 24-bit stream
-  Truncated,     // the frame ends inside its header
-  BadOffsets,    // plane offsets outside the frame or out of order
-  BadPlane,      // a compacted plane that does not decode to its length
-};
-
-// A short English description, for messages.
-const char* decode_status_message(DecodeStatus status);
 
 class FrameDecoder {
  public:
@@ -54,27 +40,25 @@ class FrameDecoder {
   FrameDecoder& operator=(const FrameDecoder&) = delete;
 
   // For frames of width x height pixels from an encoder begun with
-  // bit_depth (24 or 32). On failure the decoder holds no buffers and
-  // Decode returns NotBegun.
-  DecodeStatus Begin(int width, int height, int bit_depth);
+  // bit_depth (24 or 32): ICERR_OK, or ICERR_BADFORMAT / ICERR_MEMORY with
+  // no buffers held, and Decode then returns ICERR_ERROR.
+  int Begin(int width, int height, int bit_depth);
 
   // Decodes one frame (its bytes as stored, possibly with fill behind them)
-  // into the current frame.
-  DecodeStatus Decode(std::span<const unsigned char> frame);
+  // into the current frame: ICERR_OK, or the reason it is refused.
+  int Decode(std::span<const unsigned char> frame);
 
   // The current frame: width x height pixels of pixel_size() bytes, rows
   // packed, in the order the encoder was given them.
   std::span<const unsigned char> frame() const;
   int pixel_size() const { return pixel_size_; }
-  // The type byte of the last frame decoded; 0 for a null frame or none.
-  int last_type() const { return last_type_; }
 
   // The instruction sets the inverse prediction may use; every level gives
   // the same frame (tests lower it).
   PredictionSimd simd;
 
  private:
-  DecodeStatus decode_full(std::span<const unsigned char> frame, std::size_t planes);
+  int decode_full(std::span<const unsigned char> frame, std::size_t planes);
   void fill(const unsigned char* pixel, int pixel_size);
 
   int width_ = 0;
@@ -82,7 +66,6 @@ class FrameDecoder {
   int bit_depth_ = 0;
   std::size_t pixels_ = 0;
   int pixel_size_ = 0;
-  int last_type_ = 0;
   std::unique_ptr<unsigned char[]> frame_;   // bit_depth / 8 bytes a pixel
   std::unique_ptr<unsigned char[]> planes_;  // the residual planes, one after the other
   std::array<Compress, 4> coders_;           // one per plane, for the joint restore

@@ -37,28 +37,9 @@ inline constexpr unsigned char FRAME_FLAT24 = 6;
 inline constexpr unsigned char FRAME_FULL32 = 8;
 inline constexpr unsigned char FRAME_FLAT32 = 9;
 
-// The AVI index flag of every frame that carries bytes.
-inline constexpr std::uint32_t AVIIF_KEYFRAME = 0x10;
-
 // Header sizes of the full frames: the type byte and the stored plane offsets.
 inline constexpr std::size_t kFull24Header = 9;
 inline constexpr std::size_t kFull32Header = 13;
-
-namespace frame_format {
-
-inline void store_le32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-inline std::uint32_t load_le32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-}  // namespace frame_format
 
 // The largest frame the encoder produces for width x height pixels of
 // bit_depth (24 or 32) bits, header included: a full frame of incompressible

@@ -12,8 +12,3 @@ enum class PredictionSimd {
 
 // The highest level this machine runs.
 PredictionSimd best_prediction_simd();
-
-// True when this machine runs `level`.
-bool prediction_simd_supported(PredictionSimd level);
-
-const char* prediction_simd_name(PredictionSimd level);

@@ -7,6 +7,7 @@
 #include <new>
 #include <span>
 
+#include "entropy/byte_order.h"
 #include "entropy/fibonacci.h"
 #include "entropy/frequency_table.h"
 #include "entropy/range_coder.h"
@@ -16,15 +17,6 @@ namespace {
 
 constexpr std::uint32_t kHeaderPlain = 1;  // the method byte
 constexpr std::uint32_t kHeaderRle = 5;    // the level byte and R
-
-void store_le32(unsigned char* p, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<unsigned char>(v >> (8 * k));
-}
-
-std::uint32_t load_le32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 std::uint64_t sum_of(const std::uint32_t* counts) {
   std::uint64_t sum = 0;
@@ -48,7 +40,7 @@ bool distinct(std::span<Compress* const> coders) {
 Compress::Compress() = default;
 Compress::~Compress() = default;
 
-int Compress::InitCompressBuffers(std::uint32_t size) {
+bool Compress::InitCompressBuffers(std::uint32_t size) {
   FreeCompressBuffers();
   rle_buffer.reset(new (std::nothrow) unsigned char[size]);
   cum.reset(new (std::nothrow) std::uint32_t[257]());
@@ -56,10 +48,10 @@ int Compress::InitCompressBuffers(std::uint32_t size) {
   decode_table_.reset(new (std::nothrow) entropy::DecodeTable());
   if (!rle_buffer || !cum || !counts || !decode_table_) {
     FreeCompressBuffers();
-    return 0;
+    return false;
   }
   rle_capacity_ = size;
-  return 1;
+  return true;
 }
 
 void Compress::FreeCompressBuffers() {
@@ -181,7 +173,8 @@ void Compress::uncompact(const unsigned char* in, unsigned char* out, std::uint3
   const std::uint32_t table = readprob(in + kHeaderRle);
   decode(in + kHeaderRle + table - 1, rle_buffer.get(), coded);
   // R bounds the expansion, which can then copy in blocks.
-  zero::checkedDeRLE(rle_buffer.get(), coded, out, static_cast<int>(length), static_cast<int>(level));
+  std::size_t consumed = 0;
+  zero::checkedDeRLE(rle_buffer.get(), coded, out, static_cast<int>(length), static_cast<int>(level), consumed);
 }
 
 bool Compress::open_checked(const PlaneStream& plane, entropy::CodedStream& coded, unsigned& level) {
@@ -202,11 +195,14 @@ bool Compress::open_checked(const PlaneStream& plane, entropy::CodedStream& code
     }
     target = rle_buffer.get();
   }
-  const auto table = FibonacciDecode2Checked(in + header, plane.available - header, cum.get() + 1, 256);
-  if (!table || sum_of(cum.get() + 1) != symbols) return false;
+  std::uint32_t table = 0;
+  if (!FibonacciDecode2Checked(in + header, plane.available - header, cum.get() + 1, 256, table) ||
+      sum_of(cum.get() + 1) != symbols) {
+    return false;
+  }
   shift = entropy::scale_counts(std::span<std::uint32_t, 257>(cum.get(), 257), symbols);
   decode_table_->build(cum.get(), shift);
-  const std::size_t coded_start = header + *table - 1;
+  const std::size_t coded_start = header + table - 1;
   coded = {in + coded_start, plane.available - coded_start, target, symbols, decode_table_.get()};
   return true;
 }
@@ -215,9 +211,10 @@ bool Compress::close_checked(const PlaneStream& plane, const entropy::CodedStrea
   if (level == 0) return true;
   // Every run-length byte must be used, and exactly: the writer's form ends
   // where the plane does.
-  const int consumed = zero::checkedDeRLE(rle_buffer.get(), coded.length, plane.out,
-                                          static_cast<int>(plane.length), static_cast<int>(level));
-  return consumed == static_cast<int>(coded.length);
+  std::size_t consumed = 0;
+  return zero::checkedDeRLE(rle_buffer.get(), coded.length, plane.out, static_cast<int>(plane.length),
+                            static_cast<int>(level), consumed) &&
+         consumed == coded.length;
 }
 
 bool Compress::uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out,

@@ -65,9 +65,9 @@ class Compress {
                          std::uint32_t length);
 
   // Acquires the run-length buffer (`size` bytes: the longest plane that will
-  // be compacted) and the tables. Returns 1, or 0 with no buffers when the
-  // memory cannot be had.
-  int InitCompressBuffers(std::uint32_t size);
+  // be compacted) and the tables. False, with no buffers, when the memory
+  // cannot be had.
+  bool InitCompressBuffers(std::uint32_t size);
   // Releases the buffers; harmless when there are none.
   void FreeCompressBuffers();
 

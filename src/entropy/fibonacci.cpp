@@ -1,6 +1,7 @@
 #include "entropy/fibonacci.h"
 
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -170,7 +171,9 @@ std::uint32_t FibonacciDecode2(const unsigned char* in, std::uint32_t* counts, i
   return length.value_or(0);
 }
 
-std::optional<std::uint32_t> FibonacciDecode2Checked(const unsigned char* in, std::size_t available,
-                                                     std::uint32_t* counts, int n) {
-  return decode_table(in, available, counts, n);
+bool FibonacciDecode2Checked(const unsigned char* in, std::size_t available, std::uint32_t* counts, int n,
+                             std::uint32_t& length) {
+  const std::optional<std::uint32_t> table = decode_table(in, available, counts, n);
+  length = table.value_or(0);
+  return table.has_value();
 }

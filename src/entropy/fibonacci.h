@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 
 // Writes the n counts and returns the table's length in bytes. The output
 // needs no preparation; it must have room for one byte more than the length
@@ -18,12 +17,12 @@ std::uint32_t FibonacciEncode2(const std::uint32_t* counts, unsigned char* out, 
 std::uint32_t FibonacciDecode2(const unsigned char* in, std::uint32_t* counts, int n);
 
 // FibonacciDecode2 for untrusted input: reads at most `available` bytes of
-// `in`. Returns the table's length, or nothing when the table runs past
-// `available` or holds a code that no writer produces (a Fibonacci prefix
-// longer than the weight table, or a bit length above 32). `counts` is
-// unspecified after a failure.
-std::optional<std::uint32_t> FibonacciDecode2Checked(const unsigned char* in, std::size_t available,
-                                                     std::uint32_t* counts, int n);
+// `in` and sets `length` to the table's length. False when the table runs
+// past `available` or holds a code that no writer produces (a Fibonacci
+// prefix longer than the weight table, or a bit length above 32); `counts`
+// and `length` are unspecified then.
+bool FibonacciDecode2Checked(const unsigned char* in, std::size_t available, std::uint32_t* counts, int n,
+                             std::uint32_t& length);
 
 // The longest table of 256 counts: every count takes at most 39 bits.
 inline constexpr std::uint32_t kMaxFibonacciTableBytes = 1248;

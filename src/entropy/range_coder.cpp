@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "entropy/cpu_features.h"
+
 namespace entropy {
 
 namespace {
@@ -207,16 +209,8 @@ std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const 
 
 namespace detail {
 
-bool bmi2_available() {
-#if defined(__x86_64__)
-  return __builtin_cpu_supports("bmi2");
-#else
-  return false;
-#endif
-}
-
 EncodeKernel fastest_encode_kernel() {
-  static const EncodeKernel kernel = bmi2_available() ? EncodeKernel::kBmi2 : EncodeKernel::kPortable;
+  static const EncodeKernel kernel = cpu_features().bmi2 ? EncodeKernel::kBmi2 : EncodeKernel::kPortable;
   return kernel;
 }
 

@@ -42,7 +42,6 @@ enum class EncodeKernel {
   kBmi2,  // x86-64 with BMI2; the portable loop elsewhere
 };
 
-bool bmi2_available();
 EncodeKernel fastest_encode_kernel();
 void range_encode_together(std::span<EncodeStream> streams, EncodeKernel kernel);
 

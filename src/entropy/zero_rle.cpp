@@ -121,9 +121,9 @@ namespace detail {
 // it is copied in blocks up to the next `level` zero bytes (a run code). The
 // last few bytes of either buffer are left to the unit-by-unit reader, which
 // cuts a unit that crosses the end of the plane exactly as deRLE does.
-int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-                   int level, Scan scan) {
-  if (length <= 0 || level < 1 || level > 3) return -1;
+bool checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+                    Scan scan, std::size_t& consumed) {
+  if (length <= 0 || level < 1 || level > 3) return false;
   constexpr std::size_t kSlack = 4;  // the longest unit
   const auto n = static_cast<std::size_t>(length);
   const auto width = static_cast<std::size_t>(level);
@@ -145,7 +145,9 @@ int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char
     o += zeros;
     j = p + width + 1;
   }
-  return expand<true>(in, in_length, out, length, level, j, static_cast<int>(o));
+  const int used = expand<true>(in, in_length, out, length, level, j, static_cast<int>(o));
+  consumed = static_cast<std::size_t>(used);
+  return used >= 0;
 }
 
 }  // namespace detail
@@ -154,9 +156,9 @@ int deRLE(const unsigned char* in, unsigned char* out, int length, int level) {
   return expand<false>(in, 0, out, length, level, 0, 0);
 }
 
-int checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-                 int level) {
-  return detail::checked_expand(in, in_length, out, length, level, detail::kFastestScan);
+bool checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+                  std::size_t& consumed) {
+  return detail::checked_expand(in, in_length, out, length, level, detail::kFastestScan, consumed);
 }
 
 namespace detail {

@@ -18,12 +18,12 @@ int RLE(const unsigned char* in, unsigned char* out, int length, int level);
 // Trusts `in` to hold a complete coding.
 int deRLE(const unsigned char* in, unsigned char* out, int length, int level);
 
-// deRLE for untrusted input: reads at most `in_length` bytes of `in`. Returns
-// the number of coded bytes consumed, or -1 when the coding ends before
-// `length` bytes are produced or the level is bad. Never reads or writes out of
-// bounds.
-int checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-                 int level);
+// deRLE for untrusted input: reads at most `in_length` bytes of `in` and sets
+// `consumed` to the number of coded bytes it used. False when the coding ends
+// before `length` bytes are produced, or for a length of 0 or less or a bad
+// level. Never reads or writes out of bounds.
+bool checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+                  std::size_t& consumed);
 
 // Estimates the saving of each level and returns the level to use (1, 2 or 3),
 // or 0 when no level saves at least `threshold` bytes.

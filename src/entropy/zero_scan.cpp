@@ -301,14 +301,6 @@ Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsign
 
 }  // namespace
 
-bool vector_scan_available() {
-#ifdef QUELMUX_ZERO_SCAN_SSE2
-  return true;
-#else
-  return false;
-#endif
-}
-
 std::size_t find_zeros(const unsigned char* in, std::size_t from, std::size_t end, int level, Scan scan) {
 #ifdef QUELMUX_ZERO_SCAN_SSE2
   if (scan == Scan::kVector) return find_zeros_sse2(in, from, end, level);

@@ -16,9 +16,6 @@ enum class Scan {
 // The form that the coder uses.
 inline constexpr Scan kFastestScan = Scan::kVector;
 
-// True when kVector really is vectorised on this build.
-bool vector_scan_available();
-
 // The first p in [from, end - level] where `level` zero bytes start. When
 // there is none, the first position that could start such bytes extending
 // past `end`: end - level + 1 (or `from` if that is smaller).
@@ -58,8 +55,8 @@ Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned ch
 // The three zero run-length operations with a chosen scan; the public ones
 // use kFastestScan.
 int rle(const unsigned char* in, unsigned char* out, int length, int level, Scan scan);
-int checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length,
-                   int level, Scan scan);
+bool checked_expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
+                    Scan scan, std::size_t& consumed);
 int test_rle(const unsigned char* in, int length, int threshold, Scan scan);
 
 }  // namespace zero::detail

@@ -1,7 +1,6 @@
 #include "mov/atom_search.h"
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -19,7 +18,7 @@ bool tail_matches(const unsigned char* p, std::size_t size, std::size_t i, const
 
 }  // namespace
 
-bool scan_for_tag(unsigned char*& position, const char* tag, int& window) {
+bool findtag(unsigned char*& position, const char* tag, int& window) {
   const auto* t = reinterpret_cast<const unsigned char*>(tag);
   if (window > 0) {
     const auto size = static_cast<std::size_t>(window);
@@ -39,10 +38,4 @@ bool scan_for_tag(unsigned char*& position, const char* tag, int& window) {
     }
   }
   return false;
-}
-
-int findtag(unsigned char*& position, const char* tag, int& window) {
-  if (scan_for_tag(position, tag, window)) return 1;
-  std::printf("Unable to find tag \"%s\"\n", tag);
-  return 0;
 }

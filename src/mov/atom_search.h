@@ -3,12 +3,9 @@
 
 // Looks for the four bytes of `tag` at `position` + i for i from 0 while
 // i < `window`, one byte at a time, ignoring atom sizes and nesting. On the
-// first match moves `position` to it, reduces `window` by i and returns 1.
-// Otherwise prints "Unable to find tag" with the tag and returns 0, leaving
-// both unchanged. A match near the end may take up to 3 bytes past the window:
-// those count as zero bytes and are never read, so `position` needs to hold
-// only `window` bytes. A window of 0 or less finds nothing.
-int findtag(unsigned char*& position, const char* tag, int& window);
-
-// The same search without a message when the tag is not found.
-bool scan_for_tag(unsigned char*& position, const char* tag, int& window);
+// first match moves `position` to it, reduces `window` by i and returns true;
+// otherwise leaves both unchanged and returns false. A match near the end may
+// take up to 3 bytes past the window: those count as zero bytes and are never
+// read, so `position` needs to hold only `window` bytes. A window of 0 or
+// less finds nothing.
+bool findtag(unsigned char*& position, const char* tag, int& window);

@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "entropy/byte_order.h"
 #include "mov/atom_search.h"
-#include "mov/byte_order.h"
 #include "mov/sample_tables.h"
 
 namespace {
@@ -19,7 +19,7 @@ struct Cursor {
   unsigned char* position;
   int window;
 
-  bool find(const char* tag) { return scan_for_tag(position, tag, window); }
+  bool find(const char* tag) { return findtag(position, tag, window); }
 
   // The 4 bytes at `atom_offset` from the start of the current atom, bytes
   // past the window being zero.
@@ -49,33 +49,38 @@ struct Cursor {
   const unsigned char* at(int atom_offset) const { return position + (atom_offset - 4); }
 };
 
-// Collects the lines of one search.
+// Hands the lines of one search to the caller and keeps its failure.
 class Report {
  public:
-  explicit Report(HeaderSearch& search) : search_(search) {}
+  Report(const MovieLines& lines, MovieHeader& header) : lines_(lines), header_(header) {}
   [[gnu::format(printf, 2, 3)]] void line(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    char text[256];
-    std::vsnprintf(text, sizeof text, format, args);
+    lines_(text(format, args));
     va_end(args);
-    search_.lines += text;
-    search_.lines += '\n';
   }
-  // Starts the failure message and returns 0 for the caller to return.
-  int failure() {
-    search_.failure_at = search_.lines.size();
-    return 0;
+  // Sets the failure message and returns false for the caller to return.
+  [[gnu::format(printf, 2, 3)]] bool fail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    header_.error = text(format, args);
+    va_end(args);
+    return false;
   }
-  int missing(const char* tag) {
-    failure();
-    search_.missing_tag = tag;
-    line("Unable to find tag \"%s\"", tag);
-    return 0;
+  bool missing(const char* tag) {
+    header_.missing_tag = tag;
+    return fail("Unable to find tag \"%s\"", tag);
   }
 
  private:
-  HeaderSearch& search_;
+  static std::string text(const char* format, va_list args) {
+    char buffer[256];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    return buffer;
+  }
+
+  const MovieLines& lines_;
+  MovieHeader& header_;
 };
 
 bool supported_format(const unsigned char f[4]) {
@@ -119,7 +124,7 @@ void read_chunk_offsets(const Cursor& at, std::uint32_t count, bool wide, std::v
   const unsigned char* p = at.at(16);
   for (std::uint32_t i = 0; i < count; ++i) {
     if (wide) {
-      offsets[i] = std::uint64_t{load_be32(p)} << 32 | load_be32(p + 4);
+      offsets[i] = load_be64(p);
       p += 8;
     } else {
       offsets[i] = load_be32(p);
@@ -128,7 +133,8 @@ void read_chunk_offsets(const Cursor& at, std::uint32_t count, bool wide, std::v
   }
 }
 
-int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
+bool search(Cursor at, MovieHeader& header, std::uint64_t file_size, Report& report) {
+  mov_info& info = header.info;
   if (!at.find("mvhd")) return report.missing("mvhd");
   report.line("Movie header found");
 
@@ -149,11 +155,9 @@ int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
   at.bytes_at(20, format);
   report.line("Data format = \"%c%c%c%c\"", format[0], format[1], format[2], format[3]);
   if (!supported_format(format)) {
-    report.failure();
-    report.line(
+    return report.fail(
         "Unsupported data format, please select \"BMP\" or \"none\" as the video compression "
         "when saving a .mov file");
-    return 0;
   }
   std::memcpy(info.data_format, format, 4);
   // Searched on a copy, so that the chain of the other searches stays as it is.
@@ -168,11 +172,7 @@ int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
   report.line("Sample to chunk table found");
   const std::uint32_t runs = at.be32_at(12);
   report.line("Number of entries = %d", static_cast<std::int32_t>(runs));
-  if (!at.holds(16, runs, sizeof(sample_to_chunk))) {
-    report.failure();
-    report.line("Sample table runs past the header window");
-    return 0;
-  }
+  if (!at.holds(16, runs, sizeof(sample_to_chunk))) return report.fail("Sample table runs past the header window");
   std::vector<sample_to_chunk> chunk_runs;
   read_runs(at, runs, chunk_runs);
 
@@ -193,63 +193,36 @@ int search(Cursor at, mov_info& info, std::uint64_t file_size, Report& report) {
   report.line("Sample offset table found");
   const std::uint32_t chunks = at.be32_at(12);
   report.line("Number of entries = %d", static_cast<std::int32_t>(chunks));
-  if (!at.holds(16, chunks, wide ? 8 : 4)) {
-    report.failure();
-    report.line("Sample table runs past the header window");
-    return 0;
-  }
+  if (!at.holds(16, chunks, wide ? 8 : 4)) return report.fail("Sample table runs past the header window");
   std::vector<std::uint64_t> chunk_offsets;
   read_chunk_offsets(at, chunks, wide, chunk_offsets);
 
-  report.failure();
   if (info.width == 0 || info.height == 0) {
-    report.line("Frames of %d x %d pixels hold no picture", info.width, info.height);
-    return 0;
+    return report.fail("Frames of %d x %d pixels hold no picture", info.width, info.height);
   }
   // The AVI stores each frame's size in 32 signed bits.
   const long long frame_size = 3LL * info.width * info.height;
   if (frame_size > INT_MAX) {
-    report.line("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold", info.width,
-                info.height, frame_size, INT_MAX);
-    return 0;
+    return report.fail("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold",
+                       info.width, info.height, frame_size, INT_MAX);
   }
   info.row_bytes = stored_row_bytes(info.width, info.height, sample_size);
   info.frame_bytes = std::uint64_t{info.row_bytes} * info.height;
 
-  std::string why;
-  if (!build_frame_offsets(chunk_runs, chunk_offsets, info.frame_bytes, INT_MAX, file_size, why)) {
-    report.line("%s", why.c_str());
-    return 0;
-  }
-  report.line("%d frames indexed", total_frames);
-  return 1;
+  if (!calc_frame_offsets(chunk_runs, chunk_offsets, info.frame_bytes, header, INT_MAX, file_size)) return false;
+  report.line("%d frames indexed", header.total_frames);
+  return true;
 }
 
 }  // namespace
 
-HeaderSearch search_mov_header(unsigned char* buffer, int window, mov_info& info, std::uint64_t file_size) {
-  frame_offsets.clear();
-  total_frames = 0;
-  HeaderSearch result;
-  Report report(result);
+MovieHeader read_mov_header(unsigned char* buffer, int window, const MovieLines& lines, std::uint64_t file_size) {
+  MovieHeader header;
+  Report report(lines, header);
   try {
-    result.result = search(Cursor{buffer, window}, info, file_size, report);
+    search(Cursor{buffer, window}, header, file_size, report);
   } catch (const std::bad_alloc&) {
-    report.failure();
-    report.line("Not enough memory to read the sample tables");
-    result.result = 0;
+    report.fail("Not enough memory to read the sample tables");
   }
-  if (result.result != 0) result.failure_at = result.lines.size();
-  return result;
-}
-
-void print_header_search(const HeaderSearch& search, bool quiet) {
-  const std::size_t from = quiet ? search.failure_at : 0;
-  std::fwrite(search.lines.data() + from, 1, search.lines.size() - from, stdout);
-}
-
-int read_mov_header(unsigned char* buffer, int window, mov_info& info, std::uint64_t file_size, bool quiet) {
-  const HeaderSearch search = search_mov_header(buffer, window, info, file_size);
-  print_header_search(search, quiet);
-  return search.result;
+  return header;
 }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Length of the header window: every atom the reader needs must lie in the
 // first this many bytes of the movie (or of its movie atom, movie_file.h).
@@ -22,27 +25,34 @@ struct mov_info {
   std::uint64_t frame_bytes = 0;
 };
 
-// One search of a header window, what it would print kept in `lines`.
-struct HeaderSearch {
-  int result = 0;                     // 1 when the movie can be converted
-  std::string lines;                  // every line, a failure message last
-  std::size_t failure_at = 0;         // where the failure message starts
-  const char* missing_tag = nullptr;  // the tag that was not found, if that is the failure
+// What the reader found in a movie: its fields and where its frames lie, or
+// why it cannot be converted.
+struct MovieHeader {
+  mov_info info;
+  // The file offsets, in frame order, of the frames that lie wholly within
+  // the file: frame i with i >= frame_offsets.size() cannot be read.
+  std::vector<std::int64_t> frame_offsets;
+  // Every frame the sample tables claim.
+  int total_frames = 0;
+  // Why the movie cannot be converted, in the words the programs print (a
+  // line or two, without the last line feed); empty when it can. A failed
+  // read leaves no frames.
+  std::string error;
+  // The tag that was not found, when that is the error.
+  const char* missing_tag = nullptr;
+
+  bool ok() const { return error.empty(); }
 };
 
+// Receives the lines that say what the reader finds ("Movie header found",
+// "Width = 320", ...), one at a time and without a line feed, as it finds
+// them: quelmux prints them, crvtdec and the fuzz target drop them.
+using MovieLines = std::function<void(std::string_view line)>;
+
 // Finds mvhd, tkhd, mdhd, stsd, stts, stsc and stco (or co64) in this order
-// in the `window` bytes at `buffer`, fills `info` and builds frame_offsets and
-// total_frames (sample_tables.h) for a file of `file_size` bytes. A sample-size
-// atom (stsz) after stsd tells whether rows are padded. Bytes past the window
-// are taken as zero and never read; tables must lie within it.
-HeaderSearch search_mov_header(unsigned char* buffer, int window, mov_info& info,
-                               std::uint64_t file_size = INT64_MAX);
-
-// Prints what a search found on standard output; `quiet` leaves out all but
-// the failure message.
-void print_header_search(const HeaderSearch& search, bool quiet);
-
-// search_mov_header and print_header_search: returns 1, or 0 after printing
-// why.
-int read_mov_header(unsigned char* buffer, int window, mov_info& info, std::uint64_t file_size = INT64_MAX,
-                    bool quiet = false);
+// in the `window` bytes at `buffer`, and the frame offsets of a file of
+// `file_size` bytes (calc_frame_offsets). A sample-size atom (stsz) after
+// stsd tells whether rows are padded. Bytes past the window are taken as
+// zero and never read; tables must lie within it.
+MovieHeader read_mov_header(unsigned char* buffer, int window, const MovieLines& lines,
+                            std::uint64_t file_size = INT64_MAX);

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "mov/byte_order.h"
+#include "entropy/byte_order.h"
 
 bool looks_like_movie(std::span<const unsigned char> start) {
   if (start.size() < 8) return false;
@@ -16,7 +16,7 @@ bool looks_like_movie(std::span<const unsigned char> start) {
   const std::uint32_t size = load_be32(start.data());
   if (size == 0 || size >= 8) return true;
   if (size != 1 || start.size() < 16) return false;
-  const std::uint64_t large = (std::uint64_t{load_be32(start.data() + 8)} << 32) | load_be32(start.data() + 12);
+  const std::uint64_t large = load_be64(start.data() + 8);
   return large >= 16;
 }
 

@@ -1,11 +1,8 @@
 #include "mov/sample_tables.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
-
-std::vector<std::int64_t> frame_offsets;
-int total_frames = 0;
+#include <string>
 
 namespace {
 
@@ -31,12 +28,13 @@ std::uint64_t frames_inside(std::uint64_t offset, std::uint64_t samples, std::ui
 
 }  // namespace
 
-int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
-                        std::uint64_t frame_size, int max_frames, std::uint64_t file_size, std::string& why) {
+bool calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                        std::uint64_t frame_size, MovieHeader& header, int max_frames, std::uint64_t file_size) {
+  std::vector<std::int64_t>& frame_offsets = header.frame_offsets;
   frame_offsets.clear();
-  total_frames = 0;
+  header.total_frames = 0;
   // Without a run no chunk holds a sample.
-  if (table.empty() || chunk_offsets.empty()) return 1;
+  if (table.empty() || chunk_offsets.empty()) return true;
 
   // The claims are only counted; the table gets an entry for each frame the
   // file holds, up to the first that it does not. Chunks may share their
@@ -56,15 +54,15 @@ int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const 
     return true;
   });
   if (samples > static_cast<std::uint64_t>(max_frames)) {
-    why = "Too many frames: the sample tables describe " + std::to_string(samples) + ", at most " +
-          std::to_string(max_frames) + " can be indexed";
-    return 0;
+    header.error = "Too many frames: the sample tables describe " + std::to_string(samples) + ", at most " +
+                   std::to_string(max_frames) + " can be indexed";
+    return false;
   }
   try {
     frame_offsets.resize(static_cast<std::size_t>(inside));
   } catch (const std::bad_alloc&) {
-    why = "Not enough memory to index " + std::to_string(inside) + " frames";
-    return 0;
+    header.error = "Not enough memory to index " + std::to_string(inside) + " frames";
+    return false;
   }
 
   std::size_t i = 0;
@@ -74,14 +72,6 @@ int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const 
       frame_offsets[i++] = offset;
     return i < frame_offsets.size();
   });
-  total_frames = static_cast<int>(samples);
-  return 1;
-}
-
-int calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
-                       std::uint64_t frame_size, int max_frames, std::uint64_t file_size) {
-  std::string why;
-  if (build_frame_offsets(table, chunk_offsets, frame_size, max_frames, file_size, why)) return 1;
-  std::printf("%s\n", why.c_str());
-  return 0;
+  header.total_frames = static_cast<int>(samples);
+  return true;
 }

@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdint>
 #include <span>
-#include <string>
-#include <vector>
+
+#include "mov/movie_header.h"
 
 // One entry of the sample-to-chunk table, in host order.
 struct sample_to_chunk {
@@ -15,29 +15,17 @@ struct sample_to_chunk {
 };
 static_assert(sizeof(sample_to_chunk) == 12, "entries are read straight from the file's table");
 
-// The frames the sample tables describe, filled by calc_frame_offsets and
-// living until the process ends: total_frames counts every frame the tables
-// claim; frame_offsets holds the file offsets, in frame order, of those among
-// them that the file holds. A frame i with i >= frame_offsets.size() cannot
-// be read.
-extern std::vector<std::int64_t> frame_offsets;
-extern int total_frames;
-
-// Fills frame_offsets and total_frames: the samples of each chunk lie back to
-// back from the chunk's offset, `frame_size` bytes each, their number given by
-// the run in force (each chunk advances at most one run, and the last run holds
+// Fills header.frame_offsets and header.total_frames: the samples of each
+// chunk lie back to back from the chunk's offset, `frame_size` bytes each,
+// their number given by the run in force (each chunk advances at most one run, and the last run holds
 // for every remaining chunk).
 //
 // The table follows the file, not the claims: offsets stop at the first frame
 // that does not lie wholly within the first `file_size` bytes, and at
 // file_size / frame_size frames (as many as the file can hold side by side)
-// plus one a chunk (chunks that share their frames); they stay below 2^63. Returns 1, or prints why and returns 0 with no frames
-// when the chunks claim more than `max_frames` samples or memory runs out.
-int calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
-                       std::uint64_t frame_size, int max_frames = INT_MAX,
-                       std::uint64_t file_size = INT64_MAX);
-
-// calc_frame_offsets with the reason for a failure put in `why` instead of
-// printed.
-int build_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
-                        std::uint64_t frame_size, int max_frames, std::uint64_t file_size, std::string& why);
+// plus one a chunk (chunks that share their frames); they stay below 2^63.
+// Returns true, or false with no frames and header.error set when the
+// chunks claim more than `max_frames` samples or memory runs out.
+bool calc_frame_offsets(std::span<const sample_to_chunk> table, std::span<const std::uint64_t> chunk_offsets,
+                        std::uint64_t frame_size, MovieHeader& header, int max_frames = INT_MAX,
+                        std::uint64_t file_size = INT64_MAX);

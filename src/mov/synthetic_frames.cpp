@@ -235,14 +235,6 @@ std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat for
   return out;
 }
 
-std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index, std::size_t row_bytes) {
-  std::vector<std::uint8_t> rgb(source.frame_size());
-  std::vector<std::uint8_t> out(stride_of(source.width(), row_bytes) * std::size_t(source.height()));
-  source.render(index, rgb);
-  to_avi(source.width(), source.height(), rgb, out, row_bytes);
-  return out;
-}
-
 bool write_movie(const std::string& path, const MovieOptions& options, const FrameSource& source,
                  std::string& error, MovieLayout* layout) {
   if (source.width() != options.width || source.height() != options.height) {

@@ -73,7 +73,6 @@ void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<
 
 std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat format, std::uint32_t index,
                                        std::size_t row_bytes = 0);
-std::vector<std::uint8_t> avi_frame(const FrameSource& source, std::uint32_t index, std::size_t row_bytes = 0);
 
 // Writes a movie of `options.frames` frames of `source` (whose size must be the
 // options' size), generated and written one at a time.

@@ -46,7 +46,7 @@ class ConversionRun : public testing::Test {
   // rows filled to 4 bytes.
   void expect_bitmaps(const movgen::MovieOptions& o, movgen::Content content, std::uint32_t frames) {
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(out())) << reader.error();
+    ASSERT_EQ(reader.open(out()).message, "");
     EXPECT_EQ(reader.video().width, o.width);
     EXPECT_EQ(reader.video().height, o.height);
     EXPECT_EQ(reader.video().rate, o.time_scale);
@@ -59,7 +59,7 @@ class ConversionRun : public testing::Test {
     for (std::uint32_t i = 0; i < frames; ++i) {
       Bytes frame(reader.frames()[i].size);
       ASSERT_TRUE(reader.read_frame(i, frame));
-      EXPECT_EQ(frame, movgen::avi_frame(src, i, row)) << "frame " << i;
+      EXPECT_EQ(frame, testsupport::avi_frame(src, i, row)) << "frame " << i;
       EXPECT_EQ(reader.frames()[i].flags, 0x10u);
     }
   }
@@ -128,20 +128,20 @@ TEST_F(ConversionRun, FramesComeOutAsBitmapsOrDecodeToThem) {
     ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_TRUE(r.out.ends_with("Finished writing file " + out() + "\n"));
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(out())) << reader.error();
+    ASSERT_EQ(reader.open(out()).message, "");
     EXPECT_EQ(reader.video().handler, avi::fourcc("crvt"));
     EXPECT_EQ(reader.video().compression, avi::fourcc("CRVT"));
     ASSERT_EQ(reader.frames().size(), o.frames);
     FrameDecoder decoder;
-    ASSERT_EQ(decoder.Begin(o.width, o.height, 24), DecodeStatus::Ok);
+    ASSERT_EQ(decoder.Begin(o.width, o.height, 24), ICERR_OK);
     const movgen::FrameSource src = source(o, content);
     for (std::uint32_t i = 0; i < o.frames; ++i) {
       Bytes chunk(reader.frames()[i].size);
       ASSERT_TRUE(reader.read_frame(i, chunk));
       EXPECT_EQ(reader.frames()[i].flags, 0x10u);
-      ASSERT_EQ(decoder.Decode(chunk), DecodeStatus::Ok) << "frame " << i;
+      ASSERT_EQ(decoder.Decode(chunk), ICERR_OK) << "frame " << i;
       const auto frame = decoder.frame();
-      EXPECT_EQ(Bytes(frame.begin(), frame.end()), movgen::avi_frame(src, i)) << "frame " << i;
+      EXPECT_EQ(Bytes(frame.begin(), frame.end()), testsupport::avi_frame(src, i)) << "frame " << i;
     }
   }
 }
@@ -229,7 +229,7 @@ TEST_F(ConversionRun, GstreamerReadsCompressedOutput) {
   ASSERT_EQ(quelmux({movie(o), out()}).exit_code, 0);
   const std::vector<Bytes> buffers = testsupport::demux(out(), "avidemux");
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(out())) << reader.error();
+  ASSERT_EQ(reader.open(out()).message, "");
   ASSERT_EQ(reader.frames().size(), 12u);
   ASSERT_EQ(buffers.size(), 12u);
   for (std::uint32_t i = 0; i < 12; ++i) {

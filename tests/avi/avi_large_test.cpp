@@ -7,6 +7,7 @@
 #include "mov/movie_writer.h"
 #include "mov/synthetic_frames.h"
 
+#include "avi_test_util.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -46,20 +47,20 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
   fs::remove(movie);
   ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_TRUE(run.out.ends_with("Finished writing file " + avi + "\n")) << run.out;
-  EXPECT_EQ(fs::file_size(avi), AviWriter::final_file_length(kFrames, kFrameSize));
+  EXPECT_EQ(fs::file_size(avi), avitest::final_file_length(kFrames, kFrameSize));
 
   // Our reader: every part, through the OpenDML indexes; the frames at both
   // ends of every part.
   {
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(fs::path(avi))) << reader.error();
+    ASSERT_EQ(reader.open(fs::path(avi)).message, "");
     EXPECT_TRUE(reader.super_index_used());
     EXPECT_EQ(reader.parts(), 5u);
     ASSERT_EQ(reader.frames().size(), kFrames);
     Bytes frame(kFrameSize);
     for (const std::uint32_t i : {0u, 171u, 172u, 343u, 344u, 515u, 516u, 687u, 688u, 699u}) {
-      ASSERT_TRUE(reader.read_frame(i, frame)) << reader.error();
-      EXPECT_EQ(frame, movgen::avi_frame(source, i)) << "frame " << i;
+      ASSERT_EQ(reader.read_frame(i, frame).message, "");
+      EXPECT_EQ(frame, testsupport::avi_frame(source, i)) << "frame " << i;
     }
   }
 
@@ -72,7 +73,7 @@ TEST(LargeConversion, UncompressedPastFourGibibytes) {
     EXPECT_FALSE(fs::exists(out / "f00700.bin"));
     for (std::uint32_t i = kFrames - 3; i < kFrames; ++i) {
       const fs::path name = out / ("f00" + std::to_string(i) + ".bin");
-      EXPECT_EQ(testsupport::read_file(name), testsupport::flip_rows(movgen::avi_frame(source, i), kWidth * 3))
+      EXPECT_EQ(testsupport::read_file(name), testsupport::flip_rows(testsupport::avi_frame(source, i), kWidth * 3))
           << "frame " << i;
     }
   }
@@ -105,7 +106,7 @@ TEST(LargeConversion, CompressedPastThePartLimit) {
   EXPECT_TRUE(run.out.ends_with("Finished writing file " + avi + "\n")) << run.out;
   {
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(fs::path(avi))) << reader.error();
+    ASSERT_EQ(reader.open(fs::path(avi)).message, "");
     EXPECT_TRUE(reader.super_index_used());
     EXPECT_EQ(reader.parts(), 2u);
     EXPECT_EQ(reader.frames().size(), kNoiseFrames);
@@ -142,7 +143,7 @@ TEST(LargeConversion, StoppedPastThePartLimit) {
   ASSERT_NE(at, std::string::npos) << r.out;
   const std::string written = std::to_string(std::atoi(r.out.c_str() + at + 23));
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(fs::path(avi))) << reader.error();
+  ASSERT_EQ(reader.open(fs::path(avi)).message, "");
   EXPECT_TRUE(reader.super_index_used());
   EXPECT_EQ(reader.parts(), 2u);
   EXPECT_EQ(std::to_string(reader.frames().size()), written);

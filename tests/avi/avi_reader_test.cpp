@@ -35,7 +35,7 @@ std::vector<Bytes> read_all(avi::AviReader& reader) {
   std::vector<Bytes> out;
   Bytes buffer(reader.largest_frame());
   for (std::size_t i = 0; i < reader.frames().size(); ++i) {
-    EXPECT_TRUE(reader.read_frame(i, buffer)) << reader.error();
+    EXPECT_EQ(reader.read_frame(i, buffer).message, "");
     out.emplace_back(buffer.begin(), buffer.begin() + reader.frames()[i].size);
   }
   return out;
@@ -44,13 +44,13 @@ std::vector<Bytes> read_all(avi::AviReader& reader) {
 Bytes write_with_writer(const fs::path& path, const std::vector<Bytes>& frames, int compressed) {
   AviWriter writer;
   const std::string name = path.string();
-  EXPECT_EQ(writer.init(name.c_str(), 32, 16, 30000, 1001, compressed), 1);
+  EXPECT_TRUE(writer.init(name.c_str(), 32, 16, 30000, 1001, compressed));
   for (std::size_t i = 0; i < frames.size(); ++i) {
     Bytes buffer = frames[i];
     buffer.resize(buffer.size() + 3);
-    EXPECT_EQ(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i == 3 ? 0x02 : 0x10), 1);
+    EXPECT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i == 3 ? 0x02 : 0x10));
   }
-  EXPECT_EQ(writer.flush(), 1);
+  EXPECT_TRUE(writer.flush());
   return testsupport::read_file(path);
 }
 
@@ -126,21 +126,21 @@ Bytes make_avi(const std::vector<Bytes>& frames, const Layout& l) {
   return list("AVI ", body, "RIFF");
 }
 
-bool open_bytes(avi::AviReader& reader, const Bytes& file) { return reader.open(std::span<const std::uint8_t>(file)); }
+AviStatus open_bytes(avi::AviReader& reader, const Bytes& file) { return reader.open(std::span<const std::uint8_t>(file)); }
 
 // A damaged file either fails with a message or yields frames that lie
 // within the file and read back.
 void expect_safe(const Bytes& file) {
   avi::AviReader reader;
-  if (!open_bytes(reader, file)) {
-    EXPECT_FALSE(reader.error().empty());
+  if (const AviStatus s = open_bytes(reader, file); !s) {
+    EXPECT_FALSE(s.message.empty());
     return;
   }
   Bytes buffer(reader.largest_frame());
   for (std::size_t i = 0; i < reader.frames().size(); ++i) {
     const avi::Frame& f = reader.frames()[i];
     ASSERT_LE(f.offset + f.size, file.size());
-    ASSERT_TRUE(reader.read_frame(i, buffer)) << reader.error();
+    ASSERT_EQ(reader.read_frame(i, buffer).message, "");
   }
 }
 
@@ -172,7 +172,7 @@ TEST(AviReaderWriterFiles, ReadBackExactly) {
   for (const int compressed : {0, 1}) {
     write_with_writer(dir / "w.avi", frames, compressed);
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(dir / "w.avi")) << reader.error();
+    ASSERT_EQ(reader.open(dir / "w.avi").message, "");
     const avi::VideoStream& v = reader.video();
     EXPECT_EQ(v.number, 0);
     EXPECT_EQ(v.handler, avi::fourcc(compressed ? "crvt" : "DIB "));
@@ -193,7 +193,7 @@ TEST(AviReaderWriterFiles, ReadBackExactly) {
     EXPECT_EQ(read_all(reader), frames);
   }
   avi::AviReader reader;
-  ASSERT_TRUE(open_bytes(reader, write_with_writer(dir / "e.avi", {}, 1))) << reader.error();
+  ASSERT_EQ(open_bytes(reader, write_with_writer(dir / "e.avi", {}, 1)).message, "");
   EXPECT_TRUE(reader.frames().empty());
   EXPECT_EQ(reader.largest_frame(), 0u);
 }
@@ -216,7 +216,7 @@ TEST(AviReaderWriterFiles, ScansWhenTheIndexIsMissingOrWrong) {
   avitest::set_u32(wrong_length, idx1 + 8 + 2 * 16 + 12, 7);
   for (const Bytes* f : {&missing, &outside, &into_a_frame, &wrong_length}) {
     avi::AviReader reader;
-    ASSERT_TRUE(open_bytes(reader, *f)) << reader.error();
+    ASSERT_EQ(open_bytes(reader, *f).message, "");
     EXPECT_FALSE(reader.index_used());
     EXPECT_EQ(read_all(reader), frames);
     EXPECT_EQ(reader.frames()[3].flags, 0u);
@@ -235,13 +235,13 @@ std::vector<Bytes> many_frames() {
 Bytes write_in_parts(const fs::path& path, const std::vector<Bytes>& frames) {
   AviWriter writer(kSmallParts);
   const std::string name = path.string();
-  EXPECT_EQ(writer.init(name.c_str(), 32, 16, 25, 1, 1), 1);
+  EXPECT_TRUE(writer.init(name.c_str(), 32, 16, 25, 1, 1));
   for (std::size_t i = 0; i < frames.size(); ++i) {
     Bytes buffer = frames[i];
     buffer.resize(buffer.size() + 3);
-    EXPECT_EQ(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i % 5 == 0 ? 0x10 : 0), 1);
+    EXPECT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i % 5 == 0 ? 0x10 : 0));
   }
-  EXPECT_EQ(writer.flush(), 1);
+  EXPECT_TRUE(writer.flush());
   return testsupport::read_file(path);
 }
 
@@ -252,7 +252,7 @@ TEST(AviReaderOpenDml, ReadsEveryPartThroughTheIndexes) {
   const auto frames = many_frames();
   write_in_parts(dir / "parts.avi", frames);
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(dir / "parts.avi")) << reader.error();
+  ASSERT_EQ(reader.open(dir / "parts.avi").message, "");
   EXPECT_TRUE(reader.super_index_used());
   EXPECT_TRUE(reader.index_used());
   EXPECT_EQ(reader.parts(), 4u);
@@ -300,7 +300,7 @@ TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
     Bytes bad = good;
     avitest::set_u32(bad, d.at, d.value);
     avi::AviReader reader;
-    ASSERT_TRUE(open_bytes(reader, bad)) << reader.error();
+    ASSERT_EQ(open_bytes(reader, bad).message, "");
     EXPECT_FALSE(reader.super_index_used());
     EXPECT_FALSE(reader.index_used());
     EXPECT_EQ(reader.parts(), 4u);
@@ -328,7 +328,7 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
                                             << " junk " << junk << " audio " << audio);
             const Bytes file = make_avi(frames, l);
             avi::AviReader reader;
-            ASSERT_TRUE(open_bytes(reader, file)) << reader.error();
+            ASSERT_EQ(open_bytes(reader, file).message, "");
             EXPECT_EQ(reader.video().number, audio ? 1 : 0);
             EXPECT_EQ(reader.video().handler, avi::fourcc("TEST"));
             EXPECT_EQ(reader.video().height, l.height);
@@ -364,7 +364,8 @@ TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
         SCOPED_TRACE(testing::Message() << in_parts << " cut at " << cut << (file == &done ? " completed" : ""));
         avi::AviReader reader;
         const Bytes shorter(file->begin(), file->begin() + static_cast<std::ptrdiff_t>(cut));
-        ASSERT_EQ(open_bytes(reader, shorter), cut >= 8204) << reader.error();
+        const AviStatus opened = open_bytes(reader, shorter);
+        ASSERT_EQ(opened.ok(), cut >= 8204) << opened.message;
         if (cut < 8204) continue;
         EXPECT_FALSE(reader.unfinished().empty());
         std::size_t whole = 0;
@@ -384,7 +385,7 @@ TEST(AviReaderBroken, EmptyMoviListAndRepeatedIndexEntries) {
   Bytes empty = good;
   avitest::set_u32(empty, 0x2004, 4);
   avi::AviReader reader;
-  ASSERT_TRUE(open_bytes(reader, empty)) << reader.error();
+  ASSERT_EQ(open_bytes(reader, empty).message, "");
   EXPECT_NE(reader.unfinished().find("frame chunks follow"), std::string::npos) << reader.unfinished();
   EXPECT_EQ(read_all(reader), frames);
 
@@ -396,8 +397,8 @@ TEST(AviReaderBroken, EmptyMoviListAndRepeatedIndexEntries) {
   Bytes twice_in_parts = parts;
   std::copy_n(parts.begin() + static_cast<std::ptrdiff_t>(ix), 8, twice_in_parts.begin() + static_cast<std::ptrdiff_t>(ix + 16));
   for (const Bytes* f : {&twice, &twice_in_parts}) {
-    EXPECT_FALSE(open_bytes(reader, *f));
-    EXPECT_NE(reader.error().find("more than once"), std::string::npos) << reader.error();
+    const AviStatus s = open_bytes(reader, *f);
+    EXPECT_NE(s.message.find("more than once"), std::string::npos) << s.message;
   }
 }
 
@@ -430,8 +431,8 @@ TEST(AviReaderBroken, ListLargerThanItsParent) {
   ASSERT_EQ(avitest::tag(f, strl + 8), "strl");
   avitest::set_u32(f, strl + 4, avitest::u32(f, 16));  // as large as hdrl itself
   avi::AviReader reader;
-  EXPECT_FALSE(open_bytes(reader, f));
-  EXPECT_NE(reader.error().find("runs past the end of its parent \"hdrl\""), std::string::npos) << reader.error();
+  const AviStatus s = open_bytes(reader, f);
+  EXPECT_NE(s.message.find("runs past the end of its parent \"hdrl\""), std::string::npos) << s.message;
 }
 
 TEST(AviReaderBroken, WrongOrMissingStreams) {
@@ -464,8 +465,8 @@ TEST(AviReaderBroken, WrongOrMissingStreams) {
   };
   for (const Case& c : cases) {
     avi::AviReader reader;
-    EXPECT_FALSE(open_bytes(reader, c.file)) << c.message;
-    EXPECT_NE(reader.error().find(c.message), std::string::npos) << reader.error();
+    const AviStatus s = open_bytes(reader, c.file);
+    EXPECT_NE(s.message.find(c.message), std::string::npos) << s.message;
   }
 }
 
@@ -477,14 +478,13 @@ TEST(AviReaderBroken, AbsurdSizesAndCounts) {
   avitest::set_u32(huge_index, idx1 + 4, 0xFFFFFFF0);
   Bytes huge_length = good;
   avi::AviReader broken;
-  EXPECT_FALSE(open_bytes(broken, huge_index));
-  EXPECT_FALSE(broken.error().empty());
+  EXPECT_FALSE(open_bytes(broken, huge_index).message.empty());
   // The stream header's frame count is only reported, never trusted.
   const std::size_t strh = 12 + 12 + 64 + 12;
   ASSERT_EQ(avitest::tag(huge_length, strh), "strh");
   avitest::set_u32(huge_length, strh + 8 + 32, 0xFFFFFFFF);
   avi::AviReader reader;
-  ASSERT_TRUE(open_bytes(reader, huge_length)) << reader.error();
+  ASSERT_EQ(open_bytes(reader, huge_length).message, "");
   EXPECT_EQ(reader.video().length, 0xFFFFFFFFu);
   EXPECT_EQ(reader.frames().size(), some_frames().size());
 }
@@ -492,16 +492,15 @@ TEST(AviReaderBroken, AbsurdSizesAndCounts) {
 TEST(AviReaderFiles, MissingFileAndShrunkenFile) {
   testsupport::TempDir dir;
   avi::AviReader reader;
-  EXPECT_FALSE(reader.open(dir / "none.avi"));
-  EXPECT_NE(reader.error().find("cannot open"), std::string::npos);
+  EXPECT_NE(reader.open(dir / "none.avi").message.find("cannot open"), std::string::npos);
 
   write_with_writer(dir / "w.avi", some_frames(), 0);
-  ASSERT_TRUE(reader.open(dir / "w.avi")) << reader.error();
+  ASSERT_EQ(reader.open(dir / "w.avi").message, "");
   fs::resize_file(dir / "w.avi", 8300);
   Bytes buffer(reader.largest_frame());
   EXPECT_TRUE(reader.read_frame(5, buffer));  // still within the file
-  EXPECT_FALSE(reader.read_frame(11, buffer));
-  EXPECT_NE(reader.error().find("frame 11 could not be read"), std::string::npos) << reader.error();
+  const AviStatus s = reader.read_frame(11, buffer);
+  EXPECT_NE(s.message.find("frame 11 could not be read"), std::string::npos) << s.message;
   EXPECT_FALSE(reader.read_frame(12, buffer));
   Bytes small(10);
   EXPECT_FALSE(reader.read_frame(9, small));

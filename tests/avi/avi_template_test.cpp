@@ -1,4 +1,4 @@
-#include "avi/avi_endian.h"
+#include "entropy/byte_order.h"
 #include "avi/avi_template.h"
 #include "entropy/zero_rle.h"
 
@@ -19,7 +19,9 @@ TEST(AviTemplate, ExpandsToTheHeaderImageUsingEveryByte) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 8204), avitest::empty_header_image());
   for (std::size_t i = 8204; i < out.size(); ++i) ASSERT_EQ(out[i], 0xAA) << "written past the header at " << i;
   // The checked expander agrees and finds the coding complete.
-  EXPECT_EQ(zero::checkedDeRLE(compact_empty.data(), compact_empty.size(), out.data(), 8204, 1), 191);
+  std::size_t consumed = 0;
+  EXPECT_TRUE(zero::checkedDeRLE(compact_empty.data(), compact_empty.size(), out.data(), 8204, 1, consumed));
+  EXPECT_EQ(consumed, 191u);
 }
 
 TEST(AviTemplate, CreditTextAndByteOrder) {

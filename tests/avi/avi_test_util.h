@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,14 @@
 #include <vector>
 
 namespace avitest {
+
+// The exact length of the finished file of `frames` frames of `length` bytes
+// each, as the writer plans its parts; UINT64_MAX when no file holds them.
+inline std::uint64_t final_file_length(std::uint64_t frames, std::uint64_t length,
+                                       std::uint64_t limit = AviWriter::kDefaultPartLimit) {
+  const avi::layout::PartPlan plan = avi::layout::plan_parts(frames, length, limit, INT_MAX);
+  return plan.parts == 0 ? UINT64_MAX : plan.file_length;
+}
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -112,15 +121,15 @@ inline Bytes write_avi(const std::filesystem::path& path, const std::vector<Byte
                        const std::vector<int>& flags = {}, std::uint64_t part_limit = AviWriter::kDefaultPartLimit) {
   const std::string name = path.string();
   AviWriter writer(part_limit);
-  EXPECT_EQ(writer.init(name.c_str(), s.width, s.height, s.rate, s.scale, s.compressed), 1);
+  EXPECT_TRUE(writer.init(name.c_str(), s.width, s.height, s.rate, s.scale, s.compressed));
   for (std::size_t i = 0; i < frames.size(); ++i) {
     Bytes buffer = frames[i];
     buffer.insert(buffer.end(), 3, 0xEE);
     const int size = static_cast<int>(frames[i].size());
-    EXPECT_EQ(writer.write_frame(buffer.data(), size, i < flags.size() ? flags[i] : 0x10), 1) << "frame " << i;
+    EXPECT_TRUE(writer.write_frame(buffer.data(), size, i < flags.size() ? flags[i] : 0x10)) << "frame " << i;
     EXPECT_EQ(Bytes(buffer.end() - 3, buffer.end()), Bytes(3, 0)) << "frame " << i;
   }
-  EXPECT_EQ(writer.flush(), 1);
+  EXPECT_TRUE(writer.flush());
   return testsupport::read_file(path);
 }
 

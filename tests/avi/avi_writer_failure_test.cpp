@@ -18,18 +18,14 @@ using avitest::Bytes;
 using testsupport::SmallFileSystem;
 namespace fs = std::filesystem;
 
-std::string write_message(const std::string& name) { return "Unable to write to output file " + name + "\n"; }
+std::string write_message(const std::string& name) { return "Unable to write to output file " + name; }
 
 TEST(AviWriterFailure, FullDeviceFailsInInit) {
   AviWriter writer;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.init("/dev/full", 2, 2, 25, 1, 0), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message("/dev/full"));
+  EXPECT_EQ(writer.init("/dev/full", 2, 2, 25, 1, 0).message, write_message("/dev/full"));
   Bytes frame(15, 0);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(writer.write_frame(frame.data(), 12, 0x10), 0);
-  EXPECT_EQ(writer.flush(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(writer.write_frame(frame.data(), 12, 0x10).code, AviStatus::Code::closed);
+  EXPECT_EQ(writer.flush().code, AviStatus::Code::closed);
 }
 
 // flush() reopens the file by name to complete its header: a file that is
@@ -40,14 +36,12 @@ TEST(AviWriterFailure, ReopenInFlushFails) {
     testsupport::TempDir dir;
     const std::string name = (dir / "gone.avi").string();
     AviWriter writer;
-    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, 0), 1);
+    ASSERT_TRUE(writer.init(name.c_str(), 2, 2, 25, 1, 0));
     Bytes frame(15, 7);
-    ASSERT_EQ(writer.write_frame(frame.data(), 12, 0x10), 1);
+    ASSERT_TRUE(writer.write_frame(frame.data(), 12, 0x10));
     fs::remove(name);
     if (as_directory) fs::create_directory(name);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(writer.flush(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), write_message(name));
+    EXPECT_EQ(writer.flush().message, write_message(name));
   }
 }
 
@@ -95,25 +89,25 @@ TEST(AviWriterFailure, FullFileSystem) {
     ASSERT_TRUE(fs.leave_free(c.free));
     const std::string name = fs.path("full.avi");
     AviWriter writer(c.limit, c.reserve);
-    ASSERT_EQ(writer.init(name.c_str(), 2, 2, 25, 1, c.limit == kPlain ? 0 : 1), 1);
-    testing::internal::CaptureStdout();
+    ASSERT_TRUE(writer.init(name.c_str(), 2, 2, 25, 1, c.limit == kPlain ? 0 : 1));
     int failing = -1;
+    AviStatus status;
     for (std::size_t i = 0; i < c.lengths.size() && failing < 0; ++i) {
       Bytes frame(static_cast<std::size_t>(c.lengths[i]) + 3, static_cast<std::uint8_t>(i));
-      if (writer.write_frame(frame.data(), c.lengths[i], 0x10) == 0) failing = static_cast<int>(i);
+      status = writer.write_frame(frame.data(), c.lengths[i], 0x10);
+      if (!status) failing = static_cast<int>(i);
     }
-    const int flushed = writer.flush();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const AviStatus flushed = writer.flush();  // after a failed frame: closed, nothing more to say
     EXPECT_EQ(failing, c.frame_failing);
-    EXPECT_EQ(flushed, c.flushed ? 1 : 0);
+    EXPECT_EQ(flushed.ok(), c.flushed);
     const std::size_t kept = failing < 0 ? c.lengths.size() : static_cast<std::size_t>(failing);
-    EXPECT_EQ(out, c.flushed ? "" : write_message(name) + "Output file " + name + " holds the " + std::to_string(kept) +
-                                        " frames written before the failure\n");
+    EXPECT_EQ(status.message + flushed.message, c.flushed ? "" : write_message(name) + "\nOutput file " + name + " holds the " +
+                                                   std::to_string(kept) + " frames written before the failure");
     if (c.flushed) {
       EXPECT_EQ(fs::file_size(name), c.free);
     }
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(name)) << reader.error();
+    ASSERT_EQ(reader.open(name).message, "");
     EXPECT_EQ(reader.unfinished(), "");
     EXPECT_EQ(reader.index_used(), c.indexed);
     ASSERT_EQ(reader.frames().size(), kept);

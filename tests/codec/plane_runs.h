@@ -10,6 +10,7 @@
 #include "codec/prediction_planes.h"
 #include "codec/prediction_simd.h"
 #include "guarded.h"
+#include "simd_levels.h"
 
 namespace planeruns {
 

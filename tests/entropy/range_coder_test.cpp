@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "entropy/compress.h"
+#include "entropy/cpu_features.h"
 #include "reference_coder.h"
 #include "test_data.h"
 
@@ -119,7 +120,7 @@ TEST(RangeCoder, TogetherGivesEveryStreamItsOwnBytes) {
   for (const Bytes& in : inputs) alone.emplace_back(in);
 
   std::vector<EncodeKernel> kernels = {EncodeKernel::kPortable};
-  if (entropy::detail::bmi2_available()) kernels.push_back(EncodeKernel::kBmi2);
+  if (cpu_features().bmi2) kernels.push_back(EncodeKernel::kBmi2);
   for (const EncodeKernel kernel : kernels) {
     for (int round = 0; round < 150; ++round) {
       const std::size_t count = 1 + rng() % 7;

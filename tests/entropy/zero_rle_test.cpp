@@ -123,7 +123,9 @@ TEST(ZeroRle, RoundTripsAtEveryLevel) {
       EXPECT_EQ(expand(coded, length, level, &consumed), in) << "level " << level << " size " << length;
       EXPECT_EQ(consumed, static_cast<int>(coded.size()));
       Bytes checked(in.size(), 0xAA);
-      EXPECT_EQ(zero::checkedDeRLE(coded.data(), coded.size(), checked.data(), length, level), consumed);
+      std::size_t checked_consumed = 0;
+      EXPECT_TRUE(zero::checkedDeRLE(coded.data(), coded.size(), checked.data(), length, level, checked_consumed));
+      EXPECT_EQ(checked_consumed, coded.size());
       EXPECT_EQ(checked, in);
     }
   }
@@ -136,9 +138,9 @@ TEST(ZeroRle, CheckedExpansionRefusesATruncatedCoding) {
     for (std::size_t cut = 0; cut < coded.size(); ++cut) {
       Bytes truncated(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
       Bytes out(in.size());
-      EXPECT_EQ(zero::checkedDeRLE(truncated.data(), truncated.size(), out.data(),
-                                   static_cast<int>(in.size()), level),
-                -1)
+      std::size_t consumed = 0;
+      EXPECT_FALSE(
+          zero::checkedDeRLE(truncated.data(), truncated.size(), out.data(), static_cast<int>(in.size()), level, consumed))
           << "level " << level << " cut " << cut;
     }
   }

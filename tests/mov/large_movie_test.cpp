@@ -13,7 +13,6 @@
 
 #include "mov/movie_file.h"
 #include "mov/movie_writer.h"
-#include "mov/sample_tables.h"
 #include "mov/synthetic_frames.h"
 #include "test_support.h"
 
@@ -51,17 +50,11 @@ TEST(LargeMovie, HeaderLastWithSixtyFourBitOffsetsPastFourGibibytes) {
   ASSERT_TRUE(layout.co64);
   ASSERT_GT(layout.moov_offset, 1ull << 32);
 
-  std::ifstream in(path, std::ios::binary);
-  const MovieReadAt read = [&](std::uint64_t offset, unsigned char* out, std::size_t count) -> long long {
-    in.clear();
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
-    return in.bad() ? -1 : static_cast<long long>(in.gcount());
-  };
-  mov_info info;
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(read_movie_file(read, layout.file_size, info), 1);
-  EXPECT_TRUE(testing::internal::GetCapturedStdout().ends_with("Number of entries = 700\n700 frames indexed\n"));
+  std::string lines;
+  const MovieFile movie = open_movie_file(path, [&lines](std::string_view line) { (lines += line) += '\n'; });
+  ASSERT_TRUE(movie.header.ok()) << movie.header.error;
+  EXPECT_TRUE(lines.ends_with("Number of entries = 700\n700 frames indexed\n"));
+  const std::vector<std::int64_t>& frame_offsets = movie.header.frame_offsets;
   ASSERT_EQ(frame_offsets.size(), 700u);
   for (std::size_t i = 0; i < 700; ++i) ASSERT_EQ(static_cast<std::uint64_t>(frame_offsets[i]), layout.frame_offsets[i]);
   EXPECT_EQ(read_at(path, static_cast<std::uint64_t>(frame_offsets.back()), source.frame_size()),

@@ -32,11 +32,12 @@ Header read(Bytes bytes, int window = -1) {
   if (window < 0) window = static_cast<int>(bytes.size());
   if (static_cast<std::size_t>(window) > bytes.size()) bytes.resize(static_cast<std::size_t>(window));
   Header h{};
-  testing::internal::CaptureStdout();
-  h.result = read_mov_header(bytes.data(), window, h.info);
-  h.out = testing::internal::GetCapturedStdout();
-  h.offsets = frame_offsets;
-  EXPECT_EQ(total_frames, static_cast<int>(frame_offsets.size()));
+  const MovieHeader m = read_mov_header(bytes.data(), window, [&h](std::string_view line) { (h.out += line) += '\n'; });
+  if (!m.ok()) h.out += m.error + '\n';
+  h.result = m.ok();
+  h.info = m.info;
+  h.offsets = m.frame_offsets;
+  EXPECT_EQ(m.total_frames, static_cast<int>(m.frame_offsets.size()));
   return h;
 }
 

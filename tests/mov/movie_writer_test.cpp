@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mov/byte_order.h"
+#include "entropy/byte_order.h"
 #include "mov/synthetic_frames.h"
 #include "test_support.h"
 

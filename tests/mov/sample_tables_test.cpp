@@ -12,18 +12,18 @@ using Offsets = std::vector<std::int64_t>;
 struct Built {
   int result;
   Offsets offsets;
-  std::string out;
+  std::string error;
+  int claimed;
 };
 
 Built build(const std::vector<sample_to_chunk>& runs, const std::vector<std::uint64_t>& chunks,
             std::uint64_t frame_size, int max_frames = INT_MAX, std::uint64_t file_size = INT64_MAX) {
-  testing::internal::CaptureStdout();
-  const int result = calc_frame_offsets(runs, chunks, frame_size, max_frames, file_size);
-  std::string out = testing::internal::GetCapturedStdout();
+  MovieHeader h;
+  const int result = calc_frame_offsets(runs, chunks, frame_size, h, max_frames, file_size);
   if (file_size == INT64_MAX) {
-    EXPECT_EQ(total_frames, static_cast<int>(frame_offsets.size()));
+    EXPECT_EQ(h.total_frames, static_cast<int>(h.frame_offsets.size()));
   }
-  return {result, frame_offsets, out};
+  return {result, h.frame_offsets, h.error, h.total_frames};
 }
 
 TEST(FrameOffsets, RunsSplitTheChunks) {
@@ -34,7 +34,7 @@ TEST(FrameOffsets, RunsSplitTheChunks) {
   const Built b = build({{1, 2, 1}, {3, 1, 1}}, {P, Q, R, T}, s);
   EXPECT_EQ(b.result, 1);
   EXPECT_EQ(b.offsets, (Offsets{P, P + s, Q, Q + s, R, T}));
-  EXPECT_EQ(b.out, "");
+  EXPECT_EQ(b.error, "");
   // A run without samples gives no frames; nor do no chunks, or no runs.
   EXPECT_EQ(build({{1, 1, 1}, {2, 0, 1}, {3, 2, 1}}, {10, 20, 30}, 5).offsets, (Offsets{10, 30, 35}));
   EXPECT_EQ(build({{1, 3, 1}}, {}, 5).offsets, Offsets{});
@@ -76,8 +76,9 @@ TEST(FrameOffsets, OffsetsStopWhereTheFileDoesNotHoldTheFrame) {
       {{{1, 5, 1}}, {0, 0, 0, 0}, 1000, {0, 100, 200, 300, 400, 0, 100, 200, 300, 400, 0, 100, 200, 300}, 20},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(build(c.runs, c.chunks, 100, INT_MAX, c.file_size).offsets, c.offsets) << c.file_size;
-    EXPECT_EQ(total_frames, c.claimed);
+    const Built b = build(c.runs, c.chunks, 100, INT_MAX, c.file_size);
+    EXPECT_EQ(b.offsets, c.offsets) << c.file_size;
+    EXPECT_EQ(b.claimed, c.claimed);
   }
 }
 
@@ -85,13 +86,13 @@ TEST(FrameOffsets, TooManySamplesAreRefused) {
   Built b = build({{1, 0x80000000u, 1}}, {0}, 3);
   EXPECT_EQ(b.result, 0);
   EXPECT_EQ(b.offsets, Offsets{});
-  EXPECT_EQ(b.out, "Too many frames: the sample tables describe 2147483648, at most 2147483647 can be indexed\n");
+  EXPECT_EQ(b.error, "Too many frames: the sample tables describe 2147483648, at most 2147483647 can be indexed");
   // A sum that would wrap 32 bits is seen whole.
   b = build({{1, 0xFFFFFFFFu, 1}}, {0, 0}, 3);
   EXPECT_EQ(b.result, 0);
   b = build({{1, 3, 1}}, {0, 10}, 1, 5);
   EXPECT_EQ(b.result, 0);
-  EXPECT_EQ(b.out, "Too many frames: the sample tables describe 6, at most 5 can be indexed\n");
+  EXPECT_EQ(b.error, "Too many frames: the sample tables describe 6, at most 5 can be indexed");
   EXPECT_EQ(build({{1, 3, 1}}, {0, 10}, 1, 6).result, 1);
   // Each build replaces the last table.
   EXPECT_EQ(build({{1, 1, 1}}, {7}, 1).offsets, (Offsets{7}));

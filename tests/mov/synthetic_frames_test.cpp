@@ -43,7 +43,6 @@ TEST(FrameForms, AviAndStoredForms) {
   const FrameSource s(5, 3, {Content::shape});
   Bytes bgr(s.frame_size());
   movgen::to_avi(5, 3, picture(s, 4), bgr);
-  EXPECT_EQ(movgen::avi_frame(s, 4), bgr);
   EXPECT_EQ(movgen::stored_frame(s, movgen::DataFormat::wrle, 4), bgr);
   EXPECT_EQ(movgen::stored_frame(s, movgen::DataFormat::raw, 4), picture(s, 4));
 }

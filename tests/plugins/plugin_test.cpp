@@ -387,9 +387,9 @@ TEST_F(PluginTest, SinkCompletesStoppedRunsAndReportsFailures) {
   // pipeline cannot start), a write that fails at once, and one that fails
   // half-way (a file size limit of 32 KiB).
   for (const auto& [location, limit, message] :
-       {std::tuple{path("none/a.avi"), "", "Could not open file"},
-        {std::string("/dev/full"), "", "Could not open file \"/dev/full\""},
-        {path("limited.avi"), "trap '' XFSZ; ulimit -f 64;", "Could not write to file"}}) {
+       {std::tuple{path("none/a.avi"), "", std::string("Could not open file")},
+        {std::string("/dev/full"), "", std::string("Unable to write to output file /dev/full")},
+        {path("limited.avi"), "trap '' XFSZ; ulimit -f 64;", "Unable to write to output file " + path("limited.avi")}}) {
     r = shell(std::string(limit) + " exec gst-launch-1.0 " + source + " ! corvathavisink location=" + location);
     EXPECT_TRUE(r.exit_code == 1 || r.exit_code == 255) << location << ": " << r.exit_code;
     EXPECT_NE((r.out + r.err).find(message), std::string::npos) << r.out << r.err;

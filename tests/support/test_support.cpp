@@ -311,4 +311,13 @@ std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, st
   return out;
 }
 
+std::vector<std::uint8_t> avi_frame(const movgen::FrameSource& source, std::uint32_t index, std::size_t row_bytes) {
+  std::vector<std::uint8_t> rgb(source.frame_size());
+  const std::size_t stride = row_bytes != 0 ? row_bytes : 3 * static_cast<std::size_t>(source.width());
+  std::vector<std::uint8_t> out(stride * static_cast<std::size_t>(source.height()));
+  source.render(index, rgb);
+  movgen::to_avi(source.width(), source.height(), rgb, out, row_bytes);
+  return out;
+}
+
 }  // namespace testsupport

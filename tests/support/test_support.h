@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "mov/synthetic_frames.h"
+
 namespace testsupport {
 
 struct RunResult {
@@ -107,5 +109,9 @@ std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const
 
 // A packed picture of rows of `row` bytes, its last row first.
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row);
+
+// Frame `index` of `source` as a 24-bit AVI frame: bottom-up rows of B, G, R
+// of `row_bytes` (0: packed), with zero fill.
+std::vector<std::uint8_t> avi_frame(const movgen::FrameSource& source, std::uint32_t index, std::size_t row_bytes = 0);
 
 }  // namespace testsupport

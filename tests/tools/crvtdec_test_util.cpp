@@ -36,7 +36,7 @@ movgen::MovieLayout write_movie(const std::filesystem::path& path, const movgen:
   return layout;
 }
 
-Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index) { return movgen::avi_frame(source, index); }
+Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index) { return testsupport::avi_frame(source, index); }
 
 std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures) {
   CodecInst codec;
@@ -55,13 +55,13 @@ std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vecto
 void write_avi(const std::filesystem::path& path, const AviSpec& spec, const std::vector<Bytes>& frames) {
   const std::string name = path.string();
   AviWriter writer(spec.part_limit);
-  ASSERT_EQ(writer.init(name.c_str(), spec.width, spec.height, spec.rate, spec.scale, spec.compressed ? 1 : 0), 1);
+  ASSERT_TRUE(writer.init(name.c_str(), spec.width, spec.height, spec.rate, spec.scale, spec.compressed ? 1 : 0));
   for (const Bytes& frame : frames) {
     Bytes chunk = frame;
     chunk.resize(frame.size() + 3);  // the writer's fill goes here
-    ASSERT_EQ(writer.write_frame(chunk.data(), static_cast<int>(frame.size()), 0x10), 1);
+    ASSERT_TRUE(writer.write_frame(chunk.data(), static_cast<int>(frame.size()), 0x10));
   }
-  ASSERT_EQ(writer.flush(), 1);
+  ASSERT_TRUE(writer.flush());
 }
 
 std::uint32_t get_u32(const Bytes& b, std::size_t at) {

@@ -42,7 +42,7 @@ class NothingLost : public testing::Test {
   // bitmaps come top row first).
   void expect_first_frames(const std::string& file, int frames, bool bitmaps) const {
     avi::AviReader reader;
-    ASSERT_TRUE(reader.open(file)) << reader.error();
+    ASSERT_EQ(reader.open(file).message, "");
     EXPECT_EQ(reader.unfinished(), "");
     const RunResult r = crvtdec({"--compare", file, path("in.mov")});
     EXPECT_EQ(r.out, "Frame counts differ: " + file + " has " + std::to_string(frames) + " frames, " + path("in.mov") +
@@ -106,7 +106,7 @@ TEST_F(NothingLost, KilledRunIsSalvaged) {
   run.signal(SIGKILL);
   ASSERT_EQ(run.finish().exit_code, -SIGKILL);
   avi::AviReader reader;
-  ASSERT_TRUE(reader.open(path("killed.avi"))) << reader.error();
+  ASSERT_EQ(reader.open(path("killed.avi")).message, "");
   const int whole = static_cast<int>(reader.frames().size());
   ASSERT_GT(whole, 0);
   RunResult r = crvtdec({"--info", path("killed.avi")});

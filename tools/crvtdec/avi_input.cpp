@@ -27,13 +27,13 @@ bool AviInput::open(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return error("cannot open %s: %s", path.c_str(), std::strerror(errno));
   std::fclose(file);
-  if (!reader_.open(path)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
+  if (const AviStatus s = reader_.open(path); !s) return error("%s: %s", name_.c_str(), s.message.c_str());
   return opened();
 }
 
 bool AviInput::open(std::span<const std::uint8_t> bytes, const std::string& name) {
   name_ = name;
-  if (!reader_.open(bytes)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
+  if (const AviStatus s = reader_.open(bytes); !s) return error("%s: %s", name_.c_str(), s.message.c_str());
   return opened();
 }
 
@@ -120,8 +120,8 @@ bool AviInput::stored_type(std::size_t i, int& type) {
   type = -1;
   if (reader_.frames()[i].size == 0) return true;
   std::uint8_t first = 0;
-  if (!reader_.read_frame_start(i, std::span(&first, 1))) {
-    return error("%s: %s", name_.c_str(), reader_.error().c_str());
+  if (const AviStatus s = reader_.read_frame_start(i, std::span(&first, 1)); !s) {
+    return error("%s: %s", name_.c_str(), s.message.c_str());
   }
   type = first;
   return true;
@@ -134,8 +134,8 @@ bool AviInput::set_up() {
     return error("%s: not enough memory for frames of %u bytes", name_.c_str(), reader_.largest_frame());
   }
   if (kind_ == StreamKind::corvath) {
-    const DecodeStatus status = decoder_.Begin(width_, height_, bit_depth_);
-    if (status != DecodeStatus::Ok) {
+    const int status = decoder_.Begin(width_, height_, bit_depth_);
+    if (status != ICERR_OK) {
       return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status),
                    width_, height_, bit_depth_);
     }
@@ -148,7 +148,9 @@ bool AviInput::next(FrameView& view) {
   if (next_ >= frame_count()) return error("%s: no frame %zu", name_.c_str(), next_);
   if (!set_up_ && !set_up()) return false;
   const std::uint32_t size = reader_.frames()[next_].size;
-  if (!reader_.read_frame(next_, chunk_)) return error("%s: %s", name_.c_str(), reader_.error().c_str());
+  if (const AviStatus s = reader_.read_frame(next_, chunk_); !s) {
+    return error("%s: %s", name_.c_str(), s.message.c_str());
+  }
   view.data = chunk_.data();
   view.width = width_;
   view.height = height_;
@@ -156,8 +158,8 @@ bool AviInput::next(FrameView& view) {
   view.stride = stride_;
   view.top_down = top_down_;
   if (kind_ == StreamKind::corvath) {
-    const DecodeStatus status = decoder_.Decode(std::span(chunk_).first(size));
-    if (status != DecodeStatus::Ok) {
+    const int status = decoder_.Decode(std::span(chunk_).first(size));
+    if (status != ICERR_OK) {
       return error("%s: frame %zu does not decode: %s", name_.c_str(), next_, decode_status_message(status));
     }
     view.data = decoder_.frame().data();

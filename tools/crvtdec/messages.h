@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace crvtdec {
 
@@ -11,21 +12,9 @@ namespace crvtdec {
 // callers can `return error(...)`.
 [[gnu::format(printf, 1, 2)]] bool error(const char* format, ...);
 
-// The AVI writer and the movie reader print their failures on standard
-// output, as the converter has it. crvtdec keeps standard output for its
-// results: while such a scope lives, what is printed on standard output is
-// collected, and it goes to standard error when the scope ends (after the
-// progress line of a loop inside it is gone).
-class LibraryMessagesToStderr {
- public:
-  LibraryMessagesToStderr();
-  ~LibraryMessagesToStderr();
-  LibraryMessagesToStderr(const LibraryMessagesToStderr&) = delete;
-  LibraryMessagesToStderr& operator=(const LibraryMessagesToStderr&) = delete;
-
- private:
-  int saved_ = -1;                   // the original standard output, while it is redirected
-  std::FILE* collected_ = nullptr;  // where it goes meanwhile; null: straight to standard error
-};
+// Prints a message of a library (the movie reader's, the AVI writer's) as it
+// stands, and a line feed, on standard error in the same way; nothing for an
+// empty message (a failure reported before).
+void print_message(const std::string& message);
 
 }  // namespace crvtdec

@@ -6,13 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "crvtdec/frame_compare.h"
-#include "mov/movie_header.h"
+#include "mov/movie_file.h"
 
 namespace crvtdec {
 
@@ -21,12 +19,12 @@ class MovieSource {
   // Reads the movie's header; on failure prints why and returns false.
   bool open(const std::string& path);
 
-  int width() const { return info_.width; }
-  int height() const { return info_.height; }
+  int width() const { return info().width; }
+  int height() const { return info().height; }
   // The frames the movie claims; those past the end of the file cannot be
   // read.
-  std::size_t frame_count() const { return frame_count_; }
-  std::size_t frame_size() const { return static_cast<std::size_t>(info_.frame_bytes); }
+  std::size_t frame_count() const { return static_cast<std::size_t>(movie_.header.total_frames); }
+  std::size_t frame_size() const { return static_cast<std::size_t>(info().frame_bytes); }
 
   // Reads frame `i` into `frame`, valid until the next call; on failure
   // prints why and returns false. The frame buffer is taken at the first
@@ -34,13 +32,12 @@ class MovieSource {
   bool read(std::size_t i, MovieFrame& frame);
 
  private:
+  const mov_info& info() const { return movie_.header.info; }
+
   std::string name_;
-  std::ifstream file_;
-  mov_info info_;
+  MovieFile movie_;
   bool raw_ = false;
-  std::size_t frame_count_ = 0;
-  std::vector<std::int64_t> frame_offsets_;  // of the frames within the file
-  std::vector<std::uint8_t> stored_;         // a frame as read
+  std::vector<std::uint8_t> stored_;  // a frame as read
 };
 
 }  // namespace crvtdec

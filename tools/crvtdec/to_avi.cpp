@@ -53,7 +53,11 @@ bool write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::s
       }
     }
     to_bitmap(frame, bitmap.data(), stride);
-    if (!writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AviWriter::kKeyFrame)) return false;
+    if (const AviStatus written = writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AVIIF_KEYFRAME);
+        !written) {
+      print_message(written.message);
+      return false;
+    }
     progress.update(progress_count(input.position()));
   }
   return true;
@@ -91,23 +95,21 @@ int run_to_avi(const Options& options) {
   }
 
   AviWriter writer;
-  bool written = false;
-  bool flushed = false;
   // The file is completed with the frames written so far, whatever stops
   // the run; a signal meanwhile is only noted.
   const StopSignals stop;
-  {
-    // The writer says why it fails.
-    LibraryMessagesToStderr messages;
-    // The stream's rate and scale go back as the 32-bit patterns they are.
-    if (!writer.init(out, input.width(), input.height(), static_cast<int>(input.stream().rate),
-                     static_cast<int>(input.stream().scale), 0)) {
-      return 1;
-    }
-    written = write_frames(input, writer, stride, frame_size, stop);
-    // The frames before a failure still make a valid file.
-    flushed = writer.flush() != 0;
+  // The stream's rate and scale go back as the 32-bit patterns they are.
+  if (const AviStatus begun = writer.init(out, input.width(), input.height(), static_cast<int>(input.stream().rate),
+                                          static_cast<int>(input.stream().scale), 0);
+      !begun) {
+    print_message(begun.message);
+    return 1;
   }
+  const bool written = write_frames(input, writer, stride, frame_size, stop);
+  // The frames before a failure still make a valid file; a writer that
+  // failed has said so already.
+  const AviStatus flushed = writer.flush();
+  if (!flushed) print_message(flushed.message);
   if (!written || !flushed) return 1;
   if (input.position() < input.frame_count()) {
     error("interrupted by %s: %d of %zu frames written to %s", StopSignals::name(stop.signal_number()),

@@ -1,4 +1,4 @@
-#include "mov/byte_order.h"
+#include "entropy/byte_order.h"
 
 #include <gtest/gtest.h>
 
