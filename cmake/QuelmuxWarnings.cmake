@@ -1,6 +1,13 @@
 # Flags shared by every target of the project.
 add_compile_options(-Wall -Wextra)
 
+# CI builds with warnings as errors (scripts/test.sh); users' builds only warn,
+# so that a newer compiler's new warning does not stop an install.
+option(QUELMUX_WERROR "Treat compiler warnings as errors" OFF)
+if(QUELMUX_WERROR)
+  add_compile_options(-Werror)
+endif()
+
 if(QUELMUX_SANITIZE)
   # Stop at the first report so that CTest sees a failure.
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
@@ -10,6 +17,3 @@ endif()
 if(QUELMUX_BUILD_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
-
-# Every subsystem library includes its headers as "<subsystem>/<file>.h".
-set(QUELMUX_SOURCE_ROOT ${PROJECT_SOURCE_DIR}/src)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine, builds quelmux in Release, makes a sample
-# movie with mkmovie and converts it into a Corvath-compressed AVI file and an
-# uncompressed one, then checks with crvtdec that the compressed file decodes
-# to exactly the movie's frames.
+# Sets up a fresh Debian machine with what building and running quelmux
+# need (not the tests' tools), builds it in Release with all that
+# `cmake --install build/release` installs, makes a sample movie with mkmovie
+# and converts it into a Corvath-compressed AVI file and an uncompressed one,
+# then checks with crvtdec that the compressed file decodes to exactly the
+# movie's frames.
 #
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 set -euo pipefail
@@ -13,9 +15,12 @@ if [ "${QUELMUX_SKIP_INSTALL:-0}" != 1 ]; then
   scripts/install-deps.sh
 fi
 
+# Every target that is built by default: the programs, libcorvath and the
+# manual pages, which the install step takes. The tests need GoogleTest,
+# which scripts/test.sh installs and builds them with.
 echo "== Building in Release (build/release)"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build/release -j "$(nproc)" --target quelmux mkmovie crvtdec
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_TESTS=OFF
+cmake --build build/release -j "$(nproc)"
 
 mkdir -p build/demo
 movie=build/demo/sample.mov
@@ -39,4 +44,5 @@ build/release/tools/crvtdec/crvtdec --info "$avi"
 echo "== Sizes"
 ls -l "$movie" "$avi" "$uncompressed"
 
-echo "== Done"
+echo "== Done. As root, 'cmake --install build/release && ldconfig' installs the programs,"
+echo "   their manual pages and libcorvath under /usr/local."

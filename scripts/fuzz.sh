@@ -2,12 +2,13 @@
 # Builds the libFuzzer targets with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds-per-target]   (default 60)
+#   QUELMUX_WERROR=ON                       warnings fail the build (as in CI)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUELMUX_BUILD_FUZZ=ON -DQUELMUX_SANITIZE=ON -DQUELMUX_BUILD_TESTS=OFF
+  -DQUELMUX_BUILD_FUZZ=ON -DQUELMUX_SANITIZE=ON -DQUELMUX_BUILD_TESTS=OFF -DQUELMUX_WERROR="${QUELMUX_WERROR:-OFF}"
 cmake --build build/fuzz -j "$(nproc)"
 
 shopt -s nullglob

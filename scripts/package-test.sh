@@ -8,6 +8,7 @@
 # Needs root (or sudo): it changes the machine's /usr.
 #
 #   scripts/package-test.sh [build-dir]     (default build/package)
+#   QUELMUX_WERROR=ON                        warnings fail the build (as in CI)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/package}
@@ -38,7 +39,7 @@ done
 # With QUELMUX_REQUIRE_TOOLS=1 (as scripts/test.sh has it) the plug-in must be
 # built and packaged.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DQUELMUX_BUILD_TESTS=OFF
+  -DQUELMUX_BUILD_TESTS=OFF -DQUELMUX_WERROR="${QUELMUX_WERROR:-OFF}"
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB)

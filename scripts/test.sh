@@ -2,31 +2,41 @@
 # Sets up a fresh Debian machine and runs the whole test suite: a Release build
 # with every test, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Debian packages built, installed, run and
-# removed, and a short run of every fuzz target.
+# removed, and a short run of every fuzz target. Every build treats compiler
+# warnings as errors.
 #
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 #   QUELMUX_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
 #   QUELMUX_SKIP_PACKAGE=1   skip the Debian package test (it installs into /usr)
+#   QUELMUX_FORMAT_CHECK=1   fail first if a source file is not as
+#                            scripts/format.sh would have it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "${QUELMUX_SKIP_INSTALL:-0}" != 1 ]; then
-  scripts/install-deps.sh
+  scripts/install-deps.sh --test
+fi
+
+if [ "${QUELMUX_FORMAT_CHECK:-0}" = 1 ]; then
+  echo "== Format check"
+  scripts/format.sh --check
 fi
 
 # A missing external tool fails its test here instead of skipping it.
 export QUELMUX_REQUIRE_TOOLS=1
+# scripts/package-test.sh and scripts/fuzz.sh build with it too.
+export QUELMUX_WERROR=ON
 jobs=$(nproc)
 
 echo "== Release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_BENCH=ON \
-  -DQUELMUX_REQUIRE_GSTREAMER=ON
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELMUX_BUILD_TESTS=ON \
+  -DQUELMUX_BUILD_BENCH=ON -DQUELMUX_REQUIRE_GSTREAMER=ON -DQUELMUX_WERROR=ON
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_SANITIZE=ON \
-  -DQUELMUX_REQUIRE_GSTREAMER=ON
+  -DQUELMUX_BUILD_TESTS=ON -DQUELMUX_REQUIRE_GSTREAMER=ON -DQUELMUX_WERROR=ON
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE long
