@@ -12,8 +12,8 @@ static int roundtrip(int width, int height, int bit_depth) {
   size_t size = crvt_frame_size(width, height, bit_depth);
   size_t bound = crvt_encode_bound(width, height, bit_depth);
   unsigned char *frame = malloc(size), *packet = malloc(bound), *back = malloc(size);
-  crvt_encoder *enc = NULL;
-  crvt_decoder *dec = NULL;
+  crvt_encoder* enc = NULL;
+  crvt_decoder* dec = NULL;
   crvt_status s = CRVT_ERROR_MEMORY;
   int frames_ok = 0;
 

@@ -173,11 +173,10 @@ int run(int argc, char** argv) {
   movgen::MovieLayout layout;
   if (!movgen::write_movie(out, movie, source, error, &layout)) return fail(error);
   if (!quiet) {
-    std::printf("wrote %s: %u frames of %dx%d, \"%s\", %s content, %zu chunks%s, %llu bytes\n",
-                out.c_str(), movie.frames, movie.width, movie.height,
-                movie.format == movgen::DataFormat::raw ? "raw " : "WRLE",
-                movgen::content_name(content.content), layout.chunk_offsets.size(),
-                layout.co64 ? " (co64)" : "", static_cast<unsigned long long>(layout.file_size));
+    std::printf("wrote %s: %u frames of %dx%d, \"%s\", %s content, %zu chunks%s, %llu bytes\n", out.c_str(),
+                movie.frames, movie.width, movie.height, movie.format == movgen::DataFormat::raw ? "raw " : "WRLE",
+                movgen::content_name(content.content), layout.chunk_offsets.size(), layout.co64 ? " (co64)" : "",
+                static_cast<unsigned long long>(layout.file_size));
   }
   return EXIT_SUCCESS;
 }

@@ -69,7 +69,12 @@ void BM_WriteMovie1080p(benchmark::State& state) {
   std::filesystem::remove(name);
   state.SetBytesProcessed(state.iterations() * std::int64_t{100} * k1080pFrame);
 }
-BENCHMARK(BM_WriteMovie1080p)->ArgName("part_limit_MiB")->Arg(1024)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteMovie1080p)
+    ->ArgName("part_limit_MiB")
+    ->Arg(1024)
+    ->Arg(64)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -160,8 +160,8 @@ std::shared_ptr<Planes> planes_of(const Content& c) {
       p->coded[k].assign(p->plane(k), p->plane(k) + kPixels);
     } else {
       p->coded[k].resize(kPixels);
-      p->coded[k].resize(static_cast<std::size_t>(
-          zero::RLE(p->plane(k), p->coded[k].data(), static_cast<int>(kPixels), p->level[k])));
+      p->coded[k].resize(
+          static_cast<std::size_t>(zero::RLE(p->plane(k), p->coded[k].data(), static_cast<int>(kPixels), p->level[k])));
     }
   }
   return p;
@@ -196,7 +196,8 @@ void register_stages(const Content* c) {
       }
     }
     set_rates(state, *c, 0);
-    state.counters["planes"] = static_cast<double>((planes->level[0] != 0) + (planes->level[1] != 0) + (planes->level[2] != 0));
+    state.counters["planes"] =
+        static_cast<double>((planes->level[0] != 0) + (planes->level[1] != 0) + (planes->level[2] != 0));
   });
   benchmark::RegisterBenchmark(("stage_counting" + suffix).c_str(), [c, planes](benchmark::State& state) {
     std::uint32_t counts[256];
@@ -241,7 +242,6 @@ void register_stages(const Content* c) {
     set_rates(state, *c, 0);
   });
 }
-
 
 }  // namespace
 

@@ -21,15 +21,14 @@ constexpr std::size_t kPixels = static_cast<std::size_t>(kWidth) * kHeight;
 using Bytes = std::vector<unsigned char>;
 
 const Bytes& frame(int pixel_size) {
-  static const Bytes frames[2] = {
-      [] {
-        Bytes f = testframes::photo_mosaic(kWidth, kHeight, 3);
-        return f.empty() ? testframes::noise(kWidth, kHeight, 3, 1) : f;
-      }(),
-      [] {
-        Bytes f = testframes::photo_mosaic(kWidth, kHeight, 4);
-        return f.empty() ? testframes::noise(kWidth, kHeight, 4, 1) : f;
-      }()};
+  static const Bytes frames[2] = {[] {
+                                    Bytes f = testframes::photo_mosaic(kWidth, kHeight, 3);
+                                    return f.empty() ? testframes::noise(kWidth, kHeight, 3, 1) : f;
+                                  }(),
+                                  [] {
+                                    Bytes f = testframes::photo_mosaic(kWidth, kHeight, 4);
+                                    return f.empty() ? testframes::noise(kWidth, kHeight, 4, 1) : f;
+                                  }()};
   return frames[pixel_size - 3];
 }
 
@@ -40,8 +39,8 @@ bool usable(benchmark::State& state, PredictionSimd level) {
 }
 
 void finish(benchmark::State& state, int pixel_size) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(kPixels) * pixel_size);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kPixels) *
+                          pixel_size);
   state.SetLabel(pixel_size == 3 ? "24-bit" : "32-bit");
 }
 
@@ -60,8 +59,7 @@ void BM_DeEntropyThenSplit(benchmark::State& state) {
       DeEntropy32(work.data(), residuals.data(), kWidth, kHeight);
     }
     for (std::size_t i = 0; i < residuals.size(); ++i) {
-      planes[(i % static_cast<std::size_t>(ps)) * kPixels + i / static_cast<std::size_t>(ps)] =
-          residuals[i];
+      planes[(i % static_cast<std::size_t>(ps)) * kPixels + i / static_cast<std::size_t>(ps)] = residuals[i];
     }
     benchmark::DoNotOptimize(planes.data());
     benchmark::ClobberMemory();
@@ -76,8 +74,7 @@ void BM_DeEntropyPlanes(benchmark::State& state) {
   if (!usable(state, level)) return;
   const Bytes& in = frame(ps);
   Bytes out(in.size());
-  unsigned char* planes[4] = {out.data(), out.data() + kPixels, out.data() + 2 * kPixels,
-                              out.data() + 3 * kPixels};
+  unsigned char* planes[4] = {out.data(), out.data() + kPixels, out.data() + 2 * kPixels, out.data() + 3 * kPixels};
   for (auto _ : state) {
     if (ps == 3) {
       DeEntropyPlanes(in.data(), planes, kWidth, kHeight, level);
@@ -91,7 +88,9 @@ void BM_DeEntropyPlanes(benchmark::State& state) {
   state.SetLabel(std::string(ps == 3 ? "24-bit " : "32-bit ") + prediction_simd_name(level));
 }
 BENCHMARK(BM_DeEntropyPlanes)
-    ->ArgsProduct({{3, 4}, {static_cast<int>(PredictionSimd::Scalar), static_cast<int>(PredictionSimd::Ssse3), static_cast<int>(PredictionSimd::Avx2)}})
+    ->ArgsProduct({{3, 4},
+                   {static_cast<int>(PredictionSimd::Scalar), static_cast<int>(PredictionSimd::Ssse3),
+                    static_cast<int>(PredictionSimd::Avx2)}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_ReEntropyPlanes(benchmark::State& state) {
@@ -100,8 +99,8 @@ void BM_ReEntropyPlanes(benchmark::State& state) {
   if (!usable(state, level)) return;
   const Bytes& source = frame(ps);
   Bytes residuals(source.size());
-  unsigned char* planes[4] = {residuals.data(), residuals.data() + kPixels,
-                              residuals.data() + 2 * kPixels, residuals.data() + 3 * kPixels};
+  unsigned char* planes[4] = {residuals.data(), residuals.data() + kPixels, residuals.data() + 2 * kPixels,
+                              residuals.data() + 3 * kPixels};
   const unsigned char* const cplanes[4] = {planes[0], planes[1], planes[2], planes[3]};
   if (ps == 3) {
     DeEntropyPlanes(source.data(), planes, kWidth, kHeight);

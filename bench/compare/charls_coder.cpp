@@ -21,12 +21,9 @@ struct DecoderDeleter {
 
 charls::interleave_mode interleave_of(CharlsInterleave mode) {
   switch (mode) {
-    case CharlsInterleave::line:
-      return charls::interleave_mode::line;
-    case CharlsInterleave::sample:
-      return charls::interleave_mode::sample;
-    case CharlsInterleave::none:
-      break;
+    case CharlsInterleave::line: return charls::interleave_mode::line;
+    case CharlsInterleave::sample: return charls::interleave_mode::sample;
+    case CharlsInterleave::none: break;
   }
   return charls::interleave_mode::none;
 }

@@ -18,7 +18,6 @@ namespace compare {
 //                 a few noisy pictures
 //   noise         mkmovie's noise content: uniform random bytes
 // Returns false with `error` set for an unknown kind or missing photographs.
-bool generate(const std::string& kind, int width, int height, std::uint64_t seed, Picture& picture,
-              std::string& error);
+bool generate(const std::string& kind, int width, int height, std::uint64_t seed, Picture& picture, std::string& error);
 
 }  // namespace compare

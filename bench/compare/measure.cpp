@@ -37,8 +37,8 @@ std::string to_json(const Measurement& m) {
   std::snprintf(numbers, sizeof numbers,
                 "\"raw_bytes\": %zu, \"coded_bytes\": %zu, \"encode_seconds\": %.9f, "
                 "\"decode_seconds\": %.9f, \"encode_runs\": %d, \"decode_runs\": %d, \"lossless\": %s",
-                m.raw_bytes, m.coded_bytes, m.encode_seconds, m.decode_seconds, m.encode_runs,
-                m.decode_runs, m.lossless ? "true" : "false");
+                m.raw_bytes, m.coded_bytes, m.encode_seconds, m.decode_seconds, m.encode_runs, m.decode_runs,
+                m.lossless ? "true" : "false");
   return "{\"coder\": " + quoted(m.coder) + ", " + numbers + ", \"error\": " + quoted(m.error) + "}";
 }
 

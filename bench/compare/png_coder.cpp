@@ -49,8 +49,8 @@ bool write_png(Stream& out, unsigned char* const* rows, int width, int height, i
     return false;
   }
   png_set_write_fn(png, &out, write_bytes, flush_nothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_compression_level(png, level);
   png_write_info(png, info);
   png_write_image(png, const_cast<png_bytepp>(rows));

@@ -42,8 +42,7 @@ struct Coded {
 Coded compact_plane(Compress& coder, const Plane& plane) {
   Coded coded;
   coded.stream.resize(compact_bound(plane.bytes.size()));
-  coded.length = coder.compact(plane.bytes.data(), coded.stream.data(),
-                               static_cast<std::uint32_t>(plane.bytes.size()));
+  coded.length = coder.compact(plane.bytes.data(), coded.stream.data(), static_cast<std::uint32_t>(plane.bytes.size()));
   return coded;
 }
 
@@ -70,8 +69,7 @@ void register_plane(const Plane& source) {
     set_rates(state, *plane, reported);
   });
 
-  benchmark::RegisterBenchmark(("uncompact_checked/" + plane->name).c_str(),
-                               [plane, length](benchmark::State& state) {
+  benchmark::RegisterBenchmark(("uncompact_checked/" + plane->name).c_str(), [plane, length](benchmark::State& state) {
     Compress coder;
     coder.InitCompressBuffers(length);
     const Coded coded = compact_plane(coder, *plane);
@@ -166,19 +164,21 @@ void register_frame(const benchdata::Frame& source) {
   const auto length = static_cast<std::uint32_t>(frame->planes[0].bytes.size());
   const auto frame_bytes = static_cast<std::int64_t>(3) * length;
 
-  benchmark::RegisterBenchmark(("compact_frame/" + frame->name).c_str(), [frame, length, frame_bytes](benchmark::State& state) {
-    Compress coder;
-    coder.InitCompressBuffers(length);
-    std::vector<unsigned char> out(3 * compact_bound(length));
-    std::size_t total = 0;
-    for (auto _ : state) {
-      total = 0;
-      for (const Plane& plane : frame->planes) total += coder.compact(plane.bytes.data(), out.data() + total, length);
-      benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-    state.counters["bits/byte"] = 8.0 * static_cast<double>(total) / static_cast<double>(frame_bytes);
-  });
+  benchmark::RegisterBenchmark(
+      ("compact_frame/" + frame->name).c_str(), [frame, length, frame_bytes](benchmark::State& state) {
+        Compress coder;
+        coder.InitCompressBuffers(length);
+        std::vector<unsigned char> out(3 * compact_bound(length));
+        std::size_t total = 0;
+        for (auto _ : state) {
+          total = 0;
+          for (const Plane& plane : frame->planes)
+            total += coder.compact(plane.bytes.data(), out.data() + total, length);
+          benchmark::DoNotOptimize(out.data());
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+        state.counters["bits/byte"] = 8.0 * static_cast<double>(total) / static_cast<double>(frame_bytes);
+      });
 
   // The range coding of the three planes alone, one after the other and
   // together.
@@ -192,50 +192,50 @@ void register_frame(const benchdata::Frame& source) {
     tables->coders[k].calcprob(frame->planes[k].bytes.data(), length);
     tables->out[k].resize(compact_bound(length));
   }
-  benchmark::RegisterBenchmark(("encode_frame/" + frame->name).c_str(),
-                               [frame, tables, length, frame_bytes](benchmark::State& state) {
-    for (auto _ : state) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        tables->coders[k].encode(frame->planes[k].bytes.data(), tables->out[k].data(), length);
-      }
-      benchmark::DoNotOptimize(tables->out[2].data());
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-  });
-  benchmark::RegisterBenchmark(("encode_together_frame/" + frame->name).c_str(),
-                               [frame, tables, length, frame_bytes](benchmark::State& state) {
-    std::array<entropy::EncodeStream, 3> streams{};
-    for (auto _ : state) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        const Compress& c = tables->coders[k];
-        streams[k] = {frame->planes[k].bytes.data(), length, c.cum.get(), c.shift, tables->out[k].data(), 0};
-      }
-      entropy::range_encode_together(streams);
-      benchmark::DoNotOptimize(tables->out[2].data());
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-  });
+  benchmark::RegisterBenchmark(
+      ("encode_frame/" + frame->name).c_str(), [frame, tables, length, frame_bytes](benchmark::State& state) {
+        for (auto _ : state) {
+          for (std::size_t k = 0; k < 3; ++k) {
+            tables->coders[k].encode(frame->planes[k].bytes.data(), tables->out[k].data(), length);
+          }
+          benchmark::DoNotOptimize(tables->out[2].data());
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+      });
+  benchmark::RegisterBenchmark(
+      ("encode_together_frame/" + frame->name).c_str(), [frame, tables, length, frame_bytes](benchmark::State& state) {
+        std::array<entropy::EncodeStream, 3> streams{};
+        for (auto _ : state) {
+          for (std::size_t k = 0; k < 3; ++k) {
+            const Compress& c = tables->coders[k];
+            streams[k] = {frame->planes[k].bytes.data(), length, c.cum.get(), c.shift, tables->out[k].data(), 0};
+          }
+          entropy::range_encode_together(streams);
+          benchmark::DoNotOptimize(tables->out[2].data());
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+      });
 
-  benchmark::RegisterBenchmark(("compact_together_frame/" + frame->name).c_str(),
-                               [frame, length, frame_bytes](benchmark::State& state) {
-    std::array<Compress, 3> coders;
-    std::array<Compress*, 3> pointers{};
-    std::array<PlaneInput, 3> planes{};
-    for (std::size_t k = 0; k < 3; ++k) {
-      coders[k].InitCompressBuffers(length);
-      pointers[k] = &coders[k];
-      planes[k] = {frame->planes[k].bytes.data(), length};
-    }
-    std::vector<unsigned char> out(3 * compact_bound(length));
-    std::array<std::uint32_t, 3> reported{};
-    for (auto _ : state) {
-      compact_together(pointers, planes, out.data(), reported);
-      benchmark::DoNotOptimize(out.data());
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-    state.counters["bits/byte"] =
-        8.0 * static_cast<double>(reported[0] + reported[1] + reported[2]) / static_cast<double>(frame_bytes);
-  });
+  benchmark::RegisterBenchmark(
+      ("compact_together_frame/" + frame->name).c_str(), [frame, length, frame_bytes](benchmark::State& state) {
+        std::array<Compress, 3> coders;
+        std::array<Compress*, 3> pointers{};
+        std::array<PlaneInput, 3> planes{};
+        for (std::size_t k = 0; k < 3; ++k) {
+          coders[k].InitCompressBuffers(length);
+          pointers[k] = &coders[k];
+          planes[k] = {frame->planes[k].bytes.data(), length};
+        }
+        std::vector<unsigned char> out(3 * compact_bound(length));
+        std::array<std::uint32_t, 3> reported{};
+        for (auto _ : state) {
+          compact_together(pointers, planes, out.data(), reported);
+          benchmark::DoNotOptimize(out.data());
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+        state.counters["bits/byte"] =
+            8.0 * static_cast<double>(reported[0] + reported[1] + reported[2]) / static_cast<double>(frame_bytes);
+      });
 
   // Streams and coders shared by the two restores.
   struct Coded {
@@ -252,33 +252,35 @@ void register_frame(const benchdata::Frame& source) {
     coded->planes.emplace_back(length);
   }
 
-  benchmark::RegisterBenchmark(("uncompact_checked_frame/" + frame->name).c_str(),
-                               [frame, coded, length, frame_bytes](benchmark::State& state) {
-    for (auto _ : state) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        const auto& s = coded->streams[k];
-        benchmark::DoNotOptimize(coded->coders[0].uncompact_checked(s.data(), s.size(), coded->planes[k].data(), length));
-      }
-    }
-    for (std::size_t k = 0; k < 3; ++k) {
-      if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-  });
+  benchmark::RegisterBenchmark(
+      ("uncompact_checked_frame/" + frame->name).c_str(), [frame, coded, length, frame_bytes](benchmark::State& state) {
+        for (auto _ : state) {
+          for (std::size_t k = 0; k < 3; ++k) {
+            const auto& s = coded->streams[k];
+            benchmark::DoNotOptimize(
+                coded->coders[0].uncompact_checked(s.data(), s.size(), coded->planes[k].data(), length));
+          }
+        }
+        for (std::size_t k = 0; k < 3; ++k) {
+          if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+      });
 
-  benchmark::RegisterBenchmark(("uncompact_checked_together_frame/" + frame->name).c_str(),
-                               [frame, coded, length, frame_bytes](benchmark::State& state) {
-    Compress* coders[3] = {&coded->coders[0], &coded->coders[1], &coded->coders[2]};
-    PlaneStream planes[3];
-    for (std::size_t k = 0; k < 3; ++k) {
-      planes[k] = {coded->streams[k].data(), coded->streams[k].size(), coded->planes[k].data(), length};
-    }
-    for (auto _ : state) benchmark::DoNotOptimize(uncompact_checked_together(coders, planes));
-    for (std::size_t k = 0; k < 3; ++k) {
-      if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
-    }
-    state.SetBytesProcessed(state.iterations() * frame_bytes);
-  });
+  benchmark::RegisterBenchmark(
+      ("uncompact_checked_together_frame/" + frame->name).c_str(),
+      [frame, coded, length, frame_bytes](benchmark::State& state) {
+        Compress* coders[3] = {&coded->coders[0], &coded->coders[1], &coded->coders[2]};
+        PlaneStream planes[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+          planes[k] = {coded->streams[k].data(), coded->streams[k].size(), coded->planes[k].data(), length};
+        }
+        for (auto _ : state) benchmark::DoNotOptimize(uncompact_checked_together(coders, planes));
+        for (std::size_t k = 0; k < 3; ++k) {
+          if (coded->planes[k] != frame->planes[k].bytes) state.SkipWithError("plane not restored");
+        }
+        state.SetBytesProcessed(state.iterations() * frame_bytes);
+      });
 }
 
 }  // namespace

@@ -125,8 +125,9 @@ Plane minus_green(const Image& image, int c, const std::string& name) {
 }
 
 Frame frame_of(const Image& image, const std::string& name) {
-  return {name,
-          {blue_minus_green_residuals(image, name), green_residuals(image, name), red_minus_green_residuals(image, name)}};
+  return {
+      name,
+      {blue_minus_green_residuals(image, name), green_residuals(image, name), red_minus_green_residuals(image, name)}};
 }
 
 }  // namespace

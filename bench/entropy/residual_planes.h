@@ -10,7 +10,7 @@
 namespace benchdata {
 
 struct Plane {
-  std::string name;             // e.g. "astronaut/green"
+  std::string name;  // e.g. "astronaut/green"
   std::vector<unsigned char> bytes;
 };
 

@@ -115,7 +115,8 @@ const Files& files() {
 }
 
 void set_rate(benchmark::State& state) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kFrames * static_cast<std::int64_t>(kFrameBytes));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kFrames *
+                          static_cast<std::int64_t>(kFrameBytes));
 }
 
 // What crvtdec --compare does, less the printing of its one result line.

@@ -38,8 +38,8 @@ Bytes solid(int width, int height, const Bytes& pixel) {
   return b;
 }
 
-bool write(const std::string& dir, const std::string& name, int width, int height, int depth,
-           const Bytes& frame, int keep_alpha = 0, std::size_t fill = 0) {
+bool write(const std::string& dir, const std::string& name, int width, int height, int depth, const Bytes& frame,
+           int keep_alpha = 0, std::size_t fill = 0) {
   CodecInst codec;
   codec.keep_alpha = keep_alpha;
   if (codec.CompressBegin(width, height, depth) != ICERR_OK) return false;
@@ -66,16 +66,16 @@ int main(int argc, char** argv) {
   const bool ok = write(dir, "grey24", 16, 8, 24, solid(16, 8, {77, 77, 77})) &&
                   write(dir, "grey24_fill", 5, 3, 24, solid(5, 3, {9, 9, 9}), 0, 2) &&
                   write(dir, "flat24", 16, 8, 24, solid(16, 8, {1, 2, 3})) &&
-                  write(dir, "full24_empty", 0, 0, 24, {}) &&
-                  write(dir, "full24_pixel", 1, 1, 24, {10, 20, 30}) &&
+                  write(dir, "full24_empty", 0, 0, 24, {}) && write(dir, "full24_pixel", 1, 1, 24, {10, 20, 30}) &&
                   write(dir, "full24_column", 1, 40, 24, picture(1, 40, 3, 1)) &&
                   write(dir, "full24_picture", 40, 24, 24, picture(40, 24, 3, 2)) &&
-                  write(dir, "full24_runs", 48, 32, 24, [] {
-                    Bytes b = solid(48, 32, {50, 60, 70});
-                    b[100] = 0;
-                    b[2000] = 255;
-                    return b;
-                  }()) &&
+                  write(dir, "full24_runs", 48, 32, 24,
+                        [] {
+                          Bytes b = solid(48, 32, {50, 60, 70});
+                          b[100] = 0;
+                          b[2000] = 255;
+                          return b;
+                        }()) &&
                   write(dir, "full24_fill", 13, 7, 24, picture(13, 7, 3, 3), 0, 3) &&
                   write(dir, "grey_from32", 8, 8, 32, solid(8, 8, {4, 4, 4, 200})) &&
                   write(dir, "full24_from32", 20, 10, 32, picture(20, 10, 4, 4)) &&

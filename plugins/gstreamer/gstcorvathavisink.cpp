@@ -297,8 +297,7 @@ static void set_property(GObject* object, guint id, const GValue* value, GParamS
       self->skip_unchanged = g_value_get_boolean(value);
       GST_OBJECT_UNLOCK(self);
       break;
-    default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
   }
 }
 
@@ -306,14 +305,9 @@ static void get_property(GObject* object, guint id, GValue* value, GParamSpec* s
   GstCorvathAviSink* self = GST_CORVATH_AVI_SINK(object);
   GST_OBJECT_LOCK(self);
   switch (id) {
-    case PROP_LOCATION:
-      g_value_set_string(value, self->location);
-      break;
-    case PROP_SKIP_UNCHANGED:
-      g_value_set_boolean(value, self->skip_unchanged);
-      break;
-    default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    case PROP_LOCATION: g_value_set_string(value, self->location); break;
+    case PROP_SKIP_UNCHANGED: g_value_set_boolean(value, self->skip_unchanged); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
   }
   GST_OBJECT_UNLOCK(self);
 }

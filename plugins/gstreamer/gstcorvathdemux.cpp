@@ -340,8 +340,7 @@ static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
         gst_query_set_seeking(query, format, TRUE, 0, duration);
       }
       return TRUE;
-    default:
-      return gst_pad_query_default(pad, parent, query);
+    default: return gst_pad_query_default(pad, parent, query);
   }
 }
 

@@ -2,9 +2,9 @@
 #pragma once
 
 struct CommandLine {
-  bool uncompressed = false;      // -u: store the frames as 24-bit bitmaps
-  const char* input = nullptr;    // the QuickTime movie
-  const char* output = nullptr;   // the AVI file to create
+  bool uncompressed = false;     // -u: store the frames as 24-bit bitmaps
+  const char* input = nullptr;   // the QuickTime movie
+  const char* output = nullptr;  // the AVI file to create
 };
 
 // Prints the usage text.

@@ -40,7 +40,10 @@ struct Buffer {
 class ConversionRun {
  public:
   ConversionRun(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream)
-      : line_(line), info_(movie.info), frame_offsets_(movie.frame_offsets), total_frames_(movie.total_frames),
+      : line_(line),
+        info_(movie.info),
+        frame_offsets_(movie.frame_offsets),
+        total_frames_(movie.total_frames),
         movie_(stream),
         raw_(std::memcmp(movie.info.data_format, "raw ", 4) == 0),
         packed_stride_(std::size_t(movie.info.width) * 3),
@@ -144,11 +147,12 @@ bool ConversionRun::output_is_not_a_movie() const {
 // no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
   if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames_), out_size_)) return true;
-  std::printf("Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
-              "%llu bytes\n",
-              line_.output, total_frames_, static_cast<unsigned long long>(out_size_),
-              static_cast<unsigned long long>(AviWriter::kMaxParts),
-              static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
+  std::printf(
+      "Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
+      "%llu bytes\n",
+      line_.output, total_frames_, static_cast<unsigned long long>(out_size_),
+      static_cast<unsigned long long>(AviWriter::kMaxParts),
+      static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
   return false;
 }
 

@@ -29,8 +29,7 @@ void row_scalar(const unsigned char* s, unsigned char* d, std::size_t row) { swa
 // Five pixels per 16-byte load: the shuffle swaps bytes 0 and 2 of each and
 // the sixteenth byte is rewritten by the next step, which starts 15 bytes on.
 // Loads and stores never pass the end of the row.
-__attribute__((target("ssse3"))) void row_ssse3(const unsigned char* s, unsigned char* d,
-                                                std::size_t row) {
+__attribute__((target("ssse3"))) void row_ssse3(const unsigned char* s, unsigned char* d, std::size_t row) {
   const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
   std::size_t i = 0;
   for (; i + 16 <= row; i += 15) {

@@ -9,7 +9,8 @@ constexpr auto kInterval = std::chrono::milliseconds(250);
 }
 
 Progress::Progress(int total)
-    : total_(total), enabled_(total > 0 && isatty(STDERR_FILENO) == 1),
+    : total_(total),
+      enabled_(total > 0 && isatty(STDERR_FILENO) == 1),
       next_(std::chrono::steady_clock::now() + kInterval) {}
 
 Progress::~Progress() { clear(); }

@@ -185,9 +185,8 @@ constexpr PartPlan plan_parts(std::uint64_t frames, std::uint64_t frame_length, 
   while (plan.parts < kMaxParts) {
     ++plan.parts;
     const std::uint64_t movi = start + kPartHeaderSize;
-    n = detail::most_that_fit(left < per_part ? left : per_part, [&](std::uint64_t k) {
-      return part_fits(start, movi + k * chunk, k, limit);
-    });
+    n = detail::most_that_fit(left < per_part ? left : per_part,
+                              [&](std::uint64_t k) { return part_fits(start, movi + k * chunk, k, limit); });
     left -= n;
     if (left == 0) {
       plan.file_length = last_part_end(movi + n * chunk, n);

@@ -38,8 +38,7 @@ FourCC fourcc_at(const unsigned char* bytes) { return {bytes[0], bytes[1], bytes
 
 // "NNdc" or "NNdb": a frame chunk of some video stream.
 bool is_frame_chunk_id(const FourCC& id) {
-  return id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' &&
-         (id[3] == 'c' || id[3] == 'b');
+  return id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b');
 }
 
 AviStatus cannot_read(std::string why) { return {AviStatus::Code::cannot_read, std::move(why)}; }
@@ -55,8 +54,11 @@ bool AviReader::Chunk::is_list() const { return id == kRiff || id == kList; }
 class AviReader::ChildWalker {
  public:
   ChildWalker(AviReader& reader, const Chunk& parent)
-      : reader_(reader), parent_(parent), pos_(parent.data() + (parent.is_list() ? 4 : 0)),
-        alt_(pos_), end_(parent.end()) {}
+      : reader_(reader),
+        parent_(parent),
+        pos_(parent.data() + (parent.is_list() ? 4 : 0)),
+        alt_(pos_),
+        end_(parent.end()) {}
 
   // 1 when `child` holds the next child, 0 at the end of the parent, -1 on a
   // malformed child (the reader's error is set).
@@ -88,10 +90,9 @@ class AviReader::ChildWalker {
       }
     }
     if (child.size > end_ - child.data()) {
-      reader_.fail("chunk " + quoted(child.id) + at_offset(child.offset) + " of size " +
-                   std::to_string(child.size) + " runs past the end of its parent " +
-                   quoted(parent_.is_list() ? parent_.type : parent_.id) + " at offset " +
-                   std::to_string(end_));
+      reader_.fail("chunk " + quoted(child.id) + at_offset(child.offset) + " of size " + std::to_string(child.size) +
+                   " runs past the end of its parent " + quoted(parent_.is_list() ? parent_.type : parent_.id) +
+                   " at offset " + std::to_string(end_));
       return -1;
     }
     pos_ = child.end() + (child.size & 1);
@@ -348,8 +349,7 @@ bool AviReader::parse_strl(const Chunk& strl, int number) {
   v.compression = fourcc_at(f.data() + 16);
   v.size_image = load_le32(f.data() + 20);
   if (v.width <= 0 || v.height == 0 || v.height == INT32_MIN) {
-    return fail(stream + ": invalid frame size " + std::to_string(v.width) + " x " +
-                std::to_string(v.height));
+    return fail(stream + ": invalid frame size " + std::to_string(v.width) + " x " + std::to_string(v.height));
   }
   video_ = v;
   have_video_ = true;
@@ -478,8 +478,7 @@ bool AviReader::load_std_index(std::uint64_t at, std::uint64_t& after) {
   const std::uint32_t entries = load_le32(head.data() + 12);
   const std::uint64_t base = load_le64(head.data() + 20);
   if (longs_per_entry != 2 || head[10] != 0 || head[11] != odml::kIndexOfChunks ||
-      !stream_chunk(fourcc_at(head.data() + 16)) || entries > (size - (kHeader - 8)) / 8 ||
-      base > source_.size()) {
+      !stream_chunk(fourcc_at(head.data() + 16)) || entries > (size - (kHeader - 8)) / 8 || base > source_.size()) {
     return false;
   }
   std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(entries, kIndexBlock)) * 8);

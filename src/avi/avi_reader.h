@@ -35,16 +35,16 @@
 namespace avi {
 
 struct VideoStream {
-  int number = 0;               // position of its "strl" list: chunks "NNdc"/"NNdb"
-  FourCC handler{};             // "strh" fccHandler
-  std::uint32_t rate = 0;       // "strh" dwRate: time units per second
-  std::uint32_t scale = 0;      // "strh" dwScale: time units per frame
-  std::uint32_t length = 0;     // "strh" dwLength, as stored (frames().size() is what was found)
-  std::int32_t width = 0;       // "strf" biWidth, > 0
-  std::int32_t height = 0;      // "strf" biHeight as stored: negative for top row first
-  std::uint16_t bit_count = 0;  // "strf" biBitCount
-  FourCC compression{};         // "strf" biCompression; 0 0 0 0 for BI_RGB
-  std::uint32_t size_image = 0; // "strf" biSizeImage
+  int number = 0;                // position of its "strl" list: chunks "NNdc"/"NNdb"
+  FourCC handler{};              // "strh" fccHandler
+  std::uint32_t rate = 0;        // "strh" dwRate: time units per second
+  std::uint32_t scale = 0;       // "strh" dwScale: time units per frame
+  std::uint32_t length = 0;      // "strh" dwLength, as stored (frames().size() is what was found)
+  std::int32_t width = 0;        // "strf" biWidth, > 0
+  std::int32_t height = 0;       // "strf" biHeight as stored: negative for top row first
+  std::uint16_t bit_count = 0;   // "strf" biBitCount
+  FourCC compression{};          // "strf" biCompression; 0 0 0 0 for BI_RGB
+  std::uint32_t size_image = 0;  // "strf" biSizeImage
 };
 
 struct Frame {
@@ -91,8 +91,8 @@ class AviReader {
  private:
   struct Chunk {
     FourCC id{};
-    FourCC type{};            // list type, for "RIFF" and "LIST"
-    std::uint64_t offset = 0; // of the chunk header
+    FourCC type{};             // list type, for "RIFF" and "LIST"
+    std::uint64_t offset = 0;  // of the chunk header
     std::uint32_t size = 0;
     bool is_list() const;
     std::uint64_t data() const { return offset + 8; }

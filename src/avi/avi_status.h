@@ -8,14 +8,14 @@
 struct AviStatus {
   enum class Code {
     ok,
-    cannot_open,    // the file could not be opened or created
-    cannot_read,    // a read of a frame failed
-    invalid,        // not an AVI file that the reader takes
-    cannot_write,   // a write failed; the message says what the file keeps
-    refused,        // a frame of a length the file cannot take
-    full,           // no further frame fits the file (the writer can still be flushed)
+    cannot_open,   // the file could not be opened or created
+    cannot_read,   // a read of a frame failed
+    invalid,       // not an AVI file that the reader takes
+    cannot_write,  // a write failed; the message says what the file keeps
+    refused,       // a frame of a length the file cannot take
+    full,          // no further frame fits the file (the writer can still be flushed)
     out_of_memory,
-    closed,         // the writer failed before (and said so then) or was never begun
+    closed,  // the writer failed before (and said so then) or was never begun
   };
 
   Code code = Code::ok;

@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <string>
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -81,7 +81,7 @@ AviStatus AviWriter::init(const char* name, int width, int height, int rate, int
   const std::uint32_t row = compressed == 0 ? (3u * w + 3u) & ~3u : 3u * w;
   store_le32(h + layout::kBiSizeImage, row * ht);
   store_le32(h + layout::kMicroSecPerFrame,
-               frame_period(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)));
+             frame_period(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(scale)));
   if (compressed == 0) {
     put_tag(h + layout::kHandler, "DIB ");
     store_le32(h + layout::kBiCompression, 0);
@@ -333,9 +333,9 @@ void AviWriter::complete_header() {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     entries[i] = {parts[i].index_offset, parts[i].index_size, parts[i].frames};
   }
-  avi::odml::put_super_index(std::span<unsigned char, layout::kSuperIndexChunkSize>(h + layout::kSuperIndex,
-                                                                                    layout::kSuperIndexChunkSize),
-                             std::span(entries, parts.size()));
+  avi::odml::put_super_index(
+      std::span<unsigned char, layout::kSuperIndexChunkSize>(h + layout::kSuperIndex, layout::kSuperIndexChunkSize),
+      std::span(entries, parts.size()));
 }
 
 // Opens the closed file a second time and writes the completed header over
@@ -352,8 +352,8 @@ bool AviWriter::rewrite_starts() {
     return false;
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
-    unsigned char head[layout::kPartMoviSize + 4] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V',
-                                                     'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0, 0};
+    unsigned char head[layout::kPartMoviSize + 4] = {'R', 'I', 'F', 'F', 0,   0,   0, 0, 'A', 'V',
+                                                     'I', 'X', 'L', 'I', 'S', 'T', 0, 0, 0,   0};
     store_le32(head + layout::kPartRiffSize, parts[i].riff_size);
     store_le32(head + layout::kPartMoviSize, parts[i].movi_size);
     if (!update.seekp(static_cast<std::streamoff>(parts[i].start)) ||
@@ -412,8 +412,8 @@ bool AviWriter::reserve(std::uint64_t end) {
   constexpr std::uint64_t kStep = std::uint64_t{1} << 18;
   const std::uint64_t from = std::max(reserved_end, position);
   for (const std::uint64_t to : {end + kStep, end}) {
-    if (::fallocate(reserver.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
-                    static_cast<off_t>(to - from)) == 0) {
+    if (::fallocate(reserver.get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from), static_cast<off_t>(to - from)) ==
+        0) {
       reserved_end = to;
       return true;
     }

@@ -91,8 +91,7 @@ class AviWriter {
   // Whether a file can hold `frames` frames of `frame_length` bytes each:
   // none longer than max_frame_length, at most kMaxParts parts, at most
   // INT_MAX frames.
-  static bool can_hold(std::uint64_t frames, std::uint64_t frame_length,
-                       std::uint64_t part_limit = kDefaultPartLimit);
+  static bool can_hold(std::uint64_t frames, std::uint64_t frame_length, std::uint64_t part_limit = kDefaultPartLimit);
 
   // Whether a frame of `frame_length` bytes can still be written: it is at
   // most max_frame_length, and it fits in the current part or a new part can
@@ -153,14 +152,14 @@ class AviWriter {
   std::uint32_t largest_chunk = 0;  // largest frame length + 4
   const char* filename = nullptr;
 
-  std::uint64_t position = 0;  // where the next write lands
-  std::uint64_t frames_end = 0;  // the end of the last whole frame chunk, or of the current part's header
+  std::uint64_t position = 0;     // where the next write lands
+  std::uint64_t frames_end = 0;   // the end of the last whole frame chunk, or of the current part's header
   bool last_part_indexed = true;  // false when the last part's "ix00" did not fit
   bool reserve_space = true;
-  Descriptor reserver;              // not open where nothing can be reserved
-  std::uint64_t reserved_end = 0;   // the disk space up to here is the file's
-  bool writing = false;        // between a successful init and flush
+  Descriptor reserver;             // not open where nothing can be reserved
+  std::uint64_t reserved_end = 0;  // the disk space up to here is the file's
+  bool writing = false;            // between a successful init and flush
   std::uint64_t limit = kDefaultPartLimit;
-  std::vector<Part> parts;     // room for kMaxParts from init on
+  std::vector<Part> parts;                           // room for kMaxParts from init on
   std::vector<avi::odml::StdIndexEntry> part_index;  // the current part's "ix00" entries
 };

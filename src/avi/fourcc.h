@@ -9,8 +9,8 @@ namespace avi {
 using FourCC = std::array<unsigned char, 4>;
 
 constexpr FourCC fourcc(const char (&text)[5]) {
-  return {static_cast<unsigned char>(text[0]), static_cast<unsigned char>(text[1]),
-          static_cast<unsigned char>(text[2]), static_cast<unsigned char>(text[3])};
+  return {static_cast<unsigned char>(text[0]), static_cast<unsigned char>(text[1]), static_cast<unsigned char>(text[2]),
+          static_cast<unsigned char>(text[3])};
 }
 
 // Chunk ids and list types are printable ASCII.

@@ -17,7 +17,7 @@ void put_std_index_header(std::span<unsigned char, layout::kStdIndexHeaderSize> 
   std::memcpy(h, "ix00", 4);
   store_le32(h + 4, static_cast<std::uint32_t>(layout::kStdIndexHeaderSize - 8 + layout::kStdIndexEntrySize * entries));
   store_le16(h + 8, 2);  // wLongsPerEntry
-  h[10] = 0;          // bIndexSubType
+  h[10] = 0;             // bIndexSubType
   h[11] = kIndexOfChunks;
   store_le32(h + 12, entries);
   std::memcpy(h + 16, "00dc", 4);
@@ -32,7 +32,7 @@ void put_super_index(std::span<unsigned char, layout::kSuperIndexChunkSize> out,
   std::memcpy(h, "indx", 4);
   store_le32(h + 4, static_cast<std::uint32_t>(layout::kSuperIndexChunkSize - 8));
   store_le16(h + 8, 4);  // wLongsPerEntry
-  h[10] = 0;          // bIndexSubType
+  h[10] = 0;             // bIndexSubType
   h[11] = kIndexOfIndexes;
   store_le32(h + 12, static_cast<std::uint32_t>(parts.size()));
   std::memcpy(h + 16, "00dc", 4);

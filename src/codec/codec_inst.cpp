@@ -11,7 +11,6 @@
 
 namespace {
 
-
 constexpr std::uint64_t kSlack = 2048;  // behind every frame buffer
 
 std::unique_ptr<unsigned char[]> acquire(std::size_t size) {
@@ -38,17 +37,14 @@ CodecInst::CodecInst() : simd(best_prediction_simd()) {}
 
 CodecInst::~CodecInst() = default;
 
-std::size_t CodecInst::pixels() const {
-  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-}
+std::size_t CodecInst::pixels() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
 
 int CodecInst::CompressBegin(int w, int h, int depth) {
   CompressEnd();
   if (max_frame_size(w, h, depth) == 0) return ICERR_BADFORMAT;
   const std::uint64_t n = static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
-  const std::uint64_t size = depth == 32 || wide_buffers != 0
-                                 ? 4 * n + kSlack
-                                 : 3 * n + 3 * static_cast<std::uint64_t>(h) + kSlack;
+  const std::uint64_t size =
+      depth == 32 || wide_buffers != 0 ? 4 * n + kSlack : 3 * n + 3 * static_cast<std::uint64_t>(h) + kSlack;
   if (size > std::numeric_limits<std::uint32_t>::max()) return ICERR_BADFORMAT;
 
   width = w;
@@ -60,8 +56,7 @@ int CodecInst::CompressBegin(int w, int h, int depth) {
   // 24-bit frames are predicted and compared where the caller keeps them.
   if (bit_depth == 32) work = acquire(size);
   const std::uint32_t rle_size = bit_depth == 24 ? frame_bytes / 2 : frame_bytes;
-  bool acquired = residuals && prev_frame && (bit_depth != 32 || work) &&
-                  coder.InitCompressBuffers(rle_size) != 0;
+  bool acquired = residuals && prev_frame && (bit_depth != 32 || work) && coder.InitCompressBuffers(rle_size) != 0;
   // The other planes' coders need room for one plane each.
   const std::size_t others = depth == 32 ? 3 : 2;
   for (std::size_t k = 0; k < others && acquired; ++k) {
@@ -86,9 +81,7 @@ int CodecInst::CompressEnd() {
   return 0;
 }
 
-const unsigned char* CodecInst::loaded_frame() const {
-  return bit_depth == 32 ? work.get() : in_frame;
-}
+const unsigned char* CodecInst::loaded_frame() const { return bit_depth == 32 ? work.get() : in_frame; }
 
 void CodecInst::load_dropping_alpha() {
   const std::size_t n = pixels();
@@ -108,8 +101,7 @@ bool CodecInst::unchanged() const {
   const std::uint32_t split = (frame_bytes >> 1) & 0x7FFFFFF0u;
   const unsigned char* a = in_frame;
   const unsigned char* b = prev_frame.get();
-  return std::memcmp(a + split, b + split, frame_bytes - split) == 0 &&
-         std::memcmp(a, b, split) == 0;
+  return std::memcmp(a + split, b + split, frame_bytes - split) == 0 && std::memcmp(a, b, split) == 0;
 }
 
 void CodecInst::remember_input() {

@@ -63,16 +63,14 @@ const char* crvt_version(void) noexcept { return QUELMUX_VERSION; }
 
 size_t crvt_frame_size(int width, int height, int bit_depth) noexcept {
   if (max_frame_size(width, height, bit_depth) == 0) return 0;
-  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-         static_cast<std::size_t>(bit_depth / 8);
+  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(bit_depth / 8);
 }
 
 size_t crvt_encode_bound(int width, int height, int bit_depth) noexcept {
   return max_frame_size(width, height, bit_depth);
 }
 
-crvt_status crvt_encoder_create(int width, int height, int bit_depth, unsigned flags,
-                                crvt_encoder** encoder) noexcept {
+crvt_status crvt_encoder_create(int width, int height, int bit_depth, unsigned flags, crvt_encoder** encoder) noexcept {
   if (encoder == nullptr) return CRVT_ERROR_ARGUMENT;
   *encoder = nullptr;
   if ((flags & ~CRVT_SKIP_UNCHANGED) != 0) return CRVT_ERROR_ARGUMENT;
@@ -96,8 +94,8 @@ crvt_status crvt_encoder_create(int width, int height, int bit_depth, unsigned f
 
 void crvt_encoder_destroy(crvt_encoder* encoder) noexcept { delete encoder; }
 
-crvt_status crvt_encode(crvt_encoder* encoder, const void* pixels, size_t pixels_size, void* out,
-                        size_t out_capacity, size_t* out_size) noexcept {
+crvt_status crvt_encode(crvt_encoder* encoder, const void* pixels, size_t pixels_size, void* out, size_t out_capacity,
+                        size_t* out_size) noexcept {
   if (encoder == nullptr || out_size == nullptr || out == nullptr) return CRVT_ERROR_ARGUMENT;
   if (pixels_size < encoder->frame_size || missing(pixels, encoder->frame_size)) return CRVT_ERROR_ARGUMENT;
   if (out_capacity < encoder->bound) return CRVT_ERROR_BUFFER_TOO_SMALL;
@@ -133,8 +131,8 @@ crvt_status crvt_decoder_create(int width, int height, int bit_depth, crvt_decod
 
 void crvt_decoder_destroy(crvt_decoder* decoder) noexcept { delete decoder; }
 
-crvt_status crvt_decode(crvt_decoder* decoder, const void* data, size_t data_size, void* pixels,
-                        size_t pixels_capacity, size_t* pixels_size) noexcept {
+crvt_status crvt_decode(crvt_decoder* decoder, const void* data, size_t data_size, void* pixels, size_t pixels_capacity,
+                        size_t* pixels_size) noexcept {
   if (decoder == nullptr || pixels_size == nullptr || missing(data, data_size)) return CRVT_ERROR_ARGUMENT;
   if (pixels_capacity < decoder->frame_size) return CRVT_ERROR_BUFFER_TOO_SMALL;
   if (missing(pixels, decoder->frame_size)) return CRVT_ERROR_ARGUMENT;

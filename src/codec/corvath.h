@@ -108,8 +108,8 @@ CRVT_API void crvt_encoder_destroy(crvt_encoder* encoder) CRVT_NOEXCEPT;
    written to out, whose capacity must be at least crvt_encode_bound, and
    its length stored in *out_size (0 for a null frame). out must not overlap
    pixels. */
-CRVT_API crvt_status crvt_encode(crvt_encoder* encoder, const void* pixels, size_t pixels_size,
-                                 void* out, size_t out_capacity, size_t* out_size) CRVT_NOEXCEPT;
+CRVT_API crvt_status crvt_encode(crvt_encoder* encoder, const void* pixels, size_t pixels_size, void* out,
+                                 size_t out_capacity, size_t* out_size) CRVT_NOEXCEPT;
 
 /* ---- Decoder ---------------------------------------------------------- */
 
@@ -119,8 +119,7 @@ typedef struct crvt_decoder crvt_decoder;
    bit_depth 24 or 32 and stores it in *decoder. Every buffer is allocated
    here; decoding allocates nothing. Its current frame starts as 128 in
    every byte. */
-CRVT_API crvt_status crvt_decoder_create(int width, int height, int bit_depth,
-                                         crvt_decoder** decoder) CRVT_NOEXCEPT;
+CRVT_API crvt_status crvt_decoder_create(int width, int height, int bit_depth, crvt_decoder** decoder) CRVT_NOEXCEPT;
 
 /* Releases the decoder; NULL is ignored. */
 CRVT_API void crvt_decoder_destroy(crvt_decoder* decoder) CRVT_NOEXCEPT;

@@ -12,7 +12,6 @@ std::size_t max_frame_size(int width, int height, int bit_depth) {
   constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
   if (pixels > kLimit / 4) return 0;
   const std::uint64_t plane = compact_bound(static_cast<std::size_t>(pixels));
-  const std::uint64_t size =
-      bit_depth == 24 ? kFull24Header + 3 * plane : kFull32Header + 4 * plane;
+  const std::uint64_t size = bit_depth == 24 ? kFull24Header + 3 * plane : kFull32Header + 4 * plane;
   return size <= kLimit ? static_cast<std::size_t>(size) : 0;
 }

@@ -41,9 +41,7 @@ void de_entropy(Byte* in, Byte* out, int width, int height) {
 
 }  // namespace
 
-void DeEntropy(unsigned char* in, unsigned char* out, int width, int height) {
-  de_entropy<3>(in, out, width, height);
-}
+void DeEntropy(unsigned char* in, unsigned char* out, int width, int height) { de_entropy<3>(in, out, width, height); }
 
 void DeEntropy32(unsigned char* in, unsigned char* out, int width, int height) {
   de_entropy<4>(in, out, width, height);

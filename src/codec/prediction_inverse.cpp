@@ -79,13 +79,10 @@ struct ScalarSteps {
   static void left(Byte* out, const Byte* r, std::size_t from, std::size_t to, std::size_t) {
     left_scalar<PS>(out, r, from, to);
   }
-  static void median(Byte* out, const Byte* r, std::size_t width, std::size_t from,
-                     std::size_t to, std::size_t) {
+  static void median(Byte* out, const Byte* r, std::size_t width, std::size_t from, std::size_t to, std::size_t) {
     median_scalar<PS>(out, r, width, from, to);
   }
-  static void recorrelate(Byte* out, std::size_t from, std::size_t to) {
-    recorrelate_scalar<PS>(out, from, to);
-  }
+  static void recorrelate(Byte* out, std::size_t from, std::size_t to) { recorrelate_scalar<PS>(out, from, to); }
 };
 
 #if defined(__x86_64__)
@@ -149,8 +146,7 @@ struct Sse2Steps {
     left_scalar<PS>(out, r, j, to);
   }
 
-  static void median(Byte* out, const Byte* r, std::size_t width, std::size_t from,
-                     std::size_t to, std::size_t n) {
+  static void median(Byte* out, const Byte* r, std::size_t width, std::size_t from, std::size_t to, std::size_t n) {
     const std::size_t end = vector_end<PS>(to, n);
     std::size_t j = from;
     if (j < end) {
@@ -191,28 +187,25 @@ struct Sse2Steps {
       // vectors masked to those positions. Only byte 1 of a pixel is moved
       // that way and it never changes. Shifting in registers instead of
       // reloading at +-1 keeps loads from straddling the previous stores.
-      const __m128i take_next[3] = {
-          _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
-          _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
-          _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
-      const __m128i take_prev[3] = {
-          _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
-          _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0),
-          _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1)};
+      const __m128i take_next[3] = {_mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1),
+                                    _mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+                                    _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0)};
+      const __m128i take_prev[3] = {_mm_setr_epi8(0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0),
+                                    _mm_setr_epi8(0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0),
+                                    _mm_setr_epi8(-1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1)};
       std::size_t j = from;
       for (; to - j >= 16; j += 16) {
         Byte* x = out + 3 * j;
         const __m128i v0 = load16(x), v1 = load16(x + 16), v2 = load16(x + 32);
         // The byte after byte 15 of v0 is byte 0 of v1; the byte before
         // byte 0 of v2 is byte 15 of v1. No other pixel crosses a vector.
-        const __m128i next[3] = {_mm_or_si128(_mm_srli_si128(v0, 1), _mm_slli_si128(v1, 15)),
-                                 _mm_srli_si128(v1, 1), _mm_srli_si128(v2, 1)};
+        const __m128i next[3] = {_mm_or_si128(_mm_srli_si128(v0, 1), _mm_slli_si128(v1, 15)), _mm_srli_si128(v1, 1),
+                                 _mm_srli_si128(v2, 1)};
         const __m128i prev[3] = {_mm_slli_si128(v0, 1), _mm_slli_si128(v1, 1),
                                  _mm_or_si128(_mm_slli_si128(v2, 1), _mm_srli_si128(v1, 15))};
         const __m128i v[3] = {v0, v1, v2};
         for (int k = 0; k < 3; ++k) {
-          const __m128i g = _mm_or_si128(_mm_and_si128(next[k], take_next[k]),
-                                         _mm_and_si128(prev[k], take_prev[k]));
+          const __m128i g = _mm_or_si128(_mm_and_si128(next[k], take_next[k]), _mm_and_si128(prev[k], take_prev[k]));
           store16(x + 16 * k, _mm_add_epi8(v[k], g));
         }
       }
@@ -256,8 +249,7 @@ void re_entropy(const Byte* const planes[PS], Byte* out, std::size_t w, std::siz
 }
 
 template <std::size_t PS>
-void re_entropy_planes(const Byte* const planes[PS], Byte* out, int width, int height,
-                       PredictionSimd level) {
+void re_entropy_planes(const Byte* const planes[PS], Byte* out, int width, int height, PredictionSimd level) {
   if (width <= 0 || height <= 0) return;
   const std::size_t w = static_cast<std::size_t>(width);
   const std::size_t n = w * static_cast<std::size_t>(height);
@@ -274,22 +266,20 @@ void re_entropy_planes(const Byte* const planes[PS], Byte* out, int width, int h
 
 }  // namespace
 
-void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width,
-                     int height, PredictionSimd level) {
+void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width, int height,
+                     PredictionSimd level) {
   re_entropy_planes<3>(planes, out, width, height, level);
 }
 
-void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width,
-                       int height, PredictionSimd level) {
+void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width, int height,
+                       PredictionSimd level) {
   re_entropy_planes<4>(planes, out, width, height, level);
 }
 
-void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width,
-                     int height) {
+void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width, int height) {
   re_entropy_planes<3>(planes, out, width, height, best_prediction_simd());
 }
 
-void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width,
-                       int height) {
+void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width, int height) {
   re_entropy_planes<4>(planes, out, width, height, best_prediction_simd());
 }

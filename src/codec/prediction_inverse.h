@@ -9,16 +9,14 @@
 // DeEntropyPlanes) writes the frame's 3 x n bytes to `out`, pixel-interleaved,
 // and nothing beyond them. Every residual content is valid. `out` must not
 // overlap a plane. Nothing happens for a width or height below 1.
-void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width,
-                     int height);
+void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width, int height);
 
 // The same for four planes and pixels of 4 bytes (the inverse of
 // DeEntropyPlanes32).
-void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width,
-                       int height);
+void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width, int height);
 
 // As above, using no instruction set beyond `level` (results are identical).
-void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width,
-                     int height, PredictionSimd level);
-void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width,
-                       int height, PredictionSimd level);
+void ReEntropyPlanes(const unsigned char* const planes[3], unsigned char* out, int width, int height,
+                     PredictionSimd level);
+void ReEntropyPlanes32(const unsigned char* const planes[4], unsigned char* out, int width, int height,
+                       PredictionSimd level);

@@ -28,8 +28,8 @@ inline Pixel<PS> decorrelated(const Byte* in, std::size_t p) {
 }
 
 template <std::size_t PS>
-std::size_t median_rows_simd(const Byte* in, Byte* const planes[PS], std::size_t width,
-                             std::size_t begin, std::size_t end, PredictionSimd level) {
+std::size_t median_rows_simd(const Byte* in, Byte* const planes[PS], std::size_t width, std::size_t begin,
+                             std::size_t end, PredictionSimd level) {
 #if defined(__x86_64__)
   if (level == PredictionSimd::Avx2) {
     if constexpr (PS == 3) {
@@ -52,8 +52,7 @@ std::size_t median_rows_simd(const Byte* in, Byte* const planes[PS], std::size_t
 }
 
 template <std::size_t PS>
-void de_entropy_planes(const Byte* in, Byte* const planes_in[PS], int width, int height,
-                       PredictionSimd level) {
+void de_entropy_planes(const Byte* in, Byte* const planes_in[PS], int width, int height, PredictionSimd level) {
   if (width <= 0 || height <= 0) return;
   // A local copy, which the byte stores below cannot alias.
   Byte* planes[PS];
@@ -98,22 +97,20 @@ void de_entropy_planes(const Byte* in, Byte* const planes_in[PS], int width, int
 
 }  // namespace
 
-void DeEntropyPlanes(const unsigned char* in, unsigned char* const planes[3], int width,
-                     int height, PredictionSimd level) {
+void DeEntropyPlanes(const unsigned char* in, unsigned char* const planes[3], int width, int height,
+                     PredictionSimd level) {
   de_entropy_planes<3>(in, planes, width, height, level);
 }
 
-void DeEntropyPlanes32(const unsigned char* in, unsigned char* const planes[4], int width,
-                       int height, PredictionSimd level) {
+void DeEntropyPlanes32(const unsigned char* in, unsigned char* const planes[4], int width, int height,
+                       PredictionSimd level) {
   de_entropy_planes<4>(in, planes, width, height, level);
 }
 
-void DeEntropyPlanes(const unsigned char* in, unsigned char* const planes[3], int width,
-                     int height) {
+void DeEntropyPlanes(const unsigned char* in, unsigned char* const planes[3], int width, int height) {
   de_entropy_planes<3>(in, planes, width, height, best_prediction_simd());
 }
 
-void DeEntropyPlanes32(const unsigned char* in, unsigned char* const planes[4], int width,
-                       int height) {
+void DeEntropyPlanes32(const unsigned char* in, unsigned char* const planes[4], int width, int height) {
   de_entropy_planes<4>(in, planes, width, height, best_prediction_simd());
 }

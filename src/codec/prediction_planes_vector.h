@@ -41,8 +41,7 @@ QUELMUX_VECTOR_TARGET inline Colours24 load24(const Byte* p, const Split24& s) {
   const Vector v0 = load(p, 48), v1 = load(p + 16, 48), v2 = load(p + 32, 48);
   Colours24 x;
   for (int c = 0; c < 3; ++c) {
-    x.c[c] = or_bits(or_bits(shuffle_bytes(v0, s.m[c][0]), shuffle_bytes(v1, s.m[c][1])),
-                     shuffle_bytes(v2, s.m[c][2]));
+    x.c[c] = or_bits(or_bits(shuffle_bytes(v0, s.m[c][0]), shuffle_bytes(v1, s.m[c][1])), shuffle_bytes(v2, s.m[c][2]));
   }
   x.c[0] = sub_i8(x.c[0], x.c[1]);
   x.c[2] = sub_i8(x.c[2], x.c[1]);
@@ -71,8 +70,8 @@ QUELMUX_VECTOR_TARGET inline Colours32 load32(const Byte* p, Vector group) {
 
 // Always inlined, so that the exported forms are these loops themselves.
 [[gnu::always_inline]] QUELMUX_VECTOR_TARGET inline std::size_t forward_median_24(const Byte* in, Byte* const planes[3],
-                                                                                std::size_t width, std::size_t begin,
-                                                                                std::size_t end) {
+                                                                                  std::size_t width, std::size_t begin,
+                                                                                  std::size_t end) {
   Split24 split;
   for (int c = 0; c < 3; ++c) {
     for (int t = 0; t < 3; ++t) split.m[c][t] = mask(kMasks24[c][t].data());
@@ -91,8 +90,8 @@ QUELMUX_VECTOR_TARGET inline Colours32 load32(const Byte* p, Vector group) {
 }
 
 [[gnu::always_inline]] QUELMUX_VECTOR_TARGET inline std::size_t forward_median_32(const Byte* in, Byte* const planes[4],
-                                                                                std::size_t width, std::size_t begin,
-                                                                                std::size_t end) {
+                                                                                  std::size_t width, std::size_t begin,
+                                                                                  std::size_t end) {
   const Vector group = mask(kGroup32.data());
   const std::size_t above = 4 * width;
   std::size_t p = begin;

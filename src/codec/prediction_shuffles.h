@@ -31,7 +31,7 @@ constexpr Masks24 make_masks24() {
 alignas(16) inline constexpr Masks24 kMasks24 = make_masks24();
 
 // Groups the bytes of four 4-byte pixels by position: b0-3, g0-3, r0-3, a0-3.
-alignas(16) inline constexpr std::array<signed char, 16> kGroup32 = {
-    0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+alignas(16) inline constexpr std::array<signed char, 16> kGroup32 = {0, 4, 8,  12, 1, 5, 9,  13,
+                                                                     2, 6, 10, 14, 3, 7, 11, 15};
 
 }  // namespace prediction_detail

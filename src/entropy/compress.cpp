@@ -258,9 +258,9 @@ bool uncompact_checked_together(std::span<Compress* const> coders, std::span<con
 // than its plane, so the plane's bound covers it.
 std::size_t compact_bound(std::size_t length) {
   // ceil(2^20 * log2(1 + 2^(shift - 23))): the loss bound per byte, by shift.
-  static constexpr std::uint64_t kLoss[24] = {1,     1,     1,     2,      3,      6,      12,     24,
-                                              47,    93,    185,   370,    739,    1477,   2952,   5898,
-                                              11773, 23455, 46551, 91712,  178180, 337567, 613378, 1048576};
+  static constexpr std::uint64_t kLoss[24] = {1,     1,     1,     2,     3,      6,      12,     24,
+                                              47,    93,    185,   370,   739,    1477,   2952,   5898,
+                                              11773, 23455, 46551, 91712, 178180, 337567, 613378, 1048576};
   constexpr std::uint64_t kTakenFromLargest = 11866;  // 2^20 * log2(32768 / 32512), rounded up
   std::uint32_t shift = 0;
   while (shift < entropy::kMaxShift && (std::uint64_t{1} << shift) < length) ++shift;

@@ -61,8 +61,7 @@ class Compress {
   // Untrusted streams: reads at most `available` bytes of `in`, writes exactly
   // `length` bytes of `out` on success; returns false (no out-of-bounds
   // access) on a bad stream. Valid streams decode exactly as uncompact does.
-  bool uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out,
-                         std::uint32_t length);
+  bool uncompact_checked(const unsigned char* in, std::size_t available, unsigned char* out, std::uint32_t length);
 
   // Acquires the run-length buffer (`size` bytes: the longest plane that will
   // be compacted) and the tables. False, with no buffers, when the memory
@@ -71,10 +70,10 @@ class Compress {
   // Releases the buffers; harmless when there are none.
   void FreeCompressBuffers();
 
-  std::unique_ptr<std::uint32_t[]> cum;        // 257 entries: cumulative scaled frequencies
-  std::uint32_t shift = 0;                     // log2 of the table total cum[256]
-  std::unique_ptr<std::uint32_t[]> counts;     // 256 entries: raw counts of the last calcprob
-  std::unique_ptr<unsigned char[]> rle_buffer; // run-length form of a plane
+  std::unique_ptr<std::uint32_t[]> cum;         // 257 entries: cumulative scaled frequencies
+  std::uint32_t shift = 0;                      // log2 of the table total cum[256]
+  std::unique_ptr<std::uint32_t[]> counts;      // 256 entries: raw counts of the last calcprob
+  std::unique_ptr<unsigned char[]> rle_buffer;  // run-length form of a plane
 
  private:
   friend bool uncompact_checked_together(std::span<Compress* const> coders, std::span<const PlaneStream> planes);

@@ -124,8 +124,8 @@ class BitReader {
   bool overrun_ = false;
 };
 
-std::optional<std::uint32_t> decode_table(const unsigned char* in, std::size_t available,
-                                          std::uint32_t* counts, int n) {
+std::optional<std::uint32_t> decode_table(const unsigned char* in, std::size_t available, std::uint32_t* counts,
+                                          int n) {
   BitReader reader(in, available);
   int s = 0;
   while (s < n) {

@@ -12,8 +12,8 @@ namespace entropy {
 
 namespace {
 
-constexpr std::uint32_t kTop = 0x80000000u;     // the carry bit of the encoder's low
-constexpr std::uint32_t kBottom = 0x800000u;    // renormalise while range <= 2^23
+constexpr std::uint32_t kTop = 0x80000000u;   // the carry bit of the encoder's low
+constexpr std::uint32_t kBottom = 0x800000u;  // renormalise while range <= 2^23
 
 // Number of 8-bit renormalisation steps that bring range above 2^23; range
 // is at least 1, so three always suffice.
@@ -89,7 +89,8 @@ class Encoder {
     store_be32(last_, static_cast<std::uint32_t>(acc_ >> 7));
     // One step is common, more are rare (only small frequencies need them).
     std::uint32_t k = static_cast<std::uint32_t>(__builtin_expect_with_probability(x <= kBottom, 1, 0.5));
-    if (x <= (kBottom >> 8)) [[unlikely]] k = renorm_steps(x);
+    if (x <= (kBottom >> 8)) [[unlikely]]
+      k = renorm_steps(x);
     last_ += k;
     acc_ = (acc_ << (8 * k)) & kAccMask;
     range_ = x << (8 * k);
@@ -198,8 +199,8 @@ void encode_active(Group& g, std::size_t n, detail::EncodeKernel kernel) {
 
 }  // namespace
 
-std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
-                           std::uint32_t shift, unsigned char* out) {
+std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum, std::uint32_t shift,
+                           unsigned char* out) {
   EncodeTable sym;
   build_encode_table(cum, shift, sym);
   Encoder encoder(sym, shift, out);
@@ -335,8 +336,7 @@ class Decoder {
 
 }  // namespace
 
-void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length,
-                  const DecodeTable& table) {
+void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length, const DecodeTable& table) {
   if (length == 0) return;
   Decoder decoder(table, in[1]);
   const unsigned char* p = in + 2;
@@ -435,8 +435,8 @@ bool start(const CodedStream& coded, Stream& stream) {
 
 }  // namespace
 
-bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
-                          std::uint32_t length, const DecodeTable& table) {
+bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out, std::uint32_t length,
+                          const DecodeTable& table) {
   Stream stream;
   if (!start({in, available, out, length, &table}, stream)) return false;
   return decode_streams<1>(&stream);
@@ -450,8 +450,9 @@ bool range_decode_checked_together(std::span<const CodedStream> streams) {
     for (std::size_t k = 0; k < n; ++k) {
       if (!start(streams[k], group[k])) return false;
     }
-    const bool ok = n == 3 ? decode_streams<3>(group.data())
-                           : n == 2 ? decode_streams<2>(group.data()) : decode_streams<1>(group.data());
+    const bool ok = n == 3   ? decode_streams<3>(group.data())
+                    : n == 2 ? decode_streams<2>(group.data())
+                             : decode_streams<1>(group.data());
     if (!ok) return false;
     streams = streams.subspan(n);
   }

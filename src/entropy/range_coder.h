@@ -13,8 +13,8 @@ namespace entropy {
 // table must be one that calcprob or readprob made (cum[256] = 2^shift when
 // length > 0). The output must have room for E bytes: 5 plus one per
 // renormalisation (see compact_bound). Nothing is written beyond them.
-std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum,
-                           std::uint32_t shift, unsigned char* out);
+std::uint32_t range_encode(const unsigned char* in, std::uint32_t length, const std::uint32_t* cum, std::uint32_t shift,
+                           unsigned char* out);
 
 // One stream of range_encode_together: what range_encode takes, and the E
 // it returns.
@@ -85,14 +85,13 @@ class DecodeTable {
 
 // Decodes `length` bytes. `in` is the coded data including its ignored first
 // byte. Trusts its input: reads exactly the bytes a valid coding holds.
-void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length,
-                  const DecodeTable& table);
+void range_decode(const unsigned char* in, unsigned char* out, std::uint32_t length, const DecodeTable& table);
 
 // range_decode for untrusted input: reads at most `available` bytes of `in`
 // and returns false when the coding would need more, or selects a byte value
 // that the table does not hold. Valid codings decode exactly as above.
-bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out,
-                          std::uint32_t length, const DecodeTable& table);
+bool range_decode_checked(const unsigned char* in, std::size_t available, unsigned char* out, std::uint32_t length,
+                          const DecodeTable& table);
 
 // One coded stream of range_decode_checked_together.
 struct CodedStream {

@@ -61,8 +61,8 @@ namespace {
 // output position o. The checked form bounds every read of `in` and reports
 // a coding that ends early (-1).
 template <bool Checked>
-int expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level,
-           std::size_t j, int o) {
+int expand(const unsigned char* in, std::size_t in_length, unsigned char* out, int length, int level, std::size_t j,
+           int o) {
   if (length <= 0 || level < 1 || level > 3) return Checked ? -1 : 0;
   auto need = [&](std::size_t count) { return !Checked || in_length - j >= count; };
   auto zeros = [&](int count) {

@@ -30,9 +30,7 @@ bool checkedDeRLE(const unsigned char* in, std::size_t in_length, unsigned char*
 int testRLE(const unsigned char* in, int length, int threshold);
 
 // Run code byte of a run of n + L zeros (n from 0 to 255), and back.
-constexpr unsigned char run_code(int n) {
-  return static_cast<unsigned char>((n & 1) ? 256 - (n + 1) / 2 : n / 2);
-}
+constexpr unsigned char run_code(int n) { return static_cast<unsigned char>((n & 1) ? 256 - (n + 1) / 2 : n / 2); }
 constexpr int run_length_of_code(unsigned char q) { return q <= 0x7F ? 2 * q : 511 - 2 * q; }
 
 }  // namespace zero

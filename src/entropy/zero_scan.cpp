@@ -119,9 +119,12 @@ Tallies tally_runs_sse2(const unsigned char* in, std::size_t length) {
     for (int block = 0; block < 255 && length - p >= 19; ++block, p += 16) {
       const auto* q = reinterpret_cast<const __m128i*>(in + p);
       const __m128i z1 = _mm_cmpeq_epi8(_mm_loadu_si128(q), zero);
-      const __m128i z2 = _mm_and_si128(z1, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 1)), zero));
-      const __m128i z3 = _mm_and_si128(z2, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 2)), zero));
-      const __m128i z4 = _mm_and_si128(z3, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 3)), zero));
+      const __m128i z2 =
+          _mm_and_si128(z1, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 1)), zero));
+      const __m128i z3 =
+          _mm_and_si128(z2, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 2)), zero));
+      const __m128i z4 =
+          _mm_and_si128(z3, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 3)), zero));
       c1 = _mm_sub_epi8(c1, z1);
       c2 = _mm_sub_epi8(c2, z2);
       c3 = _mm_sub_epi8(c3, z3);
@@ -247,8 +250,7 @@ Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t 
         }
       }
       if (k > longest) k = longest;
-      const std::uint32_t unit = static_cast<std::uint32_t>(zero::run_code(static_cast<int>(k - width)))
-                                 << (8 * width);
+      const std::uint32_t unit = static_cast<std::uint32_t>(zero::run_code(static_cast<int>(k - width))) << (8 * width);
       std::memcpy(out + o, &unit, 4);
       o += width + 1;
       pos += k;
@@ -260,16 +262,17 @@ Position rle_bulk_sse2(const unsigned char* in, unsigned char* out, std::size_t 
 
 // Fills `count` bytes with zeros 16 at a time: up to 15 bytes past them too.
 inline void zero_blocks(unsigned char* out, std::size_t count) {
-  for (std::size_t j = 0; j < count; j += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_setzero_si128());
+  for (std::size_t j = 0; j < count; j += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_setzero_si128());
 }
 
 // The expansion over windows of 64 coded bytes, as rle_bulk_sse2 codes:
 // a window's mask finds every unit's start. Literal bytes and runs are written
 // in blocks of 16, so every step keeps 80 bytes of output in hand, and a run
 // that would leave less is left to the byte-wise expansion.
-Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsigned char* out,
-                          std::size_t length, int level) {
-  constexpr std::size_t kInMargin = 96;  // a window, its last unit's code, a block copied past it
+Position expand_bulk_sse2(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length,
+                          int level) {
+  constexpr std::size_t kInMargin = 96;   // a window, its last unit's code, a block copied past it
   constexpr std::size_t kOutMargin = 80;  // a window's literal bytes and a block written past them
   const auto width = static_cast<std::size_t>(level);
   std::size_t j = 0;
@@ -321,8 +324,8 @@ Position rle_bulk(const unsigned char* in, unsigned char* out, std::size_t lengt
   return {};
 }
 
-Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length,
-                     int level, Scan scan) {
+Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length, int level,
+                     Scan scan) {
 #ifdef QUELMUX_ZERO_SCAN_SSE2
   if (scan == Scan::kVector) return expand_bulk_sse2(in, in_length, out, length, level);
 #endif

@@ -49,8 +49,8 @@ Position rle_bulk(const unsigned char* in, unsigned char* out, std::size_t lengt
 // enough of both remain for whole vector steps, and returns where it stopped
 // (between units, from which the byte-wise expansion goes on). Reads and
 // writes only within the two buffers. The portable scan expands nothing.
-Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length,
-                     int level, Scan scan);
+Position expand_bulk(const unsigned char* in, std::size_t in_length, unsigned char* out, std::size_t length, int level,
+                     Scan scan);
 
 // The three zero run-length operations with a chosen scan; the public ones
 // use kFastestScan.

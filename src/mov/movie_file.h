@@ -15,8 +15,7 @@
 // Reads up to `size` bytes at `offset` of the movie into `out` and sets `got`
 // to how many it read (fewer only at the end of the file); false when the
 // read fails.
-using MovieReadAt =
-    std::function<bool(std::uint64_t offset, unsigned char* out, std::size_t size, std::size_t& got)>;
+using MovieReadAt = std::function<bool(std::uint64_t offset, unsigned char* out, std::size_t size, std::size_t& got)>;
 
 // Reads the header of a movie of `file_size` bytes. The first
 // mov_header_window bytes are searched (read_mov_header); when a tag is

@@ -203,8 +203,8 @@ bool search(Cursor at, MovieHeader& header, std::uint64_t file_size, Report& rep
   // The AVI stores each frame's size in 32 signed bits.
   const long long frame_size = 3LL * info.width * info.height;
   if (frame_size > INT_MAX) {
-    return report.fail("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold",
-                       info.width, info.height, frame_size, INT_MAX);
+    return report.fail("Frames of %d x %d pixels take %lld bytes, more than the %d an AVI frame can hold", info.width,
+                       info.height, frame_size, INT_MAX);
   }
   info.row_bytes = stored_row_bytes(info.width, info.height, sample_size);
   info.frame_bytes = std::uint64_t{info.row_bytes} * info.height;

@@ -13,8 +13,8 @@
 constexpr int mov_header_window = 9'240'576;
 
 struct mov_info {
-  std::uint16_t width = 0;   // integer part of the track header's width
-  std::uint16_t height = 0;  // integer part of the track header's height
+  std::uint16_t width = 0;           // integer part of the track header's width
+  std::uint16_t height = 0;          // integer part of the track header's height
   std::int32_t time_scale = 0;       // media time units per second
   std::int32_t sample_duration = 0;  // first time-to-sample entry, in time units
   char data_format[4] = {};          // "raw " or "WRLE"

@@ -21,11 +21,11 @@ const char* format_code(DataFormat format) { return format == DataFormat::raw ? 
 void write_sample_description(AtomBuilder& a, const MovieOptions& o) {
   a.begin(format_code(o.format))
       .zeros(6)
-      .u16(1)  // data reference index
-      .u16(0)  // version
-      .u16(0)  // revision level
-      .u32(0)  // vendor
-      .u32(0)  // temporal quality
+      .u16(1)      // data reference index
+      .u16(0)      // version
+      .u16(0)      // revision level
+      .u32(0)      // vendor
+      .u32(0)      // temporal quality
       .u32(0x200)  // spatial quality: normal
       .u16(static_cast<std::uint16_t>(o.width))
       .u16(static_cast<std::uint16_t>(o.height))
@@ -77,24 +77,10 @@ std::vector<std::uint8_t> build_moov(const MovieOptions& o, const MovieLayout& l
       .end();
   a.begin("mdia");
   a.begin_full("mdhd").u32(0).u32(0).u32(o.time_scale).u32(duration).u16(0).u16(0).end();
-  a.begin_full("hdlr")
-      .fourcc("mhlr")
-      .fourcc("vide")
-      .u32(0)
-      .u32(0)
-      .u32(0)
-      .pascal_string("VideoHandler")
-      .end();
+  a.begin_full("hdlr").fourcc("mhlr").fourcc("vide").u32(0).u32(0).u32(0).pascal_string("VideoHandler").end();
   a.begin("minf");
   a.begin_full("vmhd", 1).u16(0x0040).u16(0x8000).u16(0x8000).u16(0x8000).end();
-  a.begin_full("hdlr")
-      .fourcc("dhlr")
-      .fourcc("alis")
-      .u32(0)
-      .u32(0)
-      .u32(0)
-      .pascal_string("DataHandler")
-      .end();
+  a.begin_full("hdlr").fourcc("dhlr").fourcc("alis").u32(0).u32(0).u32(0).pascal_string("DataHandler").end();
   a.begin("dinf").begin_full("dref").u32(1).begin_full("alis", 1).end().end().end();
   a.begin("stbl");
   a.begin_full("stsd").u32(1);
@@ -115,8 +101,10 @@ std::vector<std::uint8_t> build_moov(const MovieOptions& o, const MovieLayout& l
   a.end();
   a.begin_full(layout.co64 ? "co64" : "stco").u32(static_cast<std::uint32_t>(layout.chunk_offsets.size()));
   for (std::uint64_t offset : layout.chunk_offsets) {
-    if (layout.co64) a.u64(offset);
-    else a.u32(static_cast<std::uint32_t>(offset));
+    if (layout.co64)
+      a.u64(offset);
+    else
+      a.u32(static_cast<std::uint32_t>(offset));
   }
   a.end();
   a.end().end().end().end().end();  // stbl, minf, mdia, trak, moov
@@ -250,8 +238,10 @@ bool MovieWriter::open(const std::string& path, const MovieOptions& options, std
   AtomBuilder head;
   head.begin("ftyp").fourcc("qt  ").u32(0x00000200).fourcc("qt  ").end();
   if (!options_.moov_last) head.bytes(build_moov(options_, layout_));
-  if (layout_.mdat_largesize) head.u32(1).fourcc("mdat").u64(layout_.mdat_size);
-  else head.u32(static_cast<std::uint32_t>(layout_.mdat_size)).fourcc("mdat");
+  if (layout_.mdat_largesize)
+    head.u32(1).fourcc("mdat").u64(layout_.mdat_size);
+  else
+    head.u32(static_cast<std::uint32_t>(layout_.mdat_size)).fourcc("mdat");
   return put(head.data().data(), head.size(), error);
 }
 
@@ -265,8 +255,8 @@ bool MovieWriter::write_frame(std::span<const std::uint8_t> stored_frame, std::s
     return false;
   }
   if (stored_frame.size() != layout_.frame_size) {
-    error = "a frame of " + std::to_string(stored_frame.size()) + " bytes where " +
-            std::to_string(layout_.frame_size) + " are due";
+    error = "a frame of " + std::to_string(stored_frame.size()) + " bytes where " + std::to_string(layout_.frame_size) +
+            " are due";
     return false;
   }
   static constexpr auto filler = [] {
@@ -303,8 +293,7 @@ bool MovieWriter::finish(std::string& error) {
     return false;
   }
   if (written_ != layout_.file_size) {
-    error = "wrote " + std::to_string(written_) + " bytes where " +
-            std::to_string(layout_.file_size) + " were planned";
+    error = "wrote " + std::to_string(written_) + " bytes where " + std::to_string(layout_.file_size) + " were planned";
     return false;
   }
   return true;

@@ -30,23 +30,23 @@ struct MovieOptions {
   std::uint32_t frames = 30;
   DataFormat format = DataFormat::raw;
   std::vector<ChunkRun> chunking = std::vector<ChunkRun>(1);  // one frame a chunk
-  std::uint32_t time_scale = 600;           // time units per second
-  std::uint32_t sample_duration = 20;       // time units per frame
-  bool moov_last = false;                   // movie atom behind the media data
-  std::uint32_t chunk_gap = 0;              // filler bytes between chunks
-  int row_align = 1;                        // stored rows padded to 1, 2 or 4 bytes
-  bool co64 = false;                        // 64-bit chunk offsets even below 4 GiB
+  std::uint32_t time_scale = 600;                             // time units per second
+  std::uint32_t sample_duration = 20;                         // time units per frame
+  bool moov_last = false;                                     // movie atom behind the media data
+  std::uint32_t chunk_gap = 0;                                // filler bytes between chunks
+  int row_align = 1;                                          // stored rows padded to 1, 2 or 4 bytes
+  bool co64 = false;                                          // 64-bit chunk offsets even below 4 GiB
 };
 
 // Where everything goes in the file.
 struct MovieLayout {
-  std::uint32_t row_bytes = 0;                // a stored row: width x 3, padded to row_align
-  std::uint64_t frame_size = 0;               // a stored frame: row_bytes x height
-  std::vector<std::uint32_t> chunk_samples;   // frames in each chunk
-  std::vector<std::uint64_t> chunk_offsets;   // file offset of each chunk
-  std::vector<ChunkRun> stsc;                 // the runs as written
-  std::vector<std::uint64_t> frame_offsets;   // file offset of each frame
-  bool co64 = false;                          // "co64" rather than "stco"
+  std::uint32_t row_bytes = 0;               // a stored row: width x 3, padded to row_align
+  std::uint64_t frame_size = 0;              // a stored frame: row_bytes x height
+  std::vector<std::uint32_t> chunk_samples;  // frames in each chunk
+  std::vector<std::uint64_t> chunk_offsets;  // file offset of each chunk
+  std::vector<ChunkRun> stsc;                // the runs as written
+  std::vector<std::uint64_t> frame_offsets;  // file offset of each frame
+  bool co64 = false;                         // "co64" rather than "stco"
   std::uint64_t mdat_offset = 0;
   std::uint64_t mdat_size = 0;  // header included
   bool mdat_largesize = false;  // 64-bit size form (past 4 GiB)

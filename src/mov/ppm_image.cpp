@@ -31,7 +31,9 @@ class HeaderReader {
   std::size_t position() const { return pos_; }
 
  private:
-  static bool is_space(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  static bool is_space(std::uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  }
   void skip_space() {
     while (pos_ < file_.size()) {
       if (file_[pos_] == '#') {
@@ -56,8 +58,7 @@ bool parse_ppm(std::span<const std::uint8_t> file, PpmImage& image, std::string&
   }
   HeaderReader header(file);
   std::uint64_t width = 0, height = 0, maxval = 0;
-  if (!header.number(width) || !header.number(height) || !header.number(maxval) ||
-      !header.end_of_header()) {
+  if (!header.number(width) || !header.number(height) || !header.number(maxval) || !header.end_of_header()) {
     error = "bad PPM header";
     return false;
   }

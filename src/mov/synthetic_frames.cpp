@@ -95,8 +95,7 @@ void render_screen(std::span<std::uint8_t> rgb, int w, int h, std::uint64_t seed
   });
 }
 
-void render_image(std::span<std::uint8_t> rgb, int w, int h, const PpmImage& image, Fit fit,
-                  std::uint32_t index) {
+void render_image(std::span<std::uint8_t> rgb, int w, int h, const PpmImage& image, Fit fit, std::uint32_t index) {
   if (image.width <= 0 || image.height <= 0) {
     std::fill(rgb.begin(), rgb.end(), 0);
     return;
@@ -114,10 +113,14 @@ void render_image(std::span<std::uint8_t> rgb, int w, int h, const PpmImage& ima
 }
 
 constexpr std::pair<Content, const char*> content_names[] = {
-    {Content::gradient_h, "gradient-h"}, {Content::gradient_v, "gradient-v"},
-    {Content::noise, "noise"},           {Content::solid, "solid"},
-    {Content::grey, "grey"},             {Content::shape, "shape"},
-    {Content::screen, "screen"},         {Content::image, "ppm"},
+    {Content::gradient_h, "gradient-h"},
+    {Content::gradient_v, "gradient-v"},
+    {Content::noise, "noise"},
+    {Content::solid, "solid"},
+    {Content::grey, "grey"},
+    {Content::shape, "shape"},
+    {Content::screen, "screen"},
+    {Content::image, "ppm"},
 };
 
 }  // namespace
@@ -156,9 +159,7 @@ void FrameSource::render(std::uint32_t index, std::span<std::uint8_t> rgb) const
       });
       break;
     }
-    case Content::noise:
-      render_noise(rgb, seed, index);
-      break;
+    case Content::noise: render_noise(rgb, seed, index); break;
     case Content::solid: {
       const auto& c = options_.colour;
       fill(rgb, w, h, [&](int, int) { return Pixel{c[0], c[1], c[2]}; });
@@ -172,28 +173,20 @@ void FrameSource::render(std::uint32_t index, std::span<std::uint8_t> rgb) const
       });
       break;
     }
-    case Content::shape:
-      render_shape(rgb, w, h, seed, index);
-      break;
-    case Content::screen:
-      render_screen(rgb, w, h, seed, index);
-      break;
-    case Content::image:
-      render_image(rgb, w, h, image_, options_.fit, index);
-      break;
+    case Content::shape: render_shape(rgb, w, h, seed, index); break;
+    case Content::screen: render_screen(rgb, w, h, seed, index); break;
+    case Content::image: render_image(rgb, w, h, image_, options_.fit, index); break;
   }
 }
 
 namespace {
 
-std::size_t stride_of(int width, std::size_t row_bytes) {
-  return row_bytes != 0 ? row_bytes : std::size_t(width) * 3;
-}
+std::size_t stride_of(int width, std::size_t row_bytes) { return row_bytes != 0 ? row_bytes : std::size_t(width) * 3; }
 
 }  // namespace
 
-void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
-               std::span<std::uint8_t> out, std::size_t row_bytes) {
+void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out,
+               std::size_t row_bytes) {
   if (format == DataFormat::wrle) {
     to_avi(width, height, rgb, out, row_bytes);
   } else {
@@ -235,8 +228,8 @@ std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat for
   return out;
 }
 
-bool write_movie(const std::string& path, const MovieOptions& options, const FrameSource& source,
-                 std::string& error, MovieLayout* layout) {
+bool write_movie(const std::string& path, const MovieOptions& options, const FrameSource& source, std::string& error,
+                 MovieLayout* layout) {
   if (source.width() != options.width || source.height() != options.height) {
     error = "the content's size differs from the movie's";
     return false;

@@ -65,8 +65,8 @@ class FrameSource {
 // bottom-up rows of B, G, R). The fill is kPadByte, so that a reader that
 // takes it for pixels shows.
 inline constexpr std::uint8_t kPadByte = 0xEE;
-void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb,
-               std::span<std::uint8_t> out, std::size_t row_bytes = 0);
+void to_stored(DataFormat format, int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out,
+               std::size_t row_bytes = 0);
 // The picture as a 24-bit AVI frame: bottom-up rows of B, G, R, with zero fill.
 void to_avi(int width, int height, std::span<const std::uint8_t> rgb, std::span<std::uint8_t> out,
             std::size_t row_bytes = 0);
@@ -76,7 +76,7 @@ std::vector<std::uint8_t> stored_frame(const FrameSource& source, DataFormat for
 
 // Writes a movie of `options.frames` frames of `source` (whose size must be the
 // options' size), generated and written one at a time.
-bool write_movie(const std::string& path, const MovieOptions& options, const FrameSource& source,
-                 std::string& error, MovieLayout* layout = nullptr);
+bool write_movie(const std::string& path, const MovieOptions& options, const FrameSource& source, std::string& error,
+                 MovieLayout* layout = nullptr);
 
 }  // namespace movgen

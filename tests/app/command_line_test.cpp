@@ -33,9 +33,9 @@ TEST(CommandLine, FileNamesAndTheOption) {
     std::vector<const char*> args;
     bool uncompressed;
   } cases[] = {
-      {{"in.mov", "out.avi"}, false},          {{"in.mov", "out.avi", "c"}, false},
-      {{"-u", "in.mov", "out.avi"}, true},     {{"-U", "in.mov", "out.avi"}, true},
-      {{"-ufoo", "in.mov", "out.avi"}, true},  {{"-Uncompressed", "in.mov", "out.avi"}, true},
+      {{"in.mov", "out.avi"}, false},         {{"in.mov", "out.avi", "c"}, false},
+      {{"-u", "in.mov", "out.avi"}, true},    {{"-U", "in.mov", "out.avi"}, true},
+      {{"-ufoo", "in.mov", "out.avi"}, true}, {{"-Uncompressed", "in.mov", "out.avi"}, true},
   };
   for (const auto& c : cases) {
     const Parsed p = parse(c.args);

@@ -95,7 +95,12 @@ TEST_F(ConversionRun, FramesComeOutAsBitmapsOrDecodeToThem) {
       {{.width = 5, .height = 3, .frames = 5, .chunking = {{1, 3}}, .row_align = 4, .co64 = true}, Content::noise},
       {{.width = 7, .height = 4, .frames = 4, .format = DataFormat::wrle, .chunking = {{1, 2}}, .row_align = 2},
        Content::noise},
-      {{.width = 33, .height = 9, .frames = 4, .format = DataFormat::wrle, .chunking = {{1, 3}}, .moov_last = true,
+      {{.width = 33,
+        .height = 9,
+        .frames = 4,
+        .format = DataFormat::wrle,
+        .chunking = {{1, 3}},
+        .moov_last = true,
         .row_align = 4},
        Content::noise},
       {{.width = 4, .height = 2, .frames = 2, .format = DataFormat::wrle, .row_align = 4}, Content::noise},
@@ -111,8 +116,12 @@ TEST_F(ConversionRun, FramesComeOutAsBitmapsOrDecodeToThem) {
                                 ", this may take a while...\nFinished writing file " + out() + "\n"))
         << r.out;
     expect_bitmaps(o, content, o.frames);
-    const movgen::MovieOptions plain{.width = o.width, .height = o.height, .frames = o.frames, .format = o.format,
-                                     .chunking = o.chunking, .time_scale = o.time_scale,
+    const movgen::MovieOptions plain{.width = o.width,
+                                     .height = o.height,
+                                     .frames = o.frames,
+                                     .format = o.format,
+                                     .chunking = o.chunking,
+                                     .time_scale = o.time_scale,
                                      .sample_duration = o.sample_duration};
     if (o.row_align != 1 || o.co64 || o.moov_last) {
       const Bytes converted = testsupport::read_file(out());

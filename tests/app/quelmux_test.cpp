@@ -30,8 +30,8 @@ RunResult quelmux(const std::vector<std::string>& args) {
   return run(argv);
 }
 
-std::string header_lines(int width, int height, const char* format, const char* rate, int runs,
-                         int chunks, int frames) {
+std::string header_lines(int width, int height, const char* format, const char* rate, int runs, int chunks,
+                         int frames) {
   char text[1024];
   std::snprintf(text, sizeof text,
                 "Movie header found\nTrack header found\nWidth = %d\nHeight = %d\nMedia header found\n"
@@ -57,8 +57,7 @@ class Quelmux : public testing::Test {
                     movgen::Content content = movgen::Content::shape) {
     const std::string path = (dir_ / name).string();
     std::string error;
-    EXPECT_TRUE(movgen::write_movie(path, o, movgen::FrameSource(o.width, o.height, {content}), error))
-        << error;
+    EXPECT_TRUE(movgen::write_movie(path, o, movgen::FrameSource(o.width, o.height, {content}), error)) << error;
     return path;
   }
   std::string file(const Bytes& bytes, const std::string& name = "in.mov") {
@@ -116,7 +115,8 @@ TEST_F(Quelmux, CommandLineFailuresExitWithOne) {
   // As the only argument, --help and --version are no failure.
   RunResult r = quelmux({"--help"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(r.out.starts_with(usage.substr(0, 50)) && r.out.ends_with("the signal number after such a stop.\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with(usage.substr(0, 50)) && r.out.ends_with("the signal number after such a stop.\n"))
+      << r.out;
   r = quelmux({"--version"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.out.starts_with("quelmux 0.") && r.out.ends_with("\n")) << r.out;
@@ -157,8 +157,9 @@ TEST_F(Quelmux, HeaderFailuresExitWithOne) {
   std::memcpy(&jpeg[offset_of(bytes, "raw ")], "jpeg", 4);
   r = quelmux({file(jpeg), out()});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_TRUE(r.out.ends_with("Data format = \"jpeg\"\nUnsupported data format, please select \"BMP\" or "
-                              "\"none\" as the video compression when saving a .mov file\n"));
+  EXPECT_TRUE(
+      r.out.ends_with("Data format = \"jpeg\"\nUnsupported data format, please select \"BMP\" or "
+                      "\"none\" as the video compression when saving a .mov file\n"));
 
   Bytes long_table = bytes;
   const std::size_t stco = offset_of(bytes, "stco");
@@ -218,7 +219,8 @@ TEST_F(Quelmux, HeaderThatCannotBeFoundOrUsed) {
   std::memcpy(&no_header[offset_of(bytes, "mvhd")], "xxxx", 4);
   const RunResult r = quelmux({file(no_header), out()});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, "Unable to find tag \"mvhd\"\nThe movie atom at byte " + std::to_string(offset_of(bytes, "moov") - 4) +
+  EXPECT_EQ(r.out, "Unable to find tag \"mvhd\"\nThe movie atom at byte " +
+                       std::to_string(offset_of(bytes, "moov") - 4) +
                        " holds no movie header that can be read; remux the movie first: gst-launch-1.0 filesrc "
                        "location=in.mov ! qtdemux ! qtmux faststart=true ! filesink location=out.mov\n");
 }

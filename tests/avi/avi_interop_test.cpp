@@ -150,16 +150,57 @@ TEST(AvimuxFile, ReaderFindsEveryFrameAsWritten) {
   const std::string avi = (dir / "avimux.avi").string();
   const std::string mjpeg = (dir / "mjpeg.avi").string();
   const std::string raw = (dir / "raw.bin").string();
-  auto r = testsupport::run(
-      {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=5", "pattern=ball", "!",
-       "video/x-raw,format=BGR,width=64,height=48,framerate=30/1", "!", "tee", "name=t", "t.", "!", "queue", "!",
-       "avimux", "!", "filesink", "location=" + avi, "t.", "!", "queue", "!", "filesink", "location=" + raw});
+  auto r = testsupport::run({"gst-launch-1.0",
+                             "-q",
+                             "videotestsrc",
+                             "num-buffers=5",
+                             "pattern=ball",
+                             "!",
+                             "video/x-raw,format=BGR,width=64,height=48,framerate=30/1",
+                             "!",
+                             "tee",
+                             "name=t",
+                             "t.",
+                             "!",
+                             "queue",
+                             "!",
+                             "avimux",
+                             "!",
+                             "filesink",
+                             "location=" + avi,
+                             "t.",
+                             "!",
+                             "queue",
+                             "!",
+                             "filesink",
+                             "location=" + raw});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  r = testsupport::run(
-      {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=12", "pattern=snow", "!",
-       "video/x-raw,width=32,height=16,framerate=10/1", "!", "jpegenc", "!", "tee", "name=t", "t.", "!", "queue", "!",
-       "avimux", "!", "filesink", "location=" + mjpeg, "t.", "!", "queue", "!", "multifilesink",
-       "location=" + (dir / "f%d.jpg").string()});
+  r = testsupport::run({"gst-launch-1.0",
+                        "-q",
+                        "videotestsrc",
+                        "num-buffers=12",
+                        "pattern=snow",
+                        "!",
+                        "video/x-raw,width=32,height=16,framerate=10/1",
+                        "!",
+                        "jpegenc",
+                        "!",
+                        "tee",
+                        "name=t",
+                        "t.",
+                        "!",
+                        "queue",
+                        "!",
+                        "avimux",
+                        "!",
+                        "filesink",
+                        "location=" + mjpeg,
+                        "t.",
+                        "!",
+                        "queue",
+                        "!",
+                        "multifilesink",
+                        "location=" + (dir / "f%d.jpg").string()});
   ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
   const Bytes source = testsupport::read_file(raw);
   ASSERT_EQ(source.size(), 5 * kFrame);

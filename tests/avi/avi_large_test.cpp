@@ -97,8 +97,7 @@ TEST(LargeConversion, CompressedPastThePartLimit) {
   constexpr std::uint32_t kNoiseFrames = 180;
   movgen::MovieOptions o{.width = kWidth, .height = kHeight, .frames = kNoiseFrames};
   std::string error;
-  ASSERT_TRUE(movgen::write_movie(movie, o, movgen::FrameSource(kWidth, kHeight, {movgen::Content::noise, 3}),
-                                  error))
+  ASSERT_TRUE(movgen::write_movie(movie, o, movgen::FrameSource(kWidth, kHeight, {movgen::Content::noise, 3}), error))
       << error;
 
   const auto run = testsupport::run({QUELMUX_EXE, movie, avi});

@@ -179,11 +179,11 @@ TEST(AviOpenDmlLimit, FileEndingExactlyAtTheLimitStaysPlain) {
     std::vector<std::size_t> lengths;
   };
   const Case cases[] = {
-      {16384, {1000, 7116}},            // 8204 + 1008 + 7124 + 24 + 12 + 12: "JUNK" of size 0
-      {16384, {8140}},                  // the longest frame there is for this limit
-      {10240, {5, 0, 1000}},            // the layout's own example, 10240 bytes long
-      {9216, {}},                       // the empty file at the smallest limit
-      {16384 + 1000, {1000, 7116}},     // a limit that is not a multiple of 1024
+      {16384, {1000, 7116}},         // 8204 + 1008 + 7124 + 24 + 12 + 12: "JUNK" of size 0
+      {16384, {8140}},               // the longest frame there is for this limit
+      {10240, {5, 0, 1000}},         // the layout's own example, 10240 bytes long
+      {9216, {}},                    // the empty file at the smallest limit
+      {16384 + 1000, {1000, 7116}},  // a limit that is not a multiple of 1024
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.limit << " / " << c.lengths.size() << " frames");
@@ -233,7 +233,8 @@ TEST(AviOpenDmlLimit, LongFramesAndEmptyFrames) {
   ASSERT_TRUE(writer.init(name.c_str(), 2, 2, 25, 1, 1));
   Bytes buffer(9000, 0x33);
   EXPECT_FALSE(writer.fits(8141));
-  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10).message, "Frame of 8141 bytes is too large for output file " + name);
+  EXPECT_EQ(writer.write_frame(buffer.data(), 8141, 0x10).message,
+            "Frame of 8141 bytes is too large for output file " + name);
   const std::vector<std::size_t> lengths = {1000, 7116, 0, 0, 8140, 8140, 0};
   for (const std::size_t n : lengths) {
     EXPECT_TRUE(writer.fits(n));

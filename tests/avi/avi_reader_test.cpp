@@ -12,10 +12,10 @@
 
 namespace {
 
-using avitest::Bytes;
 using avitest::append;
 using avitest::append_tag;
 using avitest::append_u32;
+using avitest::Bytes;
 using avitest::chunk;
 using avitest::list;
 namespace fs = std::filesystem;
@@ -56,12 +56,12 @@ Bytes write_with_writer(const fs::path& path, const std::vector<Bytes>& frames, 
 
 // How a hand-made file lays out the same frames.
 struct Layout {
-  int fill = 2;          // frame chunks fill to 2 or 4 bytes
-  int rec = 0;           // frames per "LIST rec ", 0 for none
-  int index = 1;         // 0: no idx1; 1: offsets from "movi"; 2: offsets from the file's start
-  bool junk = false;     // "JUNK" before, between and inside the lists
-  bool audio = false;    // an audio stream comes first: the video is stream 1
-  int32_t height = 16;   // negative for top row first
+  int fill = 2;         // frame chunks fill to 2 or 4 bytes
+  int rec = 0;          // frames per "LIST rec ", 0 for none
+  int index = 1;        // 0: no idx1; 1: offsets from "movi"; 2: offsets from the file's start
+  bool junk = false;    // "JUNK" before, between and inside the lists
+  bool audio = false;   // an audio stream comes first: the video is stream 1
+  int32_t height = 16;  // negative for top row first
 };
 
 Bytes make_avi(const std::vector<Bytes>& frames, const Layout& l) {
@@ -126,7 +126,9 @@ Bytes make_avi(const std::vector<Bytes>& frames, const Layout& l) {
   return list("AVI ", body, "RIFF");
 }
 
-AviStatus open_bytes(avi::AviReader& reader, const Bytes& file) { return reader.open(std::span<const std::uint8_t>(file)); }
+AviStatus open_bytes(avi::AviReader& reader, const Bytes& file) {
+  return reader.open(std::span<const std::uint8_t>(file));
+}
 
 // A damaged file either fails with a message or yields frames that lie
 // within the file and read back.
@@ -279,16 +281,16 @@ TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
     std::uint32_t value;
   };
   const Damage damages[] = {
-      {"no indx", indx, 0x4B4E554A},                       // "JUNK"
+      {"no indx", indx, 0x4B4E554A},  // "JUNK"
       {"wLongsPerEntry", indx + 8, 0x00000002},
       {"bIndexType", indx + 8, 0x01000004},
       {"no entries", indx + 12, 0},
       {"more entries than room", indx + 12, 300},
-      {"wrong chunk id", indx + 16, 0x63643130},           // "01dc"
+      {"wrong chunk id", indx + 16, 0x63643130},  // "01dc"
       {"entry off its ix00", indx + 48, static_cast<std::uint32_t>(second_ix + 4)},
       {"entries out of order", indx + 48, static_cast<std::uint32_t>(first_ix)},
-      {"entry past the file", indx + 52, 1},               // qwOffset high word
-      {"ix00 id", second_ix, 0x31307869},                  // "ix01"
+      {"entry past the file", indx + 52, 1},  // qwOffset high word
+      {"ix00 id", second_ix, 0x31307869},     // "ix01"
       {"ix00 type", second_ix + 8, 0x00000002},
       {"ix00 count past its size", second_ix + 12, 1000},
       {"ix00 base", second_ix + 20, 4},
@@ -324,8 +326,8 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
             l.junk = junk;
             l.audio = audio;
             l.height = junk ? -16 : 16;  // negative: top row first
-            SCOPED_TRACE(testing::Message() << "fill " << fill << " rec " << rec << " index " << index
-                                            << " junk " << junk << " audio " << audio);
+            SCOPED_TRACE(testing::Message() << "fill " << fill << " rec " << rec << " index " << index << " junk "
+                                            << junk << " audio " << audio);
             const Bytes file = make_avi(frames, l);
             avi::AviReader reader;
             ASSERT_EQ(open_bytes(reader, file).message, "");
@@ -354,7 +356,8 @@ TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
     ASSERT_TRUE(open_bytes(complete, done));
     Bytes first_written = done;
     for (const std::size_t at : chunk_offsets(done, 0, done.size())) {
-      if (avitest::tag(done, at) == "RIFF" || avitest::tag(done, at + 8) == "movi") avitest::set_u32(first_written, at + 4, 0);
+      if (avitest::tag(done, at) == "RIFF" || avitest::tag(done, at + 8) == "movi")
+        avitest::set_u32(first_written, at + 4, 0);
     }
     std::vector<std::size_t> cuts = chunk_offsets(done, 12, done.size());
     cuts.insert(cuts.end(), {100, 8203, 8204, 8205, 8211, done.size()});
@@ -370,7 +373,8 @@ TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
         EXPECT_FALSE(reader.unfinished().empty());
         std::size_t whole = 0;
         while (whole < frames.size() && complete.frames()[whole].offset + frames[whole].size() <= cut) ++whole;
-        EXPECT_TRUE(read_all(reader) == std::vector<Bytes>(frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(whole)));
+        EXPECT_TRUE(read_all(reader) ==
+                    std::vector<Bytes>(frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(whole)));
       }
     }
   }
@@ -391,11 +395,13 @@ TEST(AviReaderBroken, EmptyMoviListAndRepeatedIndexEntries) {
 
   const std::size_t idx1 = avitest::u32(good, 0x2004) + 0x2008 + 8;
   Bytes twice = good;
-  std::copy_n(good.begin() + static_cast<std::ptrdiff_t>(idx1 + 4 * 16), 16, twice.begin() + static_cast<std::ptrdiff_t>(idx1 + 7 * 16));
+  std::copy_n(good.begin() + static_cast<std::ptrdiff_t>(idx1 + 4 * 16), 16,
+              twice.begin() + static_cast<std::ptrdiff_t>(idx1 + 7 * 16));
   const Bytes parts = write_in_parts(dir / "p.avi", many_frames());
   const std::size_t ix = avitest::u32(parts, 0xD4 + 48) + 32;  // the second part's "ix00" entries
   Bytes twice_in_parts = parts;
-  std::copy_n(parts.begin() + static_cast<std::ptrdiff_t>(ix), 8, twice_in_parts.begin() + static_cast<std::ptrdiff_t>(ix + 16));
+  std::copy_n(parts.begin() + static_cast<std::ptrdiff_t>(ix), 8,
+              twice_in_parts.begin() + static_cast<std::ptrdiff_t>(ix + 16));
   for (const Bytes* f : {&twice, &twice_in_parts}) {
     const AviStatus s = open_bytes(reader, *f);
     EXPECT_NE(s.message.find("more than once"), std::string::npos) << s.message;
@@ -451,15 +457,14 @@ TEST(AviReaderBroken, WrongOrMissingStreams) {
       {list("AVI ", movi, "RIFF"), "no header list"},
       {with_strl(avitest::concat(chunk("strh", avitest::strh("auds", "\0\0\0\0", 1, 1, 0)), strf)), "no video stream"},
       {with_strl(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0))), "no bitmap format"},
-      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
-                                 chunk("strf", Bytes(20, 0)))),
+      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)), chunk("strf", Bytes(20, 0)))),
        "no bitmap format"},
       {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0, 40)), strf)), "too short"},
       {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
                                  chunk("strf", avitest::bitmap(0, 16, 24, nullptr)))),
        "invalid frame size"},
-      {list("AVI ", list("hdrl", list("strl", avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
-                                                               strf))),
+      {list("AVI ",
+            list("hdrl", list("strl", avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)), strf))),
             "RIFF"),
        "no frame list"},
   };

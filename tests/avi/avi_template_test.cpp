@@ -1,5 +1,5 @@
-#include "entropy/byte_order.h"
 #include "avi/avi_template.h"
+#include "entropy/byte_order.h"
 #include "entropy/zero_rle.h"
 
 #include "avi_test_util.h"

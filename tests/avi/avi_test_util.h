@@ -182,8 +182,8 @@ inline Bytes list(const char* type, const Bytes& body, const char* id = "LIST") 
   append(b, body);
   return b;
 }
-inline Bytes strh(const char* type, const char* handler, std::uint32_t rate, std::uint32_t scale,
-                  std::uint32_t length, std::size_t size = 56) {
+inline Bytes strh(const char* type, const char* handler, std::uint32_t rate, std::uint32_t scale, std::uint32_t length,
+                  std::size_t size = 56) {
   Bytes b(size, 0);
   set_tag(b, 0, type);
   set_tag(b, 4, handler);

@@ -101,8 +101,10 @@ TEST(AviWriterFailure, FullFileSystem) {
     EXPECT_EQ(failing, c.frame_failing);
     EXPECT_EQ(flushed.ok(), c.flushed);
     const std::size_t kept = failing < 0 ? c.lengths.size() : static_cast<std::size_t>(failing);
-    EXPECT_EQ(status.message + flushed.message, c.flushed ? "" : write_message(name) + "\nOutput file " + name + " holds the " +
-                                                   std::to_string(kept) + " frames written before the failure");
+    EXPECT_EQ(status.message + flushed.message, c.flushed
+                                                    ? ""
+                                                    : write_message(name) + "\nOutput file " + name + " holds the " +
+                                                          std::to_string(kept) + " frames written before the failure");
     if (c.flushed) {
       EXPECT_EQ(fs::file_size(name), c.free);
     }

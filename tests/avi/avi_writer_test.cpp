@@ -1,6 +1,6 @@
+#include "avi/avi_writer.h"
 #include "avi/avi_layout.h"
 #include "avi/avi_template.h"
-#include "avi/avi_writer.h"
 
 #include "avi_test_util.h"
 #include "test_support.h"
@@ -17,9 +17,9 @@ using avitest::Bytes;
 using avitest::expected_header;
 using avitest::Stream;
 using avitest::tag;
-using avitest::write_avi;
 using avitest::u16;
 using avitest::u32;
+using avitest::write_avi;
 namespace fs = std::filesystem;
 
 using avitest::pattern;
@@ -136,8 +136,8 @@ TEST(AviWriterHeader, FramePeriodFromRateAndScale) {
     int rate, scale;
     std::uint32_t period;
   };
-  const Case cases[] = {{600, 20, 33333},  {25, 1, 40000},          {2997, 100, 33366}, {0, 20, 0},
-                        {600, 0, 0},       {1, 4000, 4000000000u}, {1, 5000, 0},       {-1, 1, 0}};
+  const Case cases[] = {{600, 20, 33333}, {25, 1, 40000},         {2997, 100, 33366}, {0, 20, 0},
+                        {600, 0, 0},      {1, 4000, 4000000000u}, {1, 5000, 0},       {-1, 1, 0}};
   for (const Case& c : cases) {
     Stream s;
     s.rate = c.rate;

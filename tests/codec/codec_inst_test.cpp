@@ -208,8 +208,13 @@ TEST(CodecInst, NoiseFramesFitTheBound) {
 }
 
 TEST(CodecInst, BeginRefusesWhatItCannotTake) {
-  for (auto [w, h, depth] : {std::tuple{10, 10, 16}, {10, 10, 8}, {-1, 10, 24}, {10, -1, 24},
-                             {65536, 65536, 24}, {1, 1 << 30, 24}, {40000, 30000, 32}}) {
+  for (auto [w, h, depth] : {std::tuple{10, 10, 16},
+                             {10, 10, 8},
+                             {-1, 10, 24},
+                             {10, -1, 24},
+                             {65536, 65536, 24},
+                             {1, 1 << 30, 24},
+                             {40000, 30000, 32}}) {
     CodecInst codec;
     EXPECT_EQ(codec.CompressBegin(w, h, depth), ICERR_BADFORMAT) << w << "x" << h << "x" << depth;
     EXPECT_EQ(codec.residuals, nullptr);
@@ -248,9 +253,8 @@ TEST(CodecInstDeathTest, BeginWithoutMemoryFailsCleanly) {
     const rlimit limit{std::size_t{512} << 20, std::size_t{512} << 20};
     setrlimit(RLIMIT_AS, &limit);
     CodecInst codec;
-    const bool refused = codec.CompressBegin(16384, 16384, 24) == ICERR_MEMORY &&
-                         codec.residuals == nullptr && codec.prev_frame == nullptr &&
-                         codec.work == nullptr && codec.coder.rle_buffer == nullptr;
+    const bool refused = codec.CompressBegin(16384, 16384, 24) == ICERR_MEMORY && codec.residuals == nullptr &&
+                         codec.prev_frame == nullptr && codec.work == nullptr && codec.coder.rle_buffer == nullptr;
     std::exit(refused ? 0 : 1);
   };
   EXPECT_EXIT(begin(), ::testing::ExitedWithCode(0), "");

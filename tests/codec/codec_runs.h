@@ -70,8 +70,7 @@ class Encoder {
   CodecInst codec_;
 };
 
-inline Coded encode_one(const Bytes& frame, int width, int height, int bit_depth,
-                        Settings settings = {}) {
+inline Coded encode_one(const Bytes& frame, int width, int height, int bit_depth, Settings settings = {}) {
   Encoder encoder(width, height, bit_depth, settings);
   return encoder.encode(frame);
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "entropy/byte_order.h"
 #include "codec_runs.h"
+#include "entropy/byte_order.h"
 #include "frames.h"
 #include "plane_runs.h"
 
@@ -50,17 +50,16 @@ class RoundTrip : public testing::TestWithParam<PredictionSimd> {
 };
 
 TEST_P(RoundTrip, SizesAndContents) {
-  const std::pair<int, int> sizes[] = {{0, 4},  {4, 0},  {1, 1},  {1, 13}, {13, 1}, {7, 1},   {1, 7},  {8, 1},
-                                       {2, 4},  {3, 3},  {5, 7},  {33, 5},  {65, 9}, {127, 3},
-                                       {1, 300}, {300, 1}, {97, 41}, {161, 100}};
+  const std::pair<int, int> sizes[] = {{0, 4},  {4, 0},   {1, 1},   {1, 13},  {13, 1},  {7, 1},
+                                       {1, 7},  {8, 1},   {2, 4},   {3, 3},   {5, 7},   {33, 5},
+                                       {65, 9}, {127, 3}, {1, 300}, {300, 1}, {97, 41}, {161, 100}};
   std::uint32_t seed = 1;
   for (const auto& [w, h] : sizes) {
     for (int ps : {3, 4}) {
-      const std::vector<Bytes> frames = {
-          testframes::noise(w, h, ps, seed++), testframes::gradient(w, h, ps),
-          testframes::screen(w, h, ps, seed++),
-          testframes::solid(w, h, ps == 3 ? Bytes{9, 200, 31} : Bytes{9, 200, 31, 4}),
-          testframes::solid(w, h, Bytes(static_cast<std::size_t>(ps), 44))};
+      const std::vector<Bytes> frames = {testframes::noise(w, h, ps, seed++), testframes::gradient(w, h, ps),
+                                         testframes::screen(w, h, ps, seed++),
+                                         testframes::solid(w, h, ps == 3 ? Bytes{9, 200, 31} : Bytes{9, 200, 31, 4}),
+                                         testframes::solid(w, h, Bytes(static_cast<std::size_t>(ps), 44))};
       if (ps == 3) {
         run(frames, w, h, 24);
       } else {
@@ -97,8 +96,8 @@ TEST_P(RoundTrip, SequencesWithNullFrames) {
 INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip, testing::ValuesIn(planeruns::all_levels()), planeruns::level_name);
 
 TEST(FrameDecoder, UltraHdRoundTrip) {
-  const Bytes frame = testframes::photos_available() ? testframes::photo_mosaic(4096, 2160, 3)
-                                                     : testframes::screen(4096, 2160, 3, 4);
+  const Bytes frame =
+      testframes::photos_available() ? testframes::photo_mosaic(4096, 2160, 3) : testframes::screen(4096, 2160, 3, 4);
   Encoder encoder(4096, 2160, 24);
   FrameDecoder decoder;
   ASSERT_EQ(decoder.Begin(4096, 2160, 24), ICERR_OK);
@@ -225,8 +224,8 @@ TEST_F(DamagedFrames, PlaneOffsets) {
   const std::uint32_t o2 = load_le32(&coded24_[5]);
   const auto size = static_cast<std::uint32_t>(coded24_.size());
   const std::pair<std::uint32_t, std::uint32_t> bad[] = {
-      {o2, o1},        {0, o2},         {8, o2},          {9, o2},           {o1, o1},
-      {o1, size},      {o1, size + 1},  {size + 1, size + 2}, {0xFFFFFFFFu, o2}, {o1, 0xFFFFFFF0u}};
+      {o2, o1},          {0, o2},          {8, o2}, {9, o2}, {o1, o1}, {o1, size}, {o1, size + 1}, {size + 1, size + 2},
+      {0xFFFFFFFFu, o2}, {o1, 0xFFFFFFF0u}};
   for (const auto& [a, b] : bad) {
     Bytes bytes = coded24_;
     store_le32(&bytes[1], a);
@@ -276,8 +275,7 @@ TEST(FrameDecoderDeathTest, BeginWithoutMemoryFailsCleanly) {
     const rlimit limit{std::size_t{512} << 20, std::size_t{512} << 20};
     setrlimit(RLIMIT_AS, &limit);
     FrameDecoder decoder;
-    const bool refused = decoder.Begin(16384, 16384, 24) == ICERR_MEMORY &&
-                         decoder.frame().empty() &&
+    const bool refused = decoder.Begin(16384, 16384, 24) == ICERR_MEMORY && decoder.frame().empty() &&
                          decoder.Decode(Bytes{FRAME_GREY, 1}) == ICERR_ERROR;
     std::exit(refused ? 0 : 1);
   };

@@ -13,12 +13,11 @@ namespace testframes {
 namespace {
 
 std::size_t bytes_of(int width, int height, int pixel_size) {
-  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-         static_cast<std::size_t>(pixel_size);
+  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(pixel_size);
 }
 
-const char* const kPhotos[] = {"astronaut.png", "coffee.png", "chelsea.png",
-                               "motorcycle_left.png", "ihc.png", "color.png"};
+const char* const kPhotos[] = {"astronaut.png",       "coffee.png", "chelsea.png",
+                               "motorcycle_left.png", "ihc.png",    "color.png"};
 
 }  // namespace
 
@@ -116,8 +115,7 @@ Bytes photo_mosaic(int width, int height, int pixel_size) {
       const int h = std::min({t.height, kBand, height - y0});
       for (int y = 0; y < h; ++y) {
         const unsigned char* src = t.pixels.data() + static_cast<std::size_t>(y) * t.width * ps;
-        unsigned char* dst =
-            b.data() + (static_cast<std::size_t>(y0 + y) * static_cast<std::size_t>(width) + x0) * ps;
+        unsigned char* dst = b.data() + (static_cast<std::size_t>(y0 + y) * static_cast<std::size_t>(width) + x0) * ps;
         std::copy(src, src + static_cast<std::size_t>(w) * ps, dst);
       }
       x0 += w;

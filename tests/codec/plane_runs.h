@@ -26,8 +26,7 @@ inline std::string level_name(const testing::TestParamInfo<PredictionSimd>& info
 
 // The residual planes of a frame; checks that nothing outside them is written
 // and that the frame is not changed.
-inline std::vector<Bytes> forward(const Bytes& frame, int width, int height, int pixel_size,
-                                  PredictionSimd level) {
+inline std::vector<Bytes> forward(const Bytes& frame, int width, int height, int pixel_size, PredictionSimd level) {
   const std::size_t n = frame.size() / static_cast<std::size_t>(pixel_size);
   const Guarded in(frame);
   std::vector<Guarded> planes(static_cast<std::size_t>(pixel_size), Guarded(n));
@@ -49,8 +48,7 @@ inline std::vector<Bytes> forward(const Bytes& frame, int width, int height, int
 
 // The frame rebuilt from residual planes; checks that nothing outside the
 // frame is written.
-inline Bytes inverse(const std::vector<Bytes>& planes, int width, int height,
-                     PredictionSimd level) {
+inline Bytes inverse(const std::vector<Bytes>& planes, int width, int height, PredictionSimd level) {
   const std::size_t n = planes[0].size();
   std::vector<Guarded> in;
   const unsigned char* p[4] = {};

@@ -24,8 +24,7 @@ class InversePrediction : public testing::TestWithParam<PredictionSimd> {
 
   void round_trip(const Bytes& frame, int width, int height, int pixel_size) {
     const std::vector<Bytes> planes = forward(frame, width, height, pixel_size, GetParam());
-    ASSERT_TRUE(inverse(planes, width, height, GetParam()) == frame)
-        << width << "x" << height << "x" << pixel_size;
+    ASSERT_TRUE(inverse(planes, width, height, GetParam()) == frame) << width << "x" << height << "x" << pixel_size;
   }
 };
 
@@ -40,10 +39,10 @@ TEST_P(InversePrediction, RebuildsTheTwoByThreeFrame) {
 }
 
 TEST_P(InversePrediction, RoundTripsSmallAndOddGeometries) {
-  const std::pair<int, int> sizes[] = {
-      {1, 1},  {2, 1},   {1, 2},   {7, 1},   {1, 7},   {8, 1},   {1, 8},   {2, 4},
-      {4, 2},  {3, 3},   {5, 7},   {15, 2},  {16, 3},  {17, 2},  {31, 2},  {33, 5},
-      {1, 600}, {600, 1}, {513, 1}, {511, 2}, {97, 41}, {129, 17}, {1000, 3}, {3, 1000}};
+  const std::pair<int, int> sizes[] = {{1, 1},   {2, 1},   {1, 2},   {7, 1},    {1, 7},    {8, 1},
+                                       {1, 8},   {2, 4},   {4, 2},   {3, 3},    {5, 7},    {15, 2},
+                                       {16, 3},  {17, 2},  {31, 2},  {33, 5},   {1, 600},  {600, 1},
+                                       {513, 1}, {511, 2}, {97, 41}, {129, 17}, {1000, 3}, {3, 1000}};
   std::uint32_t seed = 100;
   for (const auto& [w, h] : sizes) {
     for (int ps : {3, 4}) {
@@ -68,8 +67,7 @@ TEST_P(InversePrediction, EveryResidualContentIsAFrame) {
     std::vector<Bytes> planes;
     for (int k = 0; k < ps; ++k) planes.push_back(testframes::noise(w, h, 1, rng()));
     const Bytes frame = inverse(planes, w, h, GetParam());
-    ASSERT_TRUE(forward(frame, w, h, ps, PredictionSimd::Scalar) == planes)
-        << w << "x" << h << "x" << ps;
+    ASSERT_TRUE(forward(frame, w, h, ps, PredictionSimd::Scalar) == planes) << w << "x" << h << "x" << ps;
   }
 }
 
@@ -85,8 +83,8 @@ TEST_P(InversePrediction, RoundTripsPhotographs) {
     GTEST_SKIP() << "no photographs in " << testframes::photo_dir();
   }
   // Colour photographs at their own (partly odd) sizes, and two with alpha.
-  for (const char* name : {"astronaut.png", "chelsea.png", "color.png", "coffee.png",
-                           "motorcycle_left.png", "horse.png", "logo.png"}) {
+  for (const char* name :
+       {"astronaut.png", "chelsea.png", "color.png", "coffee.png", "motorcycle_left.png", "horse.png", "logo.png"}) {
     for (int ps : {3, 4}) {
       const testframes::Image image = testframes::photo(name, ps);
       ASSERT_FALSE(image.pixels.empty()) << name;
@@ -103,7 +101,6 @@ TEST_P(InversePrediction, RoundTripsLargeFrames) {
   round_trip(testframes::gradient(4096, 2160, 4), 4096, 2160, 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, InversePrediction, testing::ValuesIn(planeruns::all_levels()),
-                         planeruns::level_name);
+INSTANTIATE_TEST_SUITE_P(Levels, InversePrediction, testing::ValuesIn(planeruns::all_levels()), planeruns::level_name);
 
 }  // namespace

@@ -42,10 +42,9 @@ class PlanePrediction : public testing::TestWithParam<PredictionSimd> {
 TEST_P(PlanePrediction, SmallAndOddGeometries) {
   // Widths around the 32-pixel blocks of the vector loops, one row, one
   // column, 7 and 8 pixels.
-  const std::pair<int, int> sizes[] = {
-      {1, 1},  {2, 1},  {1, 2},  {7, 1},   {1, 7},  {8, 1},   {1, 8},   {2, 4},
-      {4, 2},  {3, 3},  {5, 7},  {31, 2},  {32, 2}, {33, 2},  {31, 3},  {33, 5},
-      {63, 4}, {64, 3}, {65, 9}, {1, 300}, {300, 1}, {97, 41}, {129, 17}, {1000, 3}};
+  const std::pair<int, int> sizes[] = {{1, 1},  {2, 1},  {1, 2},  {7, 1},   {1, 7},   {8, 1},   {1, 8},    {2, 4},
+                                       {4, 2},  {3, 3},  {5, 7},  {31, 2},  {32, 2},  {33, 2},  {31, 3},   {33, 5},
+                                       {63, 4}, {64, 3}, {65, 9}, {1, 300}, {300, 1}, {97, 41}, {129, 17}, {1000, 3}};
   std::uint32_t seed = 1;
   for (const auto& [w, h] : sizes) {
     for (int ps : {3, 4}) {
@@ -61,8 +60,7 @@ TEST_P(PlanePrediction, RandomGeometries) {
     const int w = 1 + static_cast<int>(rng() % 150);
     const int h = 1 + static_cast<int>(rng() % 20);
     const int ps = 3 + round % 2;
-    check(round % 3 ? testframes::noise(w, h, ps, rng()) : testframes::screen(w, h, ps, rng()), w,
-          h, ps);
+    check(round % 3 ? testframes::noise(w, h, ps, rng()) : testframes::screen(w, h, ps, rng()), w, h, ps);
     if (HasFatalFailure()) return;
   }
 }
@@ -83,7 +81,6 @@ TEST_P(PlanePrediction, EmptyGeometryWritesNothing) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, PlanePrediction, testing::ValuesIn(planeruns::all_levels()),
-                         planeruns::level_name);
+INSTANTIATE_TEST_SUITE_P(Levels, PlanePrediction, testing::ValuesIn(planeruns::all_levels()), planeruns::level_name);
 
 }  // namespace

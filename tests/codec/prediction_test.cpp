@@ -40,8 +40,8 @@ TEST(Median, BytePredictorAgreesOnEveryNeighbourhood) {
   for (unsigned l = 0; l < 256; ++l) {
     for (unsigned a = 0; a < 256; ++a) {
       for (unsigned d = 0; d < 256; ++d) {
-        const int want = median(static_cast<int>(l), static_cast<int>(a),
-                                static_cast<int>(l + a) - static_cast<int>(d));
+        const int want =
+            median(static_cast<int>(l), static_cast<int>(a), static_cast<int>(l + a) - static_cast<int>(d));
         mismatches += prediction_detail::predict(l, a, d) != static_cast<unsigned>(want);
       }
     }

@@ -22,8 +22,7 @@ TEST(ByteOrder, ShortFieldIsTheIntegerPartOfAFixedPointWord) {
 
 TEST(ByteOrder, BlockConvertsWordsInPlaceWhereverTheyLie) {
   // Start one byte in, so that the words are misaligned.
-  std::vector<unsigned char> buf{0xAA, 0x00, 0x00, 0x02, 0x58, 0xC0, 0x00, 0x00, 0x01,
-                                 0x12, 0x34, 0x56, 0x78, 0xBB};
+  std::vector<unsigned char> buf{0xAA, 0x00, 0x00, 0x02, 0x58, 0xC0, 0x00, 0x00, 0x01, 0x12, 0x34, 0x56, 0x78, 0xBB};
   from_mov_edian_l_block(buf.data() + 1, 3);
   std::uint32_t w[3];
   std::memcpy(w, buf.data() + 1, 12);

@@ -41,8 +41,8 @@ Bytes restore(const Bytes& stream, std::size_t length) {
   EXPECT_EQ(trusted.back(), 0xAA) << "wrote past the plane";
   trusted.pop_back();
   Bytes checked(length, 0x55);
-  EXPECT_TRUE(coder().uncompact_checked(stream.data(), stream.size() - 1, checked.data(),
-                                        static_cast<std::uint32_t>(length)));
+  EXPECT_TRUE(
+      coder().uncompact_checked(stream.data(), stream.size() - 1, checked.data(), static_cast<std::uint32_t>(length)));
   EXPECT_EQ(checked, trusted);
   return checked;
 }
@@ -54,7 +54,8 @@ TEST(Compact, WorkedExamples) {
       {Bytes(10, 0x05), {0x00, 0xCD, 0xB7, 0x87, 0xE8, 0x00, 0x00, 0x00, 0x00, 0x00}},
       {Bytes(20, 0), {0x01, 0x02, 0x00, 0x00, 0x00, 0x6C, 0x3E, 0xAD, 0xD9, 0x40, 0x00, 0x00, 0x00, 0x00}},
       {Bytes(1000, 0),
-       {0x03, 0x10, 0x00, 0x00, 0x00, 0xBB, 0xAF, 0xF3, 0x3B, 0xED, 0xAE, 0xF0, 0x57, 0xF6, 0xD3, 0x44, 0x36, 0x00, 0x00}},
+       {0x03, 0x10, 0x00, 0x00, 0x00, 0xBB, 0xAF, 0xF3, 0x3B, 0xED, 0xAE, 0xF0, 0x57, 0xF6, 0xD3, 0x44, 0x36, 0x00,
+        0x00}},
       {Bytes{}, {0x00, 0xE3, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
   };
   for (const auto& [plane, stream] : cases) {
@@ -114,8 +115,8 @@ TEST(Compact, LongestNoisePlane) { check_large_plane(kLargest, true); }
 // not need the coder's last few bytes, but every earlier prefix is refused.
 TEST(UncompactChecked, RefusesBadStreams) {
   std::mt19937 rng(31);
-  for (const Bytes& plane : {testdata::residual_like(3000, 2.0, 1), testdata::sparse_bytes(3000, 30, 2),
-                             Bytes(3000, 0), testdata::random_bytes(700, 3)}) {
+  for (const Bytes& plane : {testdata::residual_like(3000, 2.0, 1), testdata::sparse_bytes(3000, 30, 2), Bytes(3000, 0),
+                             testdata::random_bytes(700, 3)}) {
     const Bytes stream = compact(plane);
     Bytes out(plane.size());
     const auto length = static_cast<std::uint32_t>(plane.size());
@@ -174,7 +175,11 @@ TEST(UncompactChecked, RefusesBadHeaders) {
 Bytes worst_order(std::size_t n) {
   std::array<std::uint32_t, 256> counts{};
   for (int v = 0; v < 256; ++v) counts[v] = static_cast<std::uint32_t>(n / 256 * (0.9 + 0.2 * v / 255));
-  counts[0] += static_cast<std::uint32_t>(n - [&] { std::size_t s = 0; for (auto c : counts) s += c; return s; }());
+  counts[0] += static_cast<std::uint32_t>(n - [&] {
+    std::size_t s = 0;
+    for (auto c : counts) s += c;
+    return s;
+  }());
   const reference::Table table = reference::scale(counts);
   auto next_range = [&](std::uint32_t range, int v) {
     const std::uint32_t r = range >> table.shift;
@@ -223,8 +228,11 @@ TEST(CompactBound, HoldsForTheWorstPlanes) {
 // Planes restored together come out as they do one by one, whatever their
 // methods, lengths and grouping; shared coders and bad streams are refused.
 TEST(UncompactTogether, RestoresEveryPlane) {
-  const std::vector<Bytes> planes = {testdata::residual_like(40000, 3.0, 1), testdata::sparse_bytes(40000, 60, 2),
-                                     Bytes{}, testdata::random_bytes(7000, 3), Bytes(1000, 0),
+  const std::vector<Bytes> planes = {testdata::residual_like(40000, 3.0, 1),
+                                     testdata::sparse_bytes(40000, 60, 2),
+                                     Bytes{},
+                                     testdata::random_bytes(7000, 3),
+                                     Bytes(1000, 0),
                                      testdata::residual_like(3, 1.0, 4)};
   std::vector<Bytes> streams;
   for (const Bytes& p : planes) streams.push_back(compact(p));
@@ -265,7 +273,8 @@ TEST(CompactTogether, GivesTheBytesOfSeparateCompacts) {
   std::mt19937 rng(41);
   std::vector<Bytes> planes = {Bytes{}, Bytes{7}, Bytes{0}, Bytes(20, 0), Bytes(1000, 0), Bytes(10, 5)};
   for (std::size_t n : {3, 999, 4096, 65537}) {
-    for (const auto& content : testdata::contents()) planes.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+    for (const auto& content : testdata::contents())
+      planes.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
   }
   std::vector<Compress> coders(5);
   std::vector<Compress*> pointers;

@@ -30,9 +30,10 @@ TEST(Fibonacci, WorkedExamples) {
 
   // G(count + 1) alone: F(bit length), then the bits below the leading 1.
   const std::pair<std::uint32_t, Bytes> codes[] = {
-      {1, {0x60}},  {2, {0x70}},          {3, {0x30}},          {7, {0xB0}},
-      {99, {0x5C, 0x80}}, {253, {0x0F, 0xF0}}, {255, {0x8C, 0x00}},
-      {0x7FFFFFFF, {0x2B, 0x00, 0x00, 0x00, 0x00}},  // the longest code, 39 bits
+      {1, {0x60}},         {2, {0x70}},
+      {3, {0x30}},         {7, {0xB0}},
+      {99, {0x5C, 0x80}},  {253, {0x0F, 0xF0}},
+      {255, {0x8C, 0x00}}, {0x7FFFFFFF, {0x2B, 0x00, 0x00, 0x00, 0x00}},  // the longest code, 39 bits
   };
   for (const auto& [count, bytes] : codes) EXPECT_EQ(write(&count, 1), bytes) << count;
 }
@@ -68,7 +69,7 @@ TEST(Fibonacci, RoundTripsAndCheckedReading) {
   }
   std::array<std::uint32_t, 256> back{};
   std::uint32_t n = 0;
-  const Bytes long_prefix{0x01, 0x55};      // no closing 1 1 within the 8 weights
+  const Bytes long_prefix{0x01, 0x55};                     // no closing 1 1 within the 8 weights
   const Bytes sum_33{0xAB, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};  // F-sum 1 + 3 + 8 + 21
   EXPECT_FALSE(FibonacciDecode2Checked(long_prefix.data(), long_prefix.size(), back.data(), 256, n));
   EXPECT_FALSE(FibonacciDecode2Checked(sum_33.data(), sum_33.size(), back.data(), 256, n));

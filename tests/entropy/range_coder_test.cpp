@@ -60,12 +60,14 @@ TEST(RangeCoder, MatchesTheReferenceModel) {
   std::mt19937 rng(5);
   std::vector<Bytes> inputs;
   for (std::size_t n : {1, 2, 3, 100, 4095, 4097, 30000, 65536}) {
-    for (const auto& content : testdata::contents()) inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+    for (const auto& content : testdata::contents())
+      inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
   }
   for (int round = 0; round < 200; ++round) {
     const auto common = static_cast<unsigned char>(rng());
     const unsigned odds = 2 + rng() % 2000;
-    inputs.push_back(testdata::make(1 + rng() % 5000, rng(), [&](std::mt19937& r) { return r() % odds ? common : r(); }));
+    inputs.push_back(
+        testdata::make(1 + rng() % 5000, rng(), [&](std::mt19937& r) { return r() % odds ? common : r(); }));
   }
   for (const Bytes& in : inputs) {
     Coded coded(in);
@@ -76,7 +78,8 @@ TEST(RangeCoder, MatchesTheReferenceModel) {
     EXPECT_EQ(out, in);
     std::size_t needed = coded.bytes.size();
     while (coded.decode_checked(needed - 1, out)) --needed;
-    for (std::size_t cut = needed > 8 ? needed - 8 : 0; cut < needed; ++cut) EXPECT_FALSE(coded.decode_checked(cut, out));
+    for (std::size_t cut = needed > 8 ? needed - 8 : 0; cut < needed; ++cut)
+      EXPECT_FALSE(coded.decode_checked(cut, out));
   }
 }
 
@@ -110,11 +113,13 @@ TEST(RangeCoder, TogetherGivesEveryStreamItsOwnBytes) {
   std::mt19937 rng(31);
   std::vector<Bytes> inputs;
   for (std::size_t n : {0, 1, 2, 5, 300, 4097, 20000}) {
-    for (const auto& content : testdata::contents()) inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
+    for (const auto& content : testdata::contents())
+      inputs.push_back(content.make(n, static_cast<std::uint32_t>(rng())));
   }
   for (int k = 0; k < 12; ++k) {
     const auto common = static_cast<unsigned char>(rng());
-    inputs.push_back(testdata::make(1 + rng() % 9000, rng(), [&](std::mt19937& r) { return r() % 300 ? common : r(); }));
+    inputs.push_back(
+        testdata::make(1 + rng() % 9000, rng(), [&](std::mt19937& r) { return r() % 300 ? common : r(); }));
   }
   std::deque<Coded> alone;  // Coded does not move
   for (const Bytes& in : inputs) alone.emplace_back(in);

@@ -48,7 +48,8 @@ inline const std::vector<Content>& contents() {
       {"sparse", [](std::size_t n, std::uint32_t s) { return sparse_bytes(n, 40, s); }},
       {"residuals", [](std::size_t n, std::uint32_t s) { return residual_like(n, 3.0, s); }},
       {"one_value", [](std::size_t n, std::uint32_t s) { return Bytes(n, static_cast<unsigned char>(s)); }},
-      {"high_half", [](std::size_t n, std::uint32_t s) { return make(n, s, [](std::mt19937& r) { return 0x80 | r(); }); }},
+      {"high_half",
+       [](std::size_t n, std::uint32_t s) { return make(n, s, [](std::mt19937& r) { return 0x80 | r(); }); }},
       {"zeros", [](std::size_t n, std::uint32_t) { return Bytes(n, 0); }},
   };
   return all;

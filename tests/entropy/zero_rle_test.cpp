@@ -87,12 +87,12 @@ TEST(ZeroRle, BadArgumentsWriteNothing) {
 
 TEST(ZeroRle, TestRlePicksTheLargestTally) {
   const Bytes thousand(1000, 0);
-  EXPECT_EQ(zero::testRLE(thousand.data(), 1000, 16), 3);   // tallies 8, 12, 16
+  EXPECT_EQ(zero::testRLE(thousand.data(), 1000, 16), 3);  // tallies 8, 12, 16
   EXPECT_EQ(zero::testRLE(thousand.data(), 1000, 17), 0);
   const Bytes twenty(20, 0);
-  EXPECT_EQ(zero::testRLE(twenty.data(), 20, 16), 1);       // tallies 18, 17, 16
+  EXPECT_EQ(zero::testRLE(twenty.data(), 20, 16), 1);  // tallies 18, 17, 16
   const Bytes seventeen = zeros_then(17, {0x09});
-  EXPECT_EQ(zero::testRLE(seventeen.data(), 18, 16), 0);    // 15, 14, 13
+  EXPECT_EQ(zero::testRLE(seventeen.data(), 18, 16), 0);  // 15, 14, 13
 }
 
 // Every level must give back any input, including runs around each level's
@@ -139,8 +139,8 @@ TEST(ZeroRle, CheckedExpansionRefusesATruncatedCoding) {
       Bytes truncated(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
       Bytes out(in.size());
       std::size_t consumed = 0;
-      EXPECT_FALSE(
-          zero::checkedDeRLE(truncated.data(), truncated.size(), out.data(), static_cast<int>(in.size()), level, consumed))
+      EXPECT_FALSE(zero::checkedDeRLE(truncated.data(), truncated.size(), out.data(), static_cast<int>(in.size()),
+                                      level, consumed))
           << "level " << level << " cut " << cut;
     }
   }

@@ -100,8 +100,8 @@ TEST(ZeroScan, EveryScanAgreesAndRoundTrips) {
 // expansions give the plane back.
 TEST(ZeroScan, WindowCoderMatchesTheByteWiseCoder) {
   std::mt19937 rng(9);
-  const int run_lengths[] = {1, 2, 3, 4, 5, 13, 47, 60, 61, 62, 63, 64, 65, 66, 127, 128, 129, 255, 256,
-                             257, 258, 259, 260, 261, 515, 516, 517, 518, 700};
+  const int run_lengths[] = {1,   2,   3,   4,   5,   13,  47,  60,  61,  62,  63,  64,  65,  66, 127,
+                             128, 129, 255, 256, 257, 258, 259, 260, 261, 515, 516, 517, 518, 700};
   for (int round = 0; round < 3000; ++round) {
     Bytes in;
     const std::size_t target = 1 + rng() % (round % 10 == 0 ? 5000 : 700);
@@ -116,8 +116,8 @@ TEST(ZeroScan, WindowCoderMatchesTheByteWiseCoder) {
     const auto length = static_cast<int>(in.size());
     for (int level = 1; level <= 3; ++level) {
       Bytes expected(2 * in.size() + 8);
-      expected.resize(static_cast<std::size_t>(zero::detail::rle(in.data(), expected.data(), length, level,
-                                                                 Scan::kPortable)));
+      expected.resize(
+          static_cast<std::size_t>(zero::detail::rle(in.data(), expected.data(), length, level, Scan::kPortable)));
       Bytes coded(expected.size() + 16 + 64, 0xC5);
       const int n = zero::detail::rle(in.data(), coded.data(), length, level, Scan::kVector);
       ASSERT_EQ(Bytes(coded.begin(), coded.begin() + n), expected) << round << " level " << level;

@@ -127,8 +127,7 @@ TEST(CorvathApi, SizesAndBounds) {
   EXPECT_GT(crvt_encode_bound(0, 0, 32), crvt_encode_bound(0, 0, 24));
   EXPECT_GT(crvt_encode_bound(1920, 1080, 24), crvt_frame_size(1920, 1080, 24));
   EXPECT_GT(crvt_encode_bound(1920, 1080, 32), crvt_frame_size(1920, 1080, 32));
-  const int bad[][3] = {{-1, 4, 24}, {4, -1, 24}, {4, 4, 0},         {4, 4, 8},
-                        {4, 4, 16},  {4, 4, 33},  {65535, 65535, 32}};
+  const int bad[][3] = {{-1, 4, 24}, {4, -1, 24}, {4, 4, 0}, {4, 4, 8}, {4, 4, 16}, {4, 4, 33}, {65535, 65535, 32}};
   for (const auto& g : bad) {
     EXPECT_EQ(crvt_frame_size(g[0], g[1], g[2]), 0u) << g[0] << "x" << g[1] << "x" << g[2];
     EXPECT_EQ(crvt_encode_bound(g[0], g[1], g[2]), 0u) << g[0] << "x" << g[1] << "x" << g[2];
@@ -157,20 +156,15 @@ TEST(CorvathApi, EncoderRefusesBadArgumentsAndKeepsItsState) {
             CRVT_ERROR_BUFFER_TOO_SMALL);
   EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size() - 1, out.data(), out.size(), &size),
             CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, nullptr, frame.size(), out.data(), out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), nullptr, out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), out.data(), out.size(), nullptr),
-            CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(nullptr, frame.data(), frame.size(), out.data(), out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_encode(enc.handle, nullptr, frame.size(), out.data(), out.size(), &size), CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), nullptr, out.size(), &size), CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), out.data(), out.size(), nullptr), CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_encode(nullptr, frame.data(), frame.size(), out.data(), out.size(), &size), CRVT_ERROR_ARGUMENT);
   // The encoder reads the frame after writing its output, so the two must
   // not share a byte.
   Bytes shared(frame.size() + out.size());
   std::copy(frame.begin(), frame.end(), shared.begin() + 1);
-  EXPECT_EQ(crvt_encode(enc.handle, shared.data() + 1, frame.size(), shared.data() + frame.size(), out.size(),
-                        &size),
+  EXPECT_EQ(crvt_encode(enc.handle, shared.data() + 1, frame.size(), shared.data() + frame.size(), out.size(), &size),
             CRVT_ERROR_ARGUMENT);
   EXPECT_EQ(size, 12345u);
   EXPECT_EQ(out, Bytes(out.size(), 0x5A));
@@ -193,12 +187,10 @@ TEST(CorvathApi, DecoderRefusesBadArguments) {
   EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), dec.out.data(), dec.out.size() - 1, &size),
             CRVT_ERROR_BUFFER_TOO_SMALL);
   EXPECT_EQ(crvt_decode(dec.handle, nullptr, 2, dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), nullptr, dec.out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), nullptr, dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
   EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), dec.out.data(), dec.out.size(), nullptr),
             CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_decode(nullptr, grey.data(), grey.size(), dec.out.data(), dec.out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_decode(nullptr, grey.data(), grey.size(), dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
   EXPECT_EQ(dec.out, Bytes(dec.out.size(), 0xEE));
   EXPECT_EQ(crvt_decoder_create(6, 5, 24, nullptr), CRVT_ERROR_ARGUMENT);
   crvt_decoder_destroy(nullptr);
@@ -215,14 +207,12 @@ TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
     Decoder dec(w, h, depth);
     const Bytes first = testframes::screen(w, h, ps, 3);
     ASSERT_EQ(dec.decode(enc.encode(first)), CRVT_OK);
-    const Bytes full =
-        enc.encode(testframes::photo_mirrored(w, h, ps).empty() ? testframes::noise(w, h, ps, 4)
-                                                                : testframes::photo_mirrored(w, h, ps));
+    const Bytes full = enc.encode(testframes::photo_mirrored(w, h, ps).empty() ? testframes::noise(w, h, ps, 4)
+                                                                               : testframes::photo_mirrored(w, h, ps));
     const std::size_t header = depth == 24 ? 9 : 13;
 
     std::vector<Bytes> bad;
-    for (std::size_t n = 1; n < header; ++n)
-      bad.emplace_back(full.begin(), full.begin() + static_cast<long>(n));
+    for (std::size_t n = 1; n < header; ++n) bad.emplace_back(full.begin(), full.begin() + static_cast<long>(n));
     for (int type = 0; type < 256; ++type) {
       if (type == 4 || type == 5 || type == 6 || (depth == 32 && (type == 8 || type == 9))) continue;
       Bytes b = full;

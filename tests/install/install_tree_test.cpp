@@ -71,16 +71,13 @@ std::string render(const std::string& page, std::string* warnings) {
 // corvath.pc's flags, as pkg-config gives them for the staged tree.
 testsupport::RunResult pkg_config_flags() {
   return run({"env", "PKG_CONFIG_SYSROOT_DIR=" + kStage.string(),
-              "PKG_CONFIG_LIBDIR=" + (kLibDir / "pkgconfig").string(), "pkg-config", "--cflags", "--libs",
-              "corvath"});
+              "PKG_CONFIG_LIBDIR=" + (kLibDir / "pkgconfig").string(), "pkg-config", "--cflags", "--libs", "corvath"});
 }
 
 TEST(InstallTree, HoldsExactlyTheProgramsLibraryHeaderAndManualPages) {
   std::set<std::string> want = {
-      std::string(INSTALL_INCLUDEDIR) + "/corvath.h",
-      std::string(INSTALL_LIBDIR) + "/libcorvath.so",
-      std::string(INSTALL_LIBDIR) + "/libcorvath.so.1",
-      std::string(INSTALL_LIBDIR) + "/libcorvath.so.1.0.0",
+      std::string(INSTALL_INCLUDEDIR) + "/corvath.h",        std::string(INSTALL_LIBDIR) + "/libcorvath.so",
+      std::string(INSTALL_LIBDIR) + "/libcorvath.so.1",      std::string(INSTALL_LIBDIR) + "/libcorvath.so.1.0.0",
       std::string(INSTALL_LIBDIR) + "/pkgconfig/corvath.pc",
   };
   for (const fs::path& p : installed_programs()) want.insert(p.lexically_relative(kPrefix).string());
@@ -177,8 +174,7 @@ TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
   }
 
   const std::string example = (dir / "roundtrip").string();
-  std::vector<std::string> compile = {C_COMPILER, "-std=c99", "-pedantic-errors",
-                                      "-Wall",    "-Wextra",  "-Werror"};
+  std::vector<std::string> compile = {C_COMPILER, "-std=c99", "-pedantic-errors", "-Wall", "-Wextra", "-Werror"};
   for (const std::string& f : words(SANITIZE_FLAGS)) compile.push_back(f);
   compile.push_back(EXAMPLE_SOURCE);
   for (const std::string& f : words(flags.out)) compile.push_back(f);
@@ -194,8 +190,7 @@ TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
   EXPECT_NE(ran.out.find("all frames identical\n"), std::string::npos) << ran.out;
 
   const auto linked = run({"env", library_path, "ldd", example});
-  EXPECT_NE(linked.out.find("libcorvath.so.1 => " + (kLibDir / "libcorvath.so.1").string()),
-            std::string::npos)
+  EXPECT_NE(linked.out.find("libcorvath.so.1 => " + (kLibDir / "libcorvath.so.1").string()), std::string::npos)
       << linked.out;
 }
 
@@ -234,8 +229,8 @@ TEST(InstallTree, ManualPagesFormatWithoutWarningsAndMatchThePrograms) {
 TEST(InstallTree, InstalledProgramsConvertAndVerifyAMovie) {
   testsupport::TempDir dir;
   const std::string movie = (dir / "in.mov").string();
-  const auto made = run({MKMOVIE_EXE, "--size", "67x45", "--frames", "6", "--format", "raw", "--content",
-                         "shape", "--quiet", movie});
+  const auto made =
+      run({MKMOVIE_EXE, "--size", "67x45", "--frames", "6", "--format", "raw", "--content", "shape", "--quiet", movie});
   ASSERT_EQ(made.exit_code, 0) << made.out << made.err;
 
   const std::string avi = (dir / "out.avi").string();

@@ -56,7 +56,8 @@ TEST(LargeMovie, HeaderLastWithSixtyFourBitOffsetsPastFourGibibytes) {
   EXPECT_TRUE(lines.ends_with("Number of entries = 700\n700 frames indexed\n"));
   const std::vector<std::int64_t>& frame_offsets = movie.header.frame_offsets;
   ASSERT_EQ(frame_offsets.size(), 700u);
-  for (std::size_t i = 0; i < 700; ++i) ASSERT_EQ(static_cast<std::uint64_t>(frame_offsets[i]), layout.frame_offsets[i]);
+  for (std::size_t i = 0; i < 700; ++i)
+    ASSERT_EQ(static_cast<std::uint64_t>(frame_offsets[i]), layout.frame_offsets[i]);
   EXPECT_EQ(read_at(path, static_cast<std::uint64_t>(frame_offsets.back()), source.frame_size()),
             movgen::stored_frame(source, movgen::DataFormat::raw, 699));
 

@@ -42,19 +42,27 @@ TEST(Mkmovie, HelpAndBadCommandLines) {
 
 TEST(Mkmovie, WritesWhatTheLibraryWrites) {
   testsupport::TempDir dir;
-  const auto r = run({MKMOVIE_EXE, "--size", "33x17", "--frames", "5", "--format", "wrle", "--content",
-                      "noise", "--seed", "7", "--chunking", "1:2,3:1", "--time-scale", "2500",
-                      "--duration", "100", "--gap", "3", "--moov-last", "--row-align", "4", "--co64",
-                      (dir / "a.mov").string()});
+  const auto r = run({MKMOVIE_EXE, "--size",       "33x17",       "--frames",   "5",      "--format",
+                      "wrle",      "--content",    "noise",       "--seed",     "7",      "--chunking",
+                      "1:2,3:1",   "--time-scale", "2500",        "--duration", "100",    "--gap",
+                      "3",         "--moov-last",  "--row-align", "4",          "--co64", (dir / "a.mov").string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("5 frames of 33x17, \"WRLE\", noise content, 3 chunks (co64)"), std::string::npos) << r.out;
 
-  movgen::MovieOptions o{.width = 33, .height = 17, .frames = 5, .format = movgen::DataFormat::wrle,
-      .chunking = {{1, 2}, {3, 1}}, .time_scale = 2500, .sample_duration = 100, .moov_last = true, .chunk_gap = 3,
-      .row_align = 4, .co64 = true};
+  movgen::MovieOptions o{.width = 33,
+                         .height = 17,
+                         .frames = 5,
+                         .format = movgen::DataFormat::wrle,
+                         .chunking = {{1, 2}, {3, 1}},
+                         .time_scale = 2500,
+                         .sample_duration = 100,
+                         .moov_last = true,
+                         .chunk_gap = 3,
+                         .row_align = 4,
+                         .co64 = true};
   std::string error;
-  ASSERT_TRUE(movgen::write_movie((dir / "b.mov").string(), o,
-                                  movgen::FrameSource(33, 17, {movgen::Content::noise, 7}), error))
+  ASSERT_TRUE(
+      movgen::write_movie((dir / "b.mov").string(), o, movgen::FrameSource(33, 17, {movgen::Content::noise, 7}), error))
       << error;
   EXPECT_EQ(testsupport::read_file(dir / "a.mov"), testsupport::read_file(dir / "b.mov"));
 }
@@ -63,8 +71,8 @@ TEST(Mkmovie, TakesFramesFromAPpmImage) {
   testsupport::TempDir dir;
   Bytes ppm{'P', '6', ' ', '2', ' ', '1', ' ', '2', '5', '5', '\n', 9, 8, 7, 6, 5, 4};
   testsupport::write_file(dir / "i.ppm", ppm);
-  const auto r = run({MKMOVIE_EXE, "--size", "4x1", "--frames", "1", "--ppm", (dir / "i.ppm").string(),
-                      "--quiet", (dir / "m.mov").string()});
+  const auto r = run({MKMOVIE_EXE, "--size", "4x1", "--frames", "1", "--ppm", (dir / "i.ppm").string(), "--quiet",
+                      (dir / "m.mov").string()});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   const Bytes file = testsupport::read_file(dir / "m.mov");
@@ -80,7 +88,12 @@ TEST(MkmovieInterop, GstreamerDemuxesTheFramesAsWritten) {
       {.width = 1, .height = 1, .frames = 7, .chunking = {{1, 3}}},
       {.width = 21, .height = 9, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 4}}, .moov_last = true},
       {.width = 21, .height = 9, .frames = 7, .chunking = {{1, 2}}, .row_align = 2, .co64 = true},
-      {.width = 5, .height = 3, .frames = 7, .format = DataFormat::wrle, .moov_last = true, .row_align = 4,
+      {.width = 5,
+       .height = 3,
+       .frames = 7,
+       .format = DataFormat::wrle,
+       .moov_last = true,
+       .row_align = 4,
        .co64 = true},
   };
   for (const movgen::MovieOptions& o : cases) {
@@ -100,11 +113,14 @@ TEST(MkmovieInterop, GstreamerDiscoversTheStream) {
   if (!testsupport::need_program("gst-discoverer-1.0")) GTEST_SKIP();
   testsupport::TempDir dir;
   const auto m = dir / "m.mov";
-  ASSERT_EQ(run({MKMOVIE_EXE, "--size", "320x240", "--frames", "30", "--chunking", "1:2,3:1", "--moov-last", m.string()}).exit_code, 0);
+  ASSERT_EQ(
+      run({MKMOVIE_EXE, "--size", "320x240", "--frames", "30", "--chunking", "1:2,3:1", "--moov-last", m.string()})
+          .exit_code,
+      0);
   const auto r = run({"gst-discoverer-1.0", m.string()});
   EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-  for (const char* line : {"container #0: Quicktime", "video #1: Uncompressed 8-bit RGB", "Width: 320",
-                           "Height: 240", "Depth: 24", "Frame rate: 30/1", "Duration: 0:00:01.0"})
+  for (const char* line : {"container #0: Quicktime", "video #1: Uncompressed 8-bit RGB", "Width: 320", "Height: 240",
+                           "Depth: 24", "Frame rate: 30/1", "Duration: 0:00:01.0"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
 }
 

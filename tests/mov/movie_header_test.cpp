@@ -50,8 +50,8 @@ struct BareHeader {
   const char* format = "raw ";
   std::vector<sample_to_chunk> runs{{1, 1, 1}};
   std::vector<std::uint64_t> chunks{1000, 2000};
-  std::uint32_t sample_size = 0;        // of "stsz", where `order` has it
-  std::vector<std::uint32_t> sizes{};   // its table
+  std::uint32_t sample_size = 0;           // of "stsz", where `order` has it
+  std::vector<std::uint32_t> sizes{};      // its table
   std::uint32_t run_count = 0xFFFFFFFF;    // 0xFFFFFFFF: the number of runs
   std::uint32_t chunk_count = 0xFFFFFFFF;  // 0xFFFFFFFF: the number of chunks
   std::vector<std::string> order{"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stco"};
@@ -75,7 +75,8 @@ struct BareHeader {
         a.end();
       }
       if (tag == "stco" || tag == "co64") {
-        a.begin_full(tag.c_str()).u32(chunk_count != 0xFFFFFFFF ? chunk_count : static_cast<std::uint32_t>(chunks.size()));
+        a.begin_full(tag.c_str())
+            .u32(chunk_count != 0xFFFFFFFF ? chunk_count : static_cast<std::uint32_t>(chunks.size()));
         for (std::uint64_t c : chunks) tag == "co64" ? a.u64(c) : a.u32(static_cast<std::uint32_t>(c));
         a.end();
       }
@@ -179,8 +180,9 @@ TEST(MovieHeader, RunsAndChunksGiveTheFrameOffsets) {
   EXPECT_EQ(h.info.width, 4);
   EXPECT_EQ(h.info.height, 2);
   EXPECT_NE(h.out.find("Width = 4\nHeight = 2\n"), std::string::npos);
-  EXPECT_TRUE(h.out.ends_with("Number of entries = 2\nSample offset table found\n"
-                              "Number of entries = 4\n6 frames indexed\n"));
+  EXPECT_TRUE(
+      h.out.ends_with("Number of entries = 2\nSample offset table found\n"
+                      "Number of entries = 4\n6 frames indexed\n"));
 }
 
 TEST(MovieHeader, EmptyTablesIndexNoFrames) {
@@ -270,10 +272,10 @@ TEST(MovieHeader, DataFormats) {
   bare.format = "jpeg";
   h = read(bare.bytes());
   EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(h.out.ends_with(
-      "Sample description found, number of entries = 1\nData format = \"jpeg\"\n"
-      "Unsupported data format, please select \"BMP\" or \"none\" as the video compression when "
-      "saving a .mov file\n"));
+  EXPECT_TRUE(
+      h.out.ends_with("Sample description found, number of entries = 1\nData format = \"jpeg\"\n"
+                      "Unsupported data format, please select \"BMP\" or \"none\" as the video compression when "
+                      "saving a .mov file\n"));
 }
 
 TEST(MovieHeader, HeaderBehindTheWindowIsNotFound) {
@@ -316,8 +318,9 @@ TEST(MovieHeader, FieldsBehindTheWindowReadAsZero) {
   bytes.insert(bytes.end(), {0, 0, 0, 92, 't', 'k', 'h', 'd'});
   bytes.resize(bytes.size() + 100, 0xFF);
   const Header h = read(bytes, static_cast<int>(tkhd + 20));
-  EXPECT_EQ(h.out, "Movie header found\nTrack header found\nWidth = 0\nHeight = 0\n"
-                   "Unable to find tag \"mdhd\"\n");
+  EXPECT_EQ(h.out,
+            "Movie header found\nTrack header found\nWidth = 0\nHeight = 0\n"
+            "Unable to find tag \"mdhd\"\n");
 }
 
 TEST(MovieHeader, FramesTooLargeForAnAviAreRefused) {
@@ -326,8 +329,9 @@ TEST(MovieHeader, FramesTooLargeForAnAviAreRefused) {
   bare.height = 0xFFFF0000;
   Header h = read(bare.bytes());
   EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(h.out.ends_with("Frames of 65535 x 65535 pixels take 12884508675 bytes, more than the "
-                              "2147483647 an AVI frame can hold\n"));
+  EXPECT_TRUE(
+      h.out.ends_with("Frames of 65535 x 65535 pixels take 12884508675 bytes, more than the "
+                      "2147483647 an AVI frame can hold\n"));
   // 26755 x 26755 x 3 = 2147490075: just over; 26754 lines of 26755 fit.
   bare.width = 26755u << 16;
   bare.height = 26755u << 16;
@@ -342,11 +346,14 @@ TEST(MovieHeader, WrittenMoviesRoundTrip) {
   using movgen::DataFormat;
   const movgen::MovieOptions cases[] = {
       {.width = 1, .height = 1, .frames = 1},
-      {.width = 3, .height = 5, .frames = 7, .format = DataFormat::wrle, .chunking = {{1, 2}, {3, 1}},
+      {.width = 3,
+       .height = 5,
+       .frames = 7,
+       .format = DataFormat::wrle,
+       .chunking = {{1, 2}, {3, 1}},
        .moov_last = true},
       {.width = 33, .height = 17, .frames = 12, .chunking = {{1, 5}}, .chunk_gap = 13},
-      {.width = 64, .height = 48, .frames = 9, .chunking = {{1, 1}, {2, 0}, {4, 3}}, .moov_last = true,
-       .chunk_gap = 1},
+      {.width = 64, .height = 48, .frames = 9, .chunking = {{1, 1}, {2, 0}, {4, 3}}, .moov_last = true, .chunk_gap = 1},
       {.width = 17, .height = 3, .frames = 0, .format = DataFormat::wrle},
   };
   testsupport::TempDir dir;

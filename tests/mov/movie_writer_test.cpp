@@ -149,13 +149,23 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
     DataFormat format;
     int row_align;
     bool co64;
-  } cases[] = {{false, DataFormat::raw, 1, false}, {true, DataFormat::wrle, 1, false},
-               {false, DataFormat::wrle, 4, true}, {true, DataFormat::raw, 2, true}};
+  } cases[] = {{false, DataFormat::raw, 1, false},
+               {true, DataFormat::wrle, 1, false},
+               {false, DataFormat::wrle, 4, true},
+               {true, DataFormat::raw, 2, true}};
   for (const auto [moov_last, format, row_align, co64] : cases) {
     {
-      MovieOptions o{.width = 7, .height = 5, .frames = 9, .format = format, .chunking = {{1, 3}, {2, 2}},
-          .time_scale = 3000, .sample_duration = 100, .moov_last = moov_last, .chunk_gap = 3,
-          .row_align = row_align, .co64 = co64};
+      MovieOptions o{.width = 7,
+                     .height = 5,
+                     .frames = 9,
+                     .format = format,
+                     .chunking = {{1, 3}, {2, 2}},
+                     .time_scale = 3000,
+                     .sample_duration = 100,
+                     .moov_last = moov_last,
+                     .chunk_gap = 3,
+                     .row_align = row_align,
+                     .co64 = co64};
       const std::uint32_t row = (21 + row_align - 1) / row_align * row_align;
       const movgen::FrameSource source(7, 5, {movgen::Content::noise, 42});
       MovieLayout layout;
@@ -169,11 +179,11 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
       EXPECT_EQ(atoms["mdat"].offset, layout.mdat_offset);
       EXPECT_EQ(atoms["moov"].offset, layout.moov_offset);
       EXPECT_EQ(moov_last, atoms["moov"].offset > atoms["mdat"].offset);
-      for (const char* path : {"moov/mvhd", "moov/trak/tkhd", "moov/trak/mdia/mdhd", "moov/trak/mdia/hdlr",
-                               "moov/trak/mdia/minf/vmhd", "moov/trak/mdia/minf/dinf/dref",
-                               "moov/trak/mdia/minf/stbl/stsd", "moov/trak/mdia/minf/stbl/stts",
-                               "moov/trak/mdia/minf/stbl/stsc", "moov/trak/mdia/minf/stbl/stsz",
-                               co64 ? "moov/trak/mdia/minf/stbl/co64" : "moov/trak/mdia/minf/stbl/stco"})
+      for (const char* path :
+           {"moov/mvhd", "moov/trak/tkhd", "moov/trak/mdia/mdhd", "moov/trak/mdia/hdlr", "moov/trak/mdia/minf/vmhd",
+            "moov/trak/mdia/minf/dinf/dref", "moov/trak/mdia/minf/stbl/stsd", "moov/trak/mdia/minf/stbl/stts",
+            "moov/trak/mdia/minf/stbl/stsc", "moov/trak/mdia/minf/stbl/stsz",
+            co64 ? "moov/trak/mdia/minf/stbl/co64" : "moov/trak/mdia/minf/stbl/stco"})
         EXPECT_EQ(atoms.count(path), 1u) << path;
       // Durations in the movie's and the media's time scale: 9 x 100.
       EXPECT_EQ(be32(file, atoms["moov/mvhd"].offset + 24), 900u);
@@ -188,9 +198,9 @@ TEST(MovieWriter, WritesAWellFormedTreeWithTheFramesAtTheirOffsets) {
       const auto stco = atoms[co64 ? "moov/trak/mdia/minf/stbl/co64" : "moov/trak/mdia/minf/stbl/stco"].offset;
       ASSERT_EQ(be32(file, stco + 12), layout.chunk_offsets.size());
       for (std::size_t j = 0; j < layout.chunk_offsets.size(); ++j) {
-        const std::uint64_t offset = co64 ? std::uint64_t{be32(file, stco + 16 + 8 * j)} << 32 |
-                                                be32(file, stco + 20 + 8 * j)
-                                          : be32(file, stco + 16 + 4 * j);
+        const std::uint64_t offset =
+            co64 ? std::uint64_t{be32(file, stco + 16 + 8 * j)} << 32 | be32(file, stco + 20 + 8 * j)
+                 : be32(file, stco + 16 + 4 * j);
         EXPECT_EQ(offset, layout.chunk_offsets[j]);
       }
       // The pixels of each row are those of the packed frame, the fill 0xEE.

@@ -63,7 +63,8 @@ TEST(SyntheticContent, EveryKindRendersDeterministicallyAtAnySize) {
 }
 
 TEST(SyntheticContent, MovingKindsChangeEveryFrameAndStillOnesDoNot) {
-  for (Content c : {Content::gradient_h, Content::gradient_v, Content::grey, Content::shape, Content::screen, Content::noise}) {
+  for (Content c :
+       {Content::gradient_h, Content::gradient_v, Content::grey, Content::shape, Content::screen, Content::noise}) {
     const FrameSource s(64, 48, {c});
     EXPECT_NE(picture(s, 0), picture(s, 1)) << movgen::content_name(c);
   }

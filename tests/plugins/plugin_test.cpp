@@ -389,7 +389,8 @@ TEST_F(PluginTest, SinkCompletesStoppedRunsAndReportsFailures) {
   for (const auto& [location, limit, message] :
        {std::tuple{path("none/a.avi"), "", std::string("Could not open file")},
         {std::string("/dev/full"), "", std::string("Unable to write to output file /dev/full")},
-        {path("limited.avi"), "trap '' XFSZ; ulimit -f 64;", "Unable to write to output file " + path("limited.avi")}}) {
+        {path("limited.avi"), "trap '' XFSZ; ulimit -f 64;",
+         "Unable to write to output file " + path("limited.avi")}}) {
     r = shell(std::string(limit) + " exec gst-launch-1.0 " + source + " ! corvathavisink location=" + location);
     EXPECT_TRUE(r.exit_code == 1 || r.exit_code == 255) << location << ": " << r.exit_code;
     EXPECT_NE((r.out + r.err).find(message), std::string::npos) << r.out << r.err;

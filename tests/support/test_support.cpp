@@ -12,8 +12,8 @@
 #include <csignal>
 #include <ctime>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -97,8 +97,10 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input) {
       }
       const ssize_t n = read(p.fd, buf.data(), buf.size());
       if (n <= 0) {
-        if (p.fd == out.fd[0]) out.close_end(0);
-        else err.close_end(0);
+        if (p.fd == out.fd[0])
+          out.close_end(0);
+        else
+          err.close_end(0);
         continue;
       }
       (p.fd == out.fd[0] ? result.out : result.err).append(buf.data(), static_cast<std::size_t>(n));
@@ -110,8 +112,10 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input) {
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.max_rss_kb = usage.ru_maxrss;
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+  if (WIFEXITED(status))
+    result.exit_code = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.exit_code = 128 + WTERMSIG(status);
   return result;
 }
 
@@ -220,8 +224,10 @@ RunResult Started::finish() {
   signal(SIGCONT);
   while (!reap(0)) signal(SIGCONT);
   RunResult result;
-  if (WIFEXITED(status_)) result.exit_code = WEXITSTATUS(status_);
-  else if (WIFSIGNALED(status_)) result.exit_code = -WTERMSIG(status_);
+  if (WIFEXITED(status_))
+    result.exit_code = WEXITSTATUS(status_);
+  else if (WIFSIGNALED(status_))
+    result.exit_code = -WTERMSIG(status_);
   result.out = out();
   std::ifstream f(dir_ / "err", std::ios::binary);
   result.err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
@@ -290,7 +296,8 @@ std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std:
 }
 
 std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width) {
-  std::vector<std::vector<std::uint8_t>> pictures = run_to_files(file, {demuxer, "videoconvert", "video/x-raw,format=RGB"});
+  std::vector<std::vector<std::uint8_t>> pictures =
+      run_to_files(file, {demuxer, "videoconvert", "video/x-raw,format=RGB"});
   const std::size_t row = 3 * static_cast<std::size_t>(width), stride = (row + 3) & ~std::size_t{3};
   for (std::vector<std::uint8_t>& p : pictures) {
     std::size_t packed = 0;

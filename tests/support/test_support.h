@@ -13,9 +13,9 @@
 namespace testsupport {
 
 struct RunResult {
-  int exit_code = -1;  // the program's exit status; 128 + signal if it was killed
-  std::string out;     // everything it wrote to standard output
-  std::string err;     // everything it wrote to standard error
+  int exit_code = -1;   // the program's exit status; 128 + signal if it was killed
+  std::string out;      // everything it wrote to standard output
+  std::string err;      // everything it wrote to standard error
   long max_rss_kb = 0;  // its peak resident memory
 };
 

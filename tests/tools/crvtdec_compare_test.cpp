@@ -48,8 +48,9 @@ TEST_F(CrvtdecReports, FirstDifferingPixelCountedFromTheTop) {
     const RunResult r = crvtdec({"--compare", path("a.avi"), path("in.mov")});
     EXPECT_EQ(r.exit_code, 1);
     char expected[256];
-    std::snprintf(expected, sizeof expected, "Frame 1 differs at row 5, column 9: R G B %u %u %u in %s, %u %u %u in %s\n",
-                  red, green, blue, path("a.avi").c_str(), red, green ^ 0x10u, blue, path("in.mov").c_str());
+    std::snprintf(expected, sizeof expected,
+                  "Frame 1 differs at row 5, column 9: R G B %u %u %u in %s, %u %u %u in %s\n", red, green, blue,
+                  path("a.avi").c_str(), red, green ^ 0x10u, blue, path("in.mov").c_str());
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "");
   }
@@ -67,10 +68,12 @@ TEST_F(CrvtdecReports, FrameCountsAndSizesMustAgree) {
   ASSERT_EQ(quelmux({path("five.mov"), path("five.avi")}).exit_code, 0);
 
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{path("four.avi"), path("five.mov")}, "Frame counts differ: " + path("four.avi") + " has 4 frames, " +
-                                                 path("five.mov") + " has 5 (the first 4 are identical)\n"},
-      {{path("five.avi"), path("four.mov")}, "Frame counts differ: " + path("five.avi") + " has 5 frames, " +
-                                                 path("four.mov") + " has 4 (the first 4 are identical)\n"},
+      {{path("four.avi"), path("five.mov")},
+       "Frame counts differ: " + path("four.avi") + " has 4 frames, " + path("five.mov") +
+           " has 5 (the first 4 are identical)\n"},
+      {{path("five.avi"), path("four.mov")},
+       "Frame counts differ: " + path("five.avi") + " has 5 frames, " + path("four.mov") +
+           " has 4 (the first 4 are identical)\n"},
       {{path("five.avi"), path("taller.mov")},
        "Frame sizes differ: " + path("five.avi") + " is 12 x 6, " + path("taller.mov") + " is 12 x 7\n"},
   };
@@ -83,7 +86,8 @@ TEST_F(CrvtdecReports, FrameCountsAndSizesMustAgree) {
 
 // Every kind of frame once (info reads the type bytes and decodes nothing).
 TEST_F(CrvtdecReports, InfoOfAKnownFile) {
-  const Bytes full = encode(4, 2, 24, {Bytes{1, 50, 3, 4, 99, 6, 7, 8, 9, 10, 11, 200, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}})[0];
+  const Bytes full = encode(
+      4, 2, 24, {Bytes{1, 50, 3, 4, 99, 6, 7, 8, 9, 10, 11, 200, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}})[0];
   ASSERT_EQ(full[0], 4);
   const std::vector<Bytes> frames = {
       {}, {5, 9}, {6, 1, 2, 3}, full, {8, 13, 0, 0, 0, 14, 0, 0, 0, 15, 0, 0, 0}, {9, 1, 2, 3, 4}, {7}};

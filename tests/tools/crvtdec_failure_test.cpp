@@ -139,7 +139,8 @@ TEST_F(CrvtdecFailures, FramesThatDoNotDecode) {
                  fails + "32-bit frame in a 24-bit stream");
   expect_failure(crvtdec({"--compare", with_frame_1(Bytes(good.begin(), good.begin() + 8)), path("in.mov")}),
                  fails + "frame shorter than its header");
-  expect_failure(crvtdec({"--compare", with_frame_1({FRAME_GREY}), path("in.mov")}), fails + "frame shorter than its header");
+  expect_failure(crvtdec({"--compare", with_frame_1({FRAME_GREY}), path("in.mov")}),
+                 fails + "frame shorter than its header");
   expect_failure(crvtdec({"--compare", with_frame_1({FRAME_FLAT24, 1, 2}), path("in.mov")}), fails + "frame shorter");
 
   const std::string offsets = fails + "plane offsets outside the frame or out of order";
@@ -174,13 +175,17 @@ TEST_F(CrvtdecFailures, TruncatedFilesAndSizesOffByOne) {
   ASSERT_TRUE(reader.open(path("a.avi")));
   std::vector<std::size_t> chunk_starts = {0, 12, 0x0C, 0x58, 0x1200, 0x2000, kFirstChunk};
   for (const avi::Frame& f : reader.frames()) chunk_starts.push_back(static_cast<std::size_t>(f.offset) - 8);
-  const std::size_t idx1 = static_cast<std::size_t>(reader.frames().back().offset + (reader.frames().back().size + 3) / 4 * 4);
-  ASSERT_EQ(std::string(avi.begin() + static_cast<std::ptrdiff_t>(idx1), avi.begin() + static_cast<std::ptrdiff_t>(idx1) + 4), "idx1");
+  const std::size_t idx1 =
+      static_cast<std::size_t>(reader.frames().back().offset + (reader.frames().back().size + 3) / 4 * 4);
+  ASSERT_EQ(
+      std::string(avi.begin() + static_cast<std::ptrdiff_t>(idx1), avi.begin() + static_cast<std::ptrdiff_t>(idx1) + 4),
+      "idx1");
   const std::size_t junk = idx1 + 8 + 16 * 3;
   chunk_starts.insert(chunk_starts.end(), {idx1, junk, avi.size() - 1});
   for (const std::size_t cut : chunk_starts) {
     SCOPED_TRACE(cut);
-    const RunResult r = crvtdec({"--compare", file(Bytes(avi.begin(), avi.begin() + static_cast<std::ptrdiff_t>(cut))), path("in.mov")});
+    const RunResult r = crvtdec(
+        {"--compare", file(Bytes(avi.begin(), avi.begin() + static_cast<std::ptrdiff_t>(cut))), path("in.mov")});
     std::size_t whole = 0;
     while (whole < 3 && reader.frames()[whole].offset + reader.frames()[whole].size <= cut) ++whole;
     if (cut < kFirstChunk) {
@@ -192,10 +197,10 @@ TEST_F(CrvtdecFailures, TruncatedFilesAndSizesOffByOne) {
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find(path("x.avi") + " was not completed"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(": " + std::to_string(whole) + " whole frames found"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, whole == 3 ? "3 frames identical\n"
-                                : "Frame counts differ: " + path("x.avi") + " has " + std::to_string(whole) +
-                                      " frames, " + path("in.mov") + " has 3 (the first " + std::to_string(whole) +
-                                      " are identical)\n");
+    EXPECT_EQ(r.out, whole == 3
+                         ? "3 frames identical\n"
+                         : "Frame counts differ: " + path("x.avi") + " has " + std::to_string(whole) + " frames, " +
+                               path("in.mov") + " has 3 (the first " + std::to_string(whole) + " are identical)\n");
   }
 
   // An index cut inside its last entry is not used: the frames are found by
@@ -232,12 +237,14 @@ TEST_F(CrvtdecFailures, OutputsThatCannotBeWritten) {
                  "cannot write " + nowhere + "/f0.ppm: No such file or directory");
   expect_failure(crvtdec({"--frames", "--png", path("a.avi"), nowhere + "/f%d.png"}),
                  "cannot write " + nowhere + "/f0.png: No such file or directory");
-  expect_failure(crvtdec({path("a.avi"), path("a.avi")}), path("a.avi") + ": the output file would overwrite the input");
+  expect_failure(crvtdec({path("a.avi"), path("a.avi")}),
+                 path("a.avi") + ": the output file would overwrite the input");
   std::filesystem::copy_file(path("a.avi"), path("a1.avi"));
   expect_failure(crvtdec({"--frames", path("a1.avi"), path("a%d.avi")}),
                  path("a1.avi") + ": the image of frame 1 would overwrite the input");
   EXPECT_EQ(testsupport::read_file(path("a1.avi")), testsupport::read_file(path("a.avi")));
-  expect_failure(crvtdec({"--frames", path("a.avi"), path("f%s.ppm")}), "bad file name pattern \"" + path("f%s.ppm") + "\"");
+  expect_failure(crvtdec({"--frames", path("a.avi"), path("f%s.ppm")}),
+                 "bad file name pattern \"" + path("f%s.ppm") + "\"");
   expect_failure(crvtdec({"--frames", path("a.avi"), path("f.ppm")}), "no conversion for the frame number");
 
   // A disk that is full: writes fail when the data reach it.
@@ -252,7 +259,8 @@ TEST_F(CrvtdecFailures, OutputsThatCannotBeWritten) {
 
 TEST_F(CrvtdecFailures, MoviesThatCannotBeCompared) {
   const std::string missing = path("missing.mov");
-  expect_failure(crvtdec({"--compare", path("a.avi"), missing}), "cannot open " + missing + ": No such file or directory");
+  expect_failure(crvtdec({"--compare", path("a.avi"), missing}),
+                 "cannot open " + missing + ": No such file or directory");
   // The movie reader's own reason comes first, on standard error too.
   RunResult r = crvtdec({"--compare", path("a.avi"), path("u.avi")});
   expect_failure(r, "Unable to find tag \"mvhd\"\ncrvtdec: " + path("u.avi") + ": not a movie that quelmux converts\n");

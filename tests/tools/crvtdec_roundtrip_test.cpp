@@ -69,9 +69,16 @@ TEST_F(CrvtdecRoundTrip, QuelmuxOutputComesBackIdentical) {
   for (const MovieCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " " << movgen::content_name(c.content)
                                     << (c.format == DataFormat::raw ? " raw" : " WRLE"));
-    movgen::MovieOptions o{.width = c.width, .height = c.height, .frames = c.frames, .format = c.format,
-        .chunking = c.chunking, .time_scale = 2997, .sample_duration = 100, .moov_last = c.header_last,
-        .row_align = c.row_align, .co64 = c.header_last};
+    movgen::MovieOptions o{.width = c.width,
+                           .height = c.height,
+                           .frames = c.frames,
+                           .format = c.format,
+                           .chunking = c.chunking,
+                           .time_scale = 2997,
+                           .sample_duration = 100,
+                           .moov_last = c.header_last,
+                           .row_align = c.row_align,
+                           .co64 = c.header_last};
     write_movie(path("in.mov"), o, source(c.width, c.height, c.content));
     ASSERT_EQ(quelmux({path("in.mov"), path("a.avi")}).exit_code, 0);
     ASSERT_EQ(quelmux({"-u", path("in.mov"), path("u.avi")}).exit_code, 0);
@@ -136,8 +143,8 @@ TEST_F(CrvtdecRoundTrip, PicturesAsGstreamerDecodesThem) {
     SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
     const RunResult made = testsupport::run(
         {"gst-launch-1.0", "-q", "videotestsrc", "num-buffers=3", "pattern=smpte", "!",
-         "video/x-raw,format=RGB,framerate=25/1,width=" + std::to_string(c.width) + ",height=" +
-             std::to_string(c.height),
+         "video/x-raw,format=RGB,framerate=25/1,width=" + std::to_string(c.width) +
+             ",height=" + std::to_string(c.height),
          "!", "qtmux", std::string("faststart=") + c.faststart, "!", "filesink", "location=" + path("qt.mov")});
     ASSERT_EQ(made.exit_code, 0) << made.err;
     const std::vector<Bytes> pictures = testsupport::decode_rgb(path("qt.mov"), "qtdemux", c.width);

@@ -36,7 +36,9 @@ movgen::MovieLayout write_movie(const std::filesystem::path& path, const movgen:
   return layout;
 }
 
-Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index) { return testsupport::avi_frame(source, index); }
+Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index) {
+  return testsupport::avi_frame(source, index);
+}
 
 std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures) {
   CodecInst codec;

@@ -20,8 +20,8 @@ std::string printf_name(const char* pattern, int n) {
 
 TEST(FramePattern, NamesAreWhatSnprintfGives) {
   const char* const patterns[] = {
-      "frame%05d.ppm", "%d", "a%%b%d%%c", "%-6d|", "%+d", "% d", "%+ 04d", "% 05i", "%0-5i",
-      "%u",            "%+u", "% 7u",     "%99d",  "x%3dy", "%00d", "%--+08d", "%%%d%%%%", "dir/f%02d.png",
+      "frame%05d.ppm", "%d",   "a%%b%d%%c", "%-6d|", "%+d",  "% d",     "%+ 04d",   "% 05i",         "%0-5i", "%u",
+      "%+u",           "% 7u", "%99d",      "x%3dy", "%00d", "%--+08d", "%%%d%%%%", "dir/f%02d.png",
   };
   for (const char* p : patterns) {
     FramePattern pattern;
@@ -39,10 +39,9 @@ TEST(FramePattern, NamesAreWhatSnprintfGives) {
 }
 
 TEST(FramePattern, AnythingButOneIntegerConversionIsRefused) {
-  const char* const refused[] = {
-      "",        "frame.ppm", "%%d",  "%s",    "%x",   "%ld",  "%lld", "%hd", "%.3d", "%5.2d", "%*d",
-      "%n",      "%d%d",      "%d%s", "%100d", "%#d",  "%'d",  "%",    "abc%", "%5",   "%-",    "%1$d",
-      "%d%",     "%Lf",       "%c",   "%p",    "%I64d"};
+  const char* const refused[] = {"",      "frame.ppm", "%%d", "%s",   "%x",   "%ld",   "%lld", "%hd", "%.3d",
+                                 "%5.2d", "%*d",       "%n",  "%d%d", "%d%s", "%100d", "%#d",  "%'d", "%",
+                                 "abc%",  "%5",        "%-",  "%1$d", "%d%",  "%Lf",   "%c",   "%p",  "%I64d"};
   for (const char* p : refused) {
     FramePattern pattern;
     std::string why;

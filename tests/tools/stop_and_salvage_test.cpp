@@ -82,14 +82,21 @@ TEST_F(NothingLost, SignalsStopAfterTheFrameInProgress) {
     SCOPED_TRACE(testing::Message() << c.argv[1] << " " << c.signal << (c.again ? " again" : ""));
     fs::remove(out);
     testsupport::Started run(c.argv);
-    ASSERT_TRUE(run.run_until([&] { return c.after == 0 ? run.out().find("Writing") != std::string::npos : size_of(out) > c.after; }));
+    ASSERT_TRUE(run.run_until(
+        [&] { return c.after == 0 ? run.out().find("Writing") != std::string::npos : size_of(out) > c.after; }));
     run.signal(c.signal);
-    if (c.again) run.run_until([&] { run.signal(SIGTERM); run.signal(SIGINT); return false; });
+    if (c.again)
+      run.run_until([&] {
+        run.signal(SIGTERM);
+        run.signal(SIGINT);
+        return false;
+      });
     const RunResult r = run.finish();
     EXPECT_EQ(r.exit_code, 128 + c.signal) << r.out << r.err;
     const char* name = c.signal == SIGTERM ? "SIGTERM" : c.signal == SIGINT ? "SIGINT" : "SIGHUP";
-    const int written = c.argv[0] == QUELMUX_EXE ? number_after(r.out, std::string("Interrupted by ") + name + ": ")
-                                                 : number_after(r.err, std::string("crvtdec: interrupted by ") + name + ": ");
+    const int written = c.argv[0] == QUELMUX_EXE
+                            ? number_after(r.out, std::string("Interrupted by ") + name + ": ")
+                            : number_after(r.err, std::string("crvtdec: interrupted by ") + name + ": ");
     ASSERT_GE(written, 0) << r.out << r.err;
     EXPECT_NE((r.out + r.err).find(" of 200 frames written"), std::string::npos);
     EXPECT_LT(written, 200);
@@ -111,8 +118,8 @@ TEST_F(NothingLost, KilledRunIsSalvaged) {
   ASSERT_GT(whole, 0);
   RunResult r = crvtdec({"--info", path("killed.avi")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "crvtdec: " + path("killed.avi") + " was not completed (its RIFF size is 0): " +
-                       std::to_string(whole) + " whole frames found\n");
+  EXPECT_EQ(r.err, "crvtdec: " + path("killed.avi") +
+                       " was not completed (its RIFF size is 0): " + std::to_string(whole) + " whole frames found\n");
   EXPECT_NE(r.out.find("Frames: " + std::to_string(whole) + " (the stream header says 0)\n"), std::string::npos);
   EXPECT_EQ(crvtdec({"--frames", path("killed.avi"), path("f%d.ppm")}).exit_code, 1);
   EXPECT_TRUE(fs::exists(dir_ / ("f" + std::to_string(whole - 1) + ".ppm")));
@@ -131,12 +138,14 @@ TEST_F(NothingLost, FullDisk) {
   const std::string full = small.path("full.avi");
   RunResult r = quelmux({"-u", path("in.mov"), full});
   EXPECT_EQ(r.exit_code, 1);
-  const int kept = number_after(r.out, "Unable to write to output file " + full + "\nOutput file " + full + " holds the ");
+  const int kept =
+      number_after(r.out, "Unable to write to output file " + full + "\nOutput file " + full + " holds the ");
   EXPECT_GT(kept, 10) << r.out;  // 1 MiB of 57.6 KB frames
   expect_first_frames(full, kept, true);
   r = crvtdec({"--frames", full, small.path("f%d.ppm")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("cannot write " + small.path("f0.ppm") + ": No space left on device"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("cannot write " + small.path("f0.ppm") + ": No space left on device"), std::string::npos)
+      << r.err;
   EXPECT_FALSE(fs::exists(small.path("f0.ppm")));
 }
 
@@ -147,7 +156,8 @@ TEST_F(NothingLost, MoviesAreNeverWrittenOver) {
   const Bytes movie = testsupport::read_file(dir_ / "b.mov");
   RunResult r = quelmux({path("in.mov"), path("b.mov"), path("c.mov")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_TRUE(r.out.ends_with("Output file " + path("b.mov") + " is a QuickTime movie: quelmux does not write over it\n"));
+  EXPECT_TRUE(
+      r.out.ends_with("Output file " + path("b.mov") + " is a QuickTime movie: quelmux does not write over it\n"));
   EXPECT_EQ(quelmux({"-u", path("in.mov"), path("b.mov")}).exit_code, 1);
   write_avi(dir_ / "a.avi", {kWidth, kHeight, false, 600, 20}, {bgr_frame(src_, 0)});
   r = crvtdec({path("a.avi"), path("b.mov")});
@@ -165,9 +175,10 @@ TEST_F(NothingLost, MoviesAreNeverWrittenOver) {
 TEST_F(NothingLost, ClaimsCostNothingWithoutFrames) {
   for (const bool compressed : {true, false}) {
     write_avi(dir_ / "huge.avi", {26754, 26754, compressed, 30, 1}, {});
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{path("huge.avi"), path("o.avi")}, {"--frames", path("huge.avi"), path("f%d.ppm")},
-          {"--info", path("huge.avi")}, {"--compare", path("huge.avi"), path("in.mov")}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{path("huge.avi"), path("o.avi")},
+                                                 {"--frames", path("huge.avi"), path("f%d.ppm")},
+                                                 {"--info", path("huge.avi")},
+                                                 {"--compare", path("huge.avi"), path("in.mov")}}) {
       const RunResult r = crvtdec(args);
       EXPECT_EQ(r.exit_code, args[0] == "--compare" ? 1 : 0) << r.err;
       EXPECT_LT(r.max_rss_kb, 64 << 10) << args[0];

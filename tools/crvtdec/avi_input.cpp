@@ -69,16 +69,16 @@ bool AviInput::check_stream() {
     }
     bit_depth_ = 24;
   } else {
-    return error("%s: unsupported video format \"%s\": crvtdec reads Corvath (\"CRVT\") and uncompressed "
-                 "24-bit (\"DIB \") streams",
-                 name, avi::to_string(s.compression).c_str());
+    return error(
+        "%s: unsupported video format \"%s\": crvtdec reads Corvath (\"CRVT\") and uncompressed "
+        "24-bit (\"DIB \") streams",
+        name, avi::to_string(s.compression).c_str());
   }
   // Frames of an AVI file are at most INT_MAX bytes long, and the decoder's
   // buffers are sized from the geometry alone.
   const std::uint64_t frame_bytes = std::uint64_t{static_cast<std::uint32_t>(width_)} *
                                     static_cast<std::uint32_t>(height_) * static_cast<unsigned>(bit_depth_ / 8);
-  if (frame_bytes > INT_MAX ||
-      (kind_ == StreamKind::corvath && max_frame_size(width_, height_, bit_depth_) == 0)) {
+  if (frame_bytes > INT_MAX || (kind_ == StreamKind::corvath && max_frame_size(width_, height_, bit_depth_) == 0)) {
     return error("%s: frames of %d x %d pixels are too large", name, width_, height_);
   }
   return true;
@@ -136,8 +136,8 @@ bool AviInput::set_up() {
   if (kind_ == StreamKind::corvath) {
     const int status = decoder_.Begin(width_, height_, bit_depth_);
     if (status != ICERR_OK) {
-      return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status),
-                   width_, height_, bit_depth_);
+      return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status), width_,
+                   height_, bit_depth_);
     }
   }
   set_up_ = true;

@@ -42,18 +42,18 @@ int run_compare(const Options& options) {
   MovieSource movie;
   if (!movie.open(options.second)) return 1;
   if (movie.width() != avi.width() || movie.height() != avi.height()) {
-    std::printf("Frame sizes differ: %s is %d x %d, %s is %d x %d\n", avi_name, avi.width(), avi.height(),
-                movie_name, movie.width(), movie.height());
+    std::printf("Frame sizes differ: %s is %d x %d, %s is %d x %d\n", avi_name, avi.width(), avi.height(), movie_name,
+                movie.width(), movie.height());
     return 1;
   }
   const std::size_t common = std::min(avi.frame_count(), movie.frame_count());
   const CompareOutcome outcome = compare_frames(avi, movie, common);
   if (outcome.failed) return 1;
   if (const std::optional<Difference>& d = outcome.difference) {
-    std::printf("Frame %zu differs at row %d, column %d: R G B %u %u %u in %s, %u %u %u in %s\n", outcome.frame,
-                d->row, d->column, unsigned{d->frame_pixel[2]}, unsigned{d->frame_pixel[1]},
-                unsigned{d->frame_pixel[0]}, avi_name, unsigned{d->movie_pixel[2]}, unsigned{d->movie_pixel[1]},
-                unsigned{d->movie_pixel[0]}, movie_name);
+    std::printf("Frame %zu differs at row %d, column %d: R G B %u %u %u in %s, %u %u %u in %s\n", outcome.frame, d->row,
+                d->column, unsigned{d->frame_pixel[2]}, unsigned{d->frame_pixel[1]}, unsigned{d->frame_pixel[0]},
+                avi_name, unsigned{d->movie_pixel[2]}, unsigned{d->movie_pixel[1]}, unsigned{d->movie_pixel[0]},
+                movie_name);
     return 1;
   }
   if (avi.frame_count() != movie.frame_count()) {

@@ -22,8 +22,8 @@ struct MovieFrame {
 };
 
 struct Difference {
-  int row = 0;     // counted from the top of the picture
-  int column = 0;  // counted from the left
+  int row = 0;                                // counted from the top of the picture
+  int column = 0;                             // counted from the left
   std::array<std::uint8_t, 3> frame_pixel{};  // blue, green, red
   std::array<std::uint8_t, 3> movie_pixel{};
 };

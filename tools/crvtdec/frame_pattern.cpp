@@ -25,11 +25,16 @@ bool FramePattern::parse(std::string_view pattern, std::string& why) {
     std::size_t j = i + 1;
     for (; j < pattern.size(); ++j) {
       const char c = pattern[j];
-      if (c == '-') left_ = true;
-      else if (c == '+') plus_ = true;
-      else if (c == ' ') space_ = true;
-      else if (c == '0') zero_ = true;
-      else break;
+      if (c == '-')
+        left_ = true;
+      else if (c == '+')
+        plus_ = true;
+      else if (c == ' ')
+        space_ = true;
+      else if (c == '0')
+        zero_ = true;
+      else
+        break;
     }
     const std::size_t digits = j;
     while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9') ++j;

@@ -66,7 +66,8 @@ void print_info(const AviInput& input, const FrameCounts& counts) {
   if (counts.unknown != 0) std::printf("  unknown type:  %llu\n", ull(counts.unknown));
 
   std::printf("Stored size: %llu bytes", ull(counts.stored_bytes));
-  if (frames != 0) std::printf(", %.1f a frame", static_cast<double>(counts.stored_bytes) / static_cast<double>(frames));
+  if (frames != 0)
+    std::printf(", %.1f a frame", static_cast<double>(counts.stored_bytes) / static_cast<double>(frames));
   std::printf("\n");
   // Against the frames as uncompressed bitmaps of the stream's depth.
   const double bitmap_bytes = static_cast<double>(frames) * input.width() * input.height() * (input.bit_depth() / 8);

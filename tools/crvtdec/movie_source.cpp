@@ -17,9 +17,7 @@ bool MovieSource::open(const std::string& path) {
     case MovieFile::Failure::none: break;
     case MovieFile::Failure::open: return error("cannot open %s: %s", name, movie_.system_error.message().c_str());
     case MovieFile::Failure::size: return error("cannot read %s: %s", name, movie_.system_error.message().c_str());
-    case MovieFile::Failure::read:
-      print_message(movie_.header.error);
-      return error("cannot read %s", name);
+    case MovieFile::Failure::read: print_message(movie_.header.error); return error("cannot read %s", name);
     case MovieFile::Failure::header:
       print_message(movie_.header.error);
       return error("%s: not a movie that quelmux converts", name);

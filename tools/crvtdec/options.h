@@ -16,9 +16,9 @@ enum class Mode {
 
 struct Options {
   Mode mode = Mode::to_avi;
-  bool png = false;     // --frames writes PNG instead of PPM
-  std::string input;    // the AVI file
-  std::string second;   // the output AVI, the file name pattern or the movie
+  bool png = false;    // --frames writes PNG instead of PPM
+  std::string input;   // the AVI file
+  std::string second;  // the output AVI, the file name pattern or the movie
 };
 
 // Reads the command line into `options`. On a wrong one prints why and a

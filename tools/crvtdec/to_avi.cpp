@@ -70,9 +70,10 @@ int run_to_avi(const Options& options) {
   if (!input.open(options.input)) return 1;
   const char* out = options.second.c_str();
   if (input.bit_depth() != 24) {
-    error("%s: 32-bit Corvath frames do not fit the 24-bit layout of an uncompressed AVI file; --frames "
-          "writes them as images",
-          options.input.c_str());
+    error(
+        "%s: 32-bit Corvath frames do not fit the 24-bit layout of an uncompressed AVI file; --frames "
+        "writes them as images",
+        options.input.c_str());
     return 1;
   }
   std::error_code ec;
