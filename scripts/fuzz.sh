@@ -34,10 +34,12 @@ for target in "${targets[@]}"; do
   echo "-- fuzz_$name for ${seconds}s (${limits[*]})"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$target" -max_total_time="$seconds" "${limits[@]}" -timeout=20 -print_final_stats=1 \
-    "$work" "${seeds[@]}" 2>&1 | tail -n 15
-  status=${PIPESTATUS[0]}
+    "$work" "${seeds[@]}" > "build/fuzz/$name.log" 2>&1 && status=0 || status=$?
+  tail -n 15 "build/fuzz/$name.log"
   if [ "$status" -ne 0 ]; then
-    echo "fuzz_$name failed (status $status); the reproducer is in the log above" >&2
+    # The report's first lines say where it failed; the tail alone does not.
+    grep -m 1 -A 40 -E '^==[0-9]+==|^[^ ]*: runtime error|deadly signal' "build/fuzz/$name.log" >&2 || true
+    echo "fuzz_$name failed (status $status); the reproducer is named in the log above" >&2
     exit 1
   fi
 done

@@ -8,8 +8,8 @@
 #   QUELMUX_SKIP_INSTALL=1   skip the apt-get step (packages already there)
 #   QUELMUX_FUZZ_SECONDS=N   seconds per fuzz target (default 60)
 #   QUELMUX_SKIP_PACKAGE=1   skip the Debian package test (it installs into /usr)
-#   QUELMUX_FORMAT_CHECK=1   fail first if a source file is not as
-#                            scripts/format.sh would have it
+#   QUELMUX_FORMAT_CHECK=0   skip the first step, which fails if a source file
+#                            is not as scripts/format.sh would have it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +17,7 @@ if [ "${QUELMUX_SKIP_INSTALL:-0}" != 1 ]; then
   scripts/install-deps.sh --test
 fi
 
-if [ "${QUELMUX_FORMAT_CHECK:-0}" = 1 ]; then
+if [ "${QUELMUX_FORMAT_CHECK:-1}" = 1 ]; then
   echo "== Format check"
   scripts/format.sh --check
 fi
