@@ -5,23 +5,12 @@
 #include <random>
 #include <vector>
 
+#include "entropy/zero_scan.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes code(const Bytes& in, int level) {
-  Bytes out(2 * in.size() + 8, 0xAA);
-  const int n = zero::RLE(in.data(), out.data(), static_cast<int>(in.size()), level);
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
-
-Bytes expand(const Bytes& coded, int length, int level, int* consumed = nullptr) {
-  Bytes out(static_cast<std::size_t>(length), 0xAA);
-  const int n = zero::deRLE(coded.data(), out.data(), length, level);
-  if (consumed != nullptr) *consumed = n;
-  return out;
-}
+using zero::detail::Scan;
 
 Bytes zeros_then(int count, Bytes tail) {
   Bytes b(static_cast<std::size_t>(count), 0);
@@ -29,119 +18,156 @@ Bytes zeros_then(int count, Bytes tail) {
   return b;
 }
 
-TEST(ZeroRle, RunCodeTable) {
+Bytes code(const Bytes& in, int level, Scan scan = Scan::kPortable) {
+  Bytes out(2 * in.size() + 8, 0xAA);
+  out.resize(
+      static_cast<std::size_t>(zero::detail::rle(in.data(), out.data(), static_cast<int>(in.size()), level, scan)));
+  return out;
+}
+
+// checked_expand's coded bytes used, or -1 when it fails.
+int checked(const Bytes& coded, Bytes& out, int level, Scan scan) {
+  std::size_t consumed = 0;
+  const bool ok = zero::detail::checked_expand(coded.data(), coded.size(), out.data(), static_cast<int>(out.size()),
+                                               level, scan, consumed);
+  return ok ? static_cast<int>(consumed) : -1;
+}
+
+// The reading rules one unit at a time, bounded: the bytes used, or -1 when
+// they run out.
+int model_expand(const Bytes& in, Bytes& out, int level) {
+  std::size_t j = 0, o = 0;
+  auto at = [&](std::size_t k) { return j + k < in.size() ? in[j + k] : -1; };
+  auto put = [&](int count, unsigned char b) {
+    for (; count > 0 && o < out.size(); --count) out[o++] = b;
+  };
+  while (o < out.size()) {
+    int zeros = 0;
+    while (zeros < level && at(zeros) == 0) ++zeros;
+    if (at(zeros) < 0) return -1;
+    zeros == level ? put(zero::run_length_of_code(in[j + level]) + level, 0) : (put(zeros, 0), put(1, in[j + zeros]));
+    j += zeros + 1;
+  }
+  return static_cast<int>(j);
+}
+
+TEST(ZeroRle, WorkedExamples) {
   const int n[] = {0, 1, 2, 3, 4, 127, 128, 253, 254, 255};
   const int q[] = {0x00, 0xFF, 0x01, 0xFE, 0x02, 0xC0, 0x40, 0x81, 0x7F, 0x80};
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(zero::run_code(n[i]), q[i]) << n[i];
     EXPECT_EQ(zero::run_length_of_code(static_cast<unsigned char>(q[i])), n[i]) << q[i];
   }
-}
-
-TEST(ZeroRle, LongRunSplitsAtEachLevel) {
-  const Bytes in = zeros_then(300, {0x07});
-  EXPECT_EQ(code(in, 1), (Bytes{0x00, 0x80, 0x00, 0xEA, 0x07}));
-  EXPECT_EQ(code(in, 2), (Bytes{0x00, 0x00, 0x80, 0x00, 0x00, 0xEB, 0x07}));
-  EXPECT_EQ(code(in, 3), (Bytes{0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0xEC, 0x07}));
-}
-
-TEST(ZeroRle, ShortRunsAreCopiedAboveLevelOne) {
-  const Bytes in{0x05, 0x00, 0x09, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x09};
-  EXPECT_EQ(code(in, 1), (Bytes{0x05, 0x00, 0x00, 0x09, 0x00, 0xFF, 0x09, 0x00, 0x01, 0x09}));
-  EXPECT_EQ(code(in, 2), (Bytes{0x05, 0x00, 0x09, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0xFF, 0x09}));
-  EXPECT_EQ(code(in, 3), (Bytes{0x05, 0x00, 0x09, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x09}));
-}
-
-TEST(ZeroRle, ZeroLeftAfterAFullRunGoesWithItsFollower) {
-  EXPECT_EQ(code(zeros_then(258, {0x07}), 2), (Bytes{0x00, 0x00, 0x80, 0x00, 0x07}));
-}
-
-TEST(ZeroRle, TrailingLoneZeroIsCodedAsAMinimalRun) {
-  const Bytes in{0x05, 0x00};
-  const Bytes expected[] = {{0x05, 0x00, 0x00}, {0x05, 0x00, 0x00, 0x00}, {0x05, 0x00, 0x00, 0x00, 0x00}};
-  for (int level = 1; level <= 3; ++level) {
-    const Bytes coded = code(in, level);
-    EXPECT_EQ(coded, expected[level - 1]);
-    int consumed = 0;
-    EXPECT_EQ(expand(coded, 2, level, &consumed), in);
-    EXPECT_EQ(consumed, static_cast<int>(coded.size()));
+  const Bytes shorts{0x05, 0x00, 0x09, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x09};
+  const struct {
+    Bytes in;
+    int level;
+    Bytes coded;
+  } cases[] = {
+      {zeros_then(300, {7}), 1, {0x00, 0x80, 0x00, 0xEA, 0x07}},
+      {zeros_then(300, {7}), 2, {0x00, 0x00, 0x80, 0x00, 0x00, 0xEB, 0x07}},
+      {zeros_then(300, {7}), 3, {0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0xEC, 0x07}},
+      {shorts, 1, {0x05, 0x00, 0x00, 0x09, 0x00, 0xFF, 0x09, 0x00, 0x01, 0x09}},
+      {shorts, 2, {0x05, 0x00, 0x09, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0xFF, 0x09}},
+      {shorts, 3, {0x05, 0x00, 0x09, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0x09}},
+      {zeros_then(258, {7}), 2, {0x00, 0x00, 0x80, 0x00, 0x07}},  // the zero left goes with its follower
+      {{0x05, 0x00}, 1, {0x05, 0x00, 0x00}},                      // a trailing lone zero is a minimal run
+      {{0x05, 0x00}, 2, {0x05, 0x00, 0x00, 0x00}},
+      {{0x05, 0x00}, 3, {0x05, 0x00, 0x00, 0x00, 0x00}},
+      {{1, 2, 3, 250, 255, 7}, 3, {1, 2, 3, 250, 255, 7}},
+  };
+  for (const auto& c : cases) {
+    for (Scan scan : {Scan::kPortable, Scan::kVector}) EXPECT_EQ(code(c.in, c.level, scan), c.coded) << c.level;
+    Bytes out(c.in.size(), 0xAA);
+    EXPECT_EQ(zero::deRLE(c.coded.data(), out.data(), static_cast<int>(out.size()), c.level),
+              static_cast<int>(c.coded.size()));
+    EXPECT_EQ(out, c.in);
   }
-}
-
-TEST(ZeroRle, InputWithoutZerosIsUnchanged) {
-  const Bytes in{1, 2, 3, 250, 255, 7};
-  for (int level = 1; level <= 3; ++level) EXPECT_EQ(code(in, level), in);
-  EXPECT_EQ(zero::testRLE(in.data(), static_cast<int>(in.size()), 1), 0);
-}
-
-TEST(ZeroRle, BadArgumentsWriteNothing) {
-  Bytes in{0, 0, 1};
-  Bytes out(8, 0xAA);
-  EXPECT_EQ(zero::RLE(in.data(), out.data(), 3, 0), 0);
-  EXPECT_EQ(zero::RLE(in.data(), out.data(), 3, 4), 0);
-  EXPECT_EQ(zero::RLE(in.data(), out.data(), 0, 1), 0);
-  EXPECT_EQ(zero::deRLE(in.data(), out.data(), 3, 4), 0);
+  // testRLE: the level of the largest tally (8, 12, 16 for 1000 zeros; 18,
+  // 17, 16 for 20), none below the threshold.
+  const std::pair<Bytes, int> tests[] = {{Bytes(1000, 0), 3}, {Bytes(20, 0), 1}, {zeros_then(17, {9}), 0}, {{1, 2}, 0}};
+  for (const auto& [in, level] : tests) EXPECT_EQ(zero::testRLE(in.data(), static_cast<int>(in.size()), 16), level);
+  EXPECT_EQ(zero::testRLE(tests[0].first.data(), 1000, 17), 0);
+  // Bad arguments write nothing.
+  Bytes in{0, 0, 1}, out(8, 0xAA);
+  std::size_t consumed = 0;
+  EXPECT_EQ(zero::RLE(in.data(), out.data(), 3, 0) + zero::RLE(in.data(), out.data(), 3, 4), 0);
+  EXPECT_EQ(zero::RLE(in.data(), out.data(), 0, 1) + zero::deRLE(in.data(), out.data(), 3, 4), 0);
   EXPECT_EQ(zero::deRLE(in.data(), out.data(), -1, 1), 0);
+  EXPECT_FALSE(zero::checkedDeRLE(in.data(), 3, out.data(), 0, 1, consumed));
+  EXPECT_FALSE(zero::checkedDeRLE(in.data(), 3, out.data(), 3, 0, consumed));
   EXPECT_EQ(out, Bytes(8, 0xAA));
 }
 
-TEST(ZeroRle, TestRlePicksTheLargestTally) {
-  const Bytes thousand(1000, 0);
-  EXPECT_EQ(zero::testRLE(thousand.data(), 1000, 16), 3);  // tallies 8, 12, 16
-  EXPECT_EQ(zero::testRLE(thousand.data(), 1000, 17), 0);
-  const Bytes twenty(20, 0);
-  EXPECT_EQ(zero::testRLE(twenty.data(), 20, 16), 1);  // tallies 18, 17, 16
-  const Bytes seventeen = zeros_then(17, {0x09});
-  EXPECT_EQ(zero::testRLE(seventeen.data(), 18, 16), 0);  // 15, 14, 13
-}
-
-// Every level must give back any input, including runs around each level's
-// longest code (255 + L) and runs cut by the end of the input.
-TEST(ZeroRle, RoundTripsAtEveryLevel) {
-  std::mt19937 rng(7);
-  std::vector<Bytes> inputs;
-  for (int run : {1, 2, 3, 4, 255, 256, 257, 258, 259, 511, 512, 513, 514, 515, 1000}) {
-    inputs.push_back(zeros_then(run, {}));
-    inputs.push_back(zeros_then(run, {0x01}));
-    Bytes b{0x09};
-    Bytes r = zeros_then(run, {0x02, 0x00});
-    b.insert(b.end(), r.begin(), r.end());
-    inputs.push_back(b);
-  }
-  for (int density : {2, 5, 50}) {
-    Bytes b(5000);
-    for (auto& x : b) x = (rng() % 100 < static_cast<unsigned>(density)) ? static_cast<unsigned char>(rng()) : 0;
-    inputs.push_back(b);
-    for (auto& x : b) x = (rng() % 100 < static_cast<unsigned>(density)) ? 0 : static_cast<unsigned char>(rng() | 1);
-    inputs.push_back(b);
-  }
-  for (const Bytes& in : inputs) {
+// Planes of runs and literal stretches of random lengths, runs around the
+// 16-byte blocks, the windows and each level's longest code (255 + L)
+// included: both scans give the same tallies, search results and bytes (the
+// vector coder writes at most 16 bytes past them), and every expansion gives
+// the plane back, consuming the whole coding; every cut coding is refused.
+TEST(ZeroRle, RoundTripsWithBothScans) {
+  std::mt19937 rng(9);
+  const int run_lengths[] = {1,  2,  3,   4,   5,   13,  15,  16,  17,  32,  33,  47,  60,  61,  62,  63,  64,
+                             65, 66, 127, 128, 129, 255, 256, 257, 258, 259, 260, 261, 515, 516, 517, 518, 700};
+  for (int round = 0; round < 3000; ++round) {
+    Bytes in(rng() % 3 == 0 ? rng() % 18 : 0, 0x11);
+    const std::size_t target = 1 + rng() % (round % 10 == 0 ? 5000 : 700);
+    const unsigned literal_max = 1 + rng() % 80;
+    while (in.size() < target) {
+      for (std::size_t k = rng() % literal_max; k > 0; --k) in.push_back(static_cast<unsigned char>(1 + rng() % 255));
+      const int run = rng() % 3 == 0 ? run_lengths[rng() % std::size(run_lengths)] : 1 + static_cast<int>(rng() % 6);
+      in.insert(in.end(), static_cast<std::size_t>(run), 0);
+    }
+    if (rng() % 2) in.resize(target);
+    const auto length = static_cast<int>(in.size());
+    const auto p = zero::detail::tally_runs(in.data(), in.size(), Scan::kPortable);
+    const auto v = zero::detail::tally_runs(in.data(), in.size(), Scan::kVector);
+    ASSERT_EQ((std::vector{p.s1, p.s2, p.s3}), (std::vector{v.s1, v.s2, v.s3})) << round;
     for (int level = 1; level <= 3; ++level) {
-      const Bytes coded = code(in, level);
-      int consumed = 0;
-      const int length = static_cast<int>(in.size());
-      EXPECT_EQ(expand(coded, length, level, &consumed), in) << "level " << level << " size " << length;
-      EXPECT_EQ(consumed, static_cast<int>(coded.size()));
-      Bytes checked(in.size(), 0xAA);
-      std::size_t checked_consumed = 0;
-      EXPECT_TRUE(zero::checkedDeRLE(coded.data(), coded.size(), checked.data(), length, level, checked_consumed));
-      EXPECT_EQ(checked_consumed, coded.size());
-      EXPECT_EQ(checked, in);
+      const std::size_t from = rng() % in.size();
+      ASSERT_EQ(zero::detail::find_zeros(in.data(), from, in.size(), level, Scan::kPortable),
+                zero::detail::find_zeros(in.data(), from, in.size(), level, Scan::kVector));
+      const Bytes expected = code(in, level);
+      Bytes coded(expected.size() + 16 + 64, 0xC5);
+      const int n = zero::detail::rle(in.data(), coded.data(), length, level, Scan::kVector);
+      ASSERT_EQ(Bytes(coded.begin(), coded.begin() + n), expected) << round << " level " << level;
+      for (std::size_t k = expected.size() + 16; k < coded.size(); ++k) ASSERT_EQ(coded[k], 0xC5) << round;
+      for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+        Bytes out(in.size(), 0xAA);
+        ASSERT_EQ(checked(expected, out, level, scan), static_cast<int>(expected.size()));
+        ASSERT_EQ(out, in) << round << " level " << level;
+      }
+      Bytes out(in.size(), 0xAA);
+      ASSERT_EQ(zero::deRLE(expected.data(), out.data(), length, level), static_cast<int>(expected.size()));
+      ASSERT_EQ(out, in);
+      if (round % 50 != 0) continue;
+      for (std::size_t cut = 0; cut < expected.size(); ++cut) {
+        const Bytes truncated(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(cut));
+        for (Scan scan : {Scan::kPortable, Scan::kVector}) ASSERT_EQ(checked(truncated, out, level, scan), -1) << cut;
+      }
     }
   }
 }
 
-TEST(ZeroRle, CheckedExpansionRefusesATruncatedCoding) {
-  const Bytes in = zeros_then(700, {0x03, 0x00, 0x00, 0x04});
-  for (int level = 1; level <= 3; ++level) {
-    const Bytes coded = code(in, level);
-    for (std::size_t cut = 0; cut < coded.size(); ++cut) {
-      Bytes truncated(coded.begin(), coded.begin() + static_cast<std::ptrdiff_t>(cut));
-      Bytes out(in.size());
-      std::size_t consumed = 0;
-      EXPECT_FALSE(zero::checkedDeRLE(truncated.data(), truncated.size(), out.data(), static_cast<int>(in.size()),
-                                      level, consumed))
-          << "level " << level << " cut " << cut;
+// On arbitrary coded bytes the checked expansion consumes and writes what
+// the unit-by-unit rules do, and fails where they run out of bytes.
+TEST(ZeroRle, CheckedExpansionMatchesTheRulesOnAnyInput) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 4000; ++round) {
+    Bytes coded(rng() % (round % 8 == 0 ? 3000 : 700));
+    const unsigned zero_odds = 1 + rng() % 4;
+    for (auto& b : coded) b = rng() % zero_odds == 0 ? 0 : static_cast<unsigned char>(rng());
+    const int level = 1 + static_cast<int>(rng() % 3);
+    Bytes expected(1 + rng() % 2000, 0xAA);
+    const int model = model_expand(coded, expected, level);
+    for (Scan scan : {Scan::kPortable, Scan::kVector}) {
+      Bytes out(expected.size(), 0xAA);
+      ASSERT_EQ(checked(coded, out, level, scan), model);
+      if (model >= 0) {
+        EXPECT_EQ(out, expected) << round;
+      }
+      if (model < 0 || scan == Scan::kVector) continue;
+      EXPECT_EQ(zero::deRLE(coded.data(), out.data(), static_cast<int>(out.size()), level), model);
+      EXPECT_EQ(out, expected) << round;
     }
   }
 }
