@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mov/atom_builder.h"
+#include "mov/atom_search.h"
 #include "mov/movie_writer.h"
 #include "mov/sample_tables.h"
 
@@ -265,6 +266,35 @@ TEST(MovieHeader, TheWindowBoundsTheSearch) {
   bytes.resize(bytes.size() + 100, 0xFF);
   EXPECT_EQ(read(bytes, static_cast<int>(tkhd + 20)).out,
             "Movie header found\nTrack header found\nWidth = 0\nHeight = 0\nUnable to find tag \"mdhd\"\n");
+}
+
+// Bytes past the window count as zero: a tag ending on the window's last
+// byte is found, one that needs bytes behind it is not, whatever they hold,
+// unless it ends in zeros. The position moves to the tag, the window shrinks.
+TEST(FindTag, FindsTheFirstOccurrenceWithinTheWindow) {
+  const struct {
+    std::string text;
+    const char* tag;
+    int window;
+    bool found;
+    int moved;
+  } cases[] = {
+      {"....mvhd....mvhd....", "mvhd", 20, true, 4},
+      {"stsd....", "stsd", 8, true, 0},
+      {"stsc....stcxstc", "stco", 15, false, 0},
+      {"mvhd", "mvhd", 0, false, 0},
+      {"mvhd", "mvhd", -1, false, 0},
+      {"xxxxstco", "stco", 8, true, 4},
+      {"xxxxstco", "stco", 7, false, 0},
+      {std::string("ab\0\0", 4), "b\0\0\0", 2, true, 1},
+  };
+  for (auto c : cases) {
+    auto* position = reinterpret_cast<unsigned char*>(c.text.data());
+    int window = c.window;
+    EXPECT_EQ(findtag(position, c.tag, window), c.found) << c.text << " / " << c.window;
+    EXPECT_EQ(reinterpret_cast<char*>(position) - c.text.data(), c.moved) << c.text;
+    EXPECT_EQ(window, c.window - c.moved) << c.text;
+  }
 }
 
 // The offsets hold the claimed frames that the file holds, up to the first it

@@ -120,6 +120,8 @@ TEST(MovieWriter, WrittenMoviesReadBack) {
     ASSERT_TRUE(movgen::write_movie(path, o, source, error, &layout)) << error;
     Bytes file = testsupport::read_file(path);
     ASSERT_EQ(file.size(), layout.file_size);
+    for (const auto& [at, tag] : {std::pair{layout.moov_offset, "moov"}, {layout.mdat_offset, "mdat"}})
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file.at(at + 4)), 4), tag);
     file.resize(mov_header_window);
     const MovieHeader h = read_mov_header(file.data(), mov_header_window, [](std::string_view) {});
     ASSERT_TRUE(h.ok()) << h.error;
@@ -258,6 +260,18 @@ TEST(Mkmovie, CommandLines) {
   EXPECT_EQ(r.out, "");
   const Bytes file = testsupport::read_file(out);
   EXPECT_EQ(Bytes(file.end() - 12, file.end()), (Bytes{9, 8, 7, 9, 8, 7, 6, 5, 4, 6, 5, 4}));
+
+  // GStreamer's view of the header's fields.
+  if (!testsupport::need_program("gst-discoverer-1.0")) GTEST_SKIP();
+  ASSERT_EQ(testsupport::run(
+                {MKMOVIE_EXE, "--size", "320x240", "--frames", "30", "--chunking", "1:2,3:1", "--moov-last", out})
+                .exit_code,
+            0);
+  r = testsupport::run({"gst-discoverer-1.0", out});
+  EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+  for (const char* line : {"container #0: Quicktime", "video #1: Uncompressed 8-bit RGB", "Width: 320", "Height: 240",
+                           "Depth: 24", "Frame rate: 30/1", "Duration: 0:00:01.0"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
 }
 
 }  // namespace
