@@ -5,62 +5,71 @@
 #include <string>
 #include <vector>
 
+#include "app/pixel_convert.h"
+
 namespace {
 
 const std::string usage =
     "Usage: quelmux [-u] <.mov file> <output filename>\n"
     "Use -u if you want to produce an uncomressed avi instead of a\nCorvath compressed avi.\n";
 
-struct Parsed {
-  int result;
-  CommandLine line;
-  std::string out;
-};
-
-Parsed parse(std::vector<const char*> args) {
-  args.insert(args.begin(), "quelmux");
-  Parsed p{};
-  testing::internal::CaptureStdout();
-  p.result = parse_command_line(static_cast<int>(args.size()), args.data(), p.line);
-  p.out = testing::internal::GetCapturedStdout();
-  return p;
-}
-
 // Two file names, after an option that is a minus and a "u" in either case,
-// or none; a third name without the option is ignored.
-TEST(CommandLine, FileNamesAndTheOption) {
+// or none; a third name without the option is ignored. The option is looked
+// at before the file names are counted.
+TEST(CommandLine, FileNamesTheOptionAndRefusals) {
   const struct {
     std::vector<const char*> args;
-    bool uncompressed;
+    int result;  // 2: -u
+    std::string out;
   } cases[] = {
-      {{"in.mov", "out.avi"}, false},         {{"in.mov", "out.avi", "c"}, false},
-      {{"-u", "in.mov", "out.avi"}, true},    {{"-U", "in.mov", "out.avi"}, true},
-      {{"-ufoo", "in.mov", "out.avi"}, true}, {{"-Uncompressed", "in.mov", "out.avi"}, true},
+      {{"in.mov", "out.avi"}, 1, ""},
+      {{"in.mov", "out.avi", "c"}, 1, ""},
+      {{"-u", "in.mov", "out.avi"}, 2, ""},
+      {{"-U", "in.mov", "out.avi"}, 2, ""},
+      {{"-ufoo", "in.mov", "out.avi"}, 2, ""},
+      {{"-", "in.mov", "out.avi"}, 0, "Unknown option: \"-\"\n"},
+      {{"--u", "in.mov", "out.avi"}, 0, "Unknown option: \"--u\"\n"},
+      {{"-x", "in.mov"}, 0, "Unknown option: \"-x\"\n"},
+      {{}, 0, usage},
+      {{"in.mov"}, 0, usage},
+      {{"-u", "in.mov"}, 0, usage},
+      {{"a", "b", "c", "d"}, 0, usage},
+      {{"-u", "a", "b", "c"}, 0, usage},
   };
-  for (const auto& c : cases) {
-    const Parsed p = parse(c.args);
-    SCOPED_TRACE(c.args[0]);
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.line.uncompressed, c.uncompressed);
-    EXPECT_STREQ(p.line.input, "in.mov");
-    EXPECT_STREQ(p.line.output, "out.avi");
-    EXPECT_EQ(p.out, "");
+  for (auto c : cases) {
+    c.args.insert(c.args.begin(), "quelmux");
+    CommandLine line;
+    testing::internal::CaptureStdout();
+    const bool ok = parse_command_line(static_cast<int>(c.args.size()), c.args.data(), line);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.args.size();
+    EXPECT_EQ(ok ? 1 + line.uncompressed : 0, c.result) << c.out;
+    if (ok) {
+      EXPECT_EQ(std::string(line.input) + line.output, "in.movout.avi");
+    }
   }
 }
 
-TEST(CommandLine, RefusalsPrintTheOptionOrTheUsage) {
-  for (const char* option : {"-", "-x", "--u", "-v"}) {
-    const Parsed p = parse({option, "in.mov", "out.avi"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.out, std::string("Unknown option: \"") + option + "\"\n");
-  }
-  // The option is looked at before the file names are counted.
-  EXPECT_EQ(parse({"-x", "in.mov"}).out, "Unknown option: \"-x\"\n");
-  for (const auto& args : std::vector<std::vector<const char*>>{
-           {}, {"in.mov"}, {"-u"}, {"-u", "in.mov"}, {"a", "b", "c", "d"}, {"-u", "a", "b", "c"}}) {
-    const Parsed p = parse(args);
-    EXPECT_EQ(p.result, 0) << args.size();
-    EXPECT_EQ(p.out, usage);
+// The chosen path and the plain one against a reference, guard bytes around.
+TEST(RawToBgr, FlipsRowsAndSwapsRedAndBlueAtEveryWidth) {
+  unsigned seed = 3;
+  for (int width : {0, 1, 2, 3, 5, 6, 7, 15, 16, 17, 31, 64, 333}) {
+    for (int height : {0, 1, 2, 9}) {
+      const std::size_t row = 3 * static_cast<std::size_t>(width), size = row * height;
+      std::vector<unsigned char> source(size), expected(size);
+      for (auto& b : source) b = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+      for (std::size_t k = 0; k < size; ++k)
+        expected[k] = source[(height - 1 - k / row) * row + k % row / 3 * 3 + 2 - k % 3];
+      for (bool scalar : {false, true}) {
+        std::vector<unsigned char> out(size + 32, 0xEE);
+        if (scalar)
+          pixel_convert_detail::raw_to_BGR_scalar(source.data(), out.data() + 16, width, height);
+        else
+          raw_to_BGR(source.data(), out.data() + 16, width, height);
+        std::vector<unsigned char> guarded(size + 32, 0xEE);
+        std::copy(expected.begin(), expected.end(), guarded.begin() + 16);
+        EXPECT_EQ(out, guarded) << width << " x " << height << (scalar ? " scalar" : "");
+      }
+    }
   }
 }
 

@@ -5,10 +5,7 @@
 // test needs about 5 GB of free space.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <vector>
 
 #include "mov/movie_file.h"
@@ -18,21 +15,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
-
-struct Closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-Bytes read_at(const fs::path& path, std::uint64_t offset, std::size_t size) {
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "rb"));
-  Bytes b(size);
-  if (!f || fseeko(f.get(), static_cast<off_t>(offset), SEEK_SET) != 0 ||
-      std::fread(b.data(), 1, size, f.get()) != size)
-    b.clear();
-  return b;
-}
 
 TEST(LargeMovie, HeaderLastWithSixtyFourBitOffsetsPastFourGibibytes) {
   testsupport::TempDir dir;
@@ -55,11 +38,7 @@ TEST(LargeMovie, HeaderLastWithSixtyFourBitOffsetsPastFourGibibytes) {
   ASSERT_TRUE(movie.header.ok()) << movie.header.error;
   EXPECT_TRUE(lines.ends_with("Number of entries = 700\n700 frames indexed\n"));
   const std::vector<std::int64_t>& frame_offsets = movie.header.frame_offsets;
-  ASSERT_EQ(frame_offsets.size(), 700u);
-  for (std::size_t i = 0; i < 700; ++i)
-    ASSERT_EQ(static_cast<std::uint64_t>(frame_offsets[i]), layout.frame_offsets[i]);
-  EXPECT_EQ(read_at(path, static_cast<std::uint64_t>(frame_offsets.back()), source.frame_size()),
-            movgen::stored_frame(source, movgen::DataFormat::raw, 699));
+  EXPECT_EQ(frame_offsets, std::vector<std::int64_t>(layout.frame_offsets.begin(), layout.frame_offsets.end()));
 
   const std::string avi = (dir / "big.avi").string();
   auto r = testsupport::run({QUELMUX_EXE, path.string(), avi});

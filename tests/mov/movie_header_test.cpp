@@ -1,71 +1,71 @@
+// The movie header reader and the frame offsets it builds: printed lines,
+// fields and offsets for written movies and for hand-built headers that bend
+// every rule the reader has.
 #include "mov/movie_header.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
+#include <climits>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "mov/atom_builder.h"
+#include "mov/atom_search.h"
 #include "mov/movie_writer.h"
 #include "mov/sample_tables.h"
-#include "mov/synthetic_frames.h"
-#include "test_support.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using movgen::AtomBuilder;
+using Offsets = std::vector<std::int64_t>;
 
 struct Header {
-  int result;
-  std::string out;
+  bool ok;
+  std::string out;  // the printed lines, then the error
   mov_info info;
-  std::vector<std::int64_t> offsets;
+  Offsets offsets;
 };
 
-// Runs read_mov_header on `bytes` with a window of `window` bytes (default: all
-// of them); a window longer than the bytes gets a zero tail.
+// Reads `bytes` with a window of `window` bytes (-1: all of them); a window
+// longer than the bytes gets a zero tail.
 Header read(Bytes bytes, int window = -1) {
   if (window < 0) window = static_cast<int>(bytes.size());
   if (static_cast<std::size_t>(window) > bytes.size()) bytes.resize(static_cast<std::size_t>(window));
   Header h{};
   const MovieHeader m = read_mov_header(bytes.data(), window, [&h](std::string_view line) { (h.out += line) += '\n'; });
   if (!m.ok()) h.out += m.error + '\n';
-  h.result = m.ok();
+  h.ok = m.ok();
   h.info = m.info;
   h.offsets = m.frame_offsets;
   EXPECT_EQ(m.total_frames, static_cast<int>(m.frame_offsets.size()));
   return h;
 }
 
-// A bare header: just the atoms and fields the reader takes, in `order`.
+// Just the atoms and fields the reader takes, in `order`; an entry longer
+// than a tag is written as raw bytes.
 struct BareHeader {
   std::uint32_t width = 320 << 16;  // 16.16
   std::uint32_t height = 240 << 16;
-  std::uint32_t time_scale = 600;
-  std::uint32_t duration = 20;
   const char* format = "raw ";
   std::vector<sample_to_chunk> runs{{1, 1, 1}};
   std::vector<std::uint64_t> chunks{1000, 2000};
-  std::uint32_t sample_size = 0;           // of "stsz", where `order` has it
-  std::vector<std::uint32_t> sizes{};      // its table
-  std::uint32_t run_count = 0xFFFFFFFF;    // 0xFFFFFFFF: the number of runs
-  std::uint32_t chunk_count = 0xFFFFFFFF;  // 0xFFFFFFFF: the number of chunks
+  std::uint32_t sample_size = 0;  // of "stsz", where `order` has it
+  std::vector<std::uint32_t> sizes{};
+  std::uint32_t run_count = 0;  // 0: the number of runs
   std::vector<std::string> order{"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stco"};
 
   Bytes bytes() const {
-    AtomBuilder a;
+    movgen::AtomBuilder a;
     for (const std::string& tag : order) {
       if (tag == "mvhd") a.begin_full("mvhd").zeros(96).end();
       if (tag == "tkhd") a.begin_full("tkhd").zeros(72).u32(width).u32(height).end();
-      if (tag == "mdhd") a.begin_full("mdhd").u32(0).u32(0).u32(time_scale).u32(0).u32(0).end();
+      if (tag == "mdhd") a.begin_full("mdhd").u32(0).u32(0).u32(600).u32(0).u32(0).end();
       if (tag == "stsd") a.begin_full("stsd").u32(1).begin(format).zeros(78).end().end();
-      if (tag == "stts") a.begin_full("stts").u32(1).u32(5).u32(duration).end();
+      if (tag == "stts") a.begin_full("stts").u32(1).u32(5).u32(20).end();
       if (tag == "stsc") {
-        a.begin_full("stsc").u32(run_count != 0xFFFFFFFF ? run_count : static_cast<std::uint32_t>(runs.size()));
+        a.begin_full("stsc").u32(run_count != 0 ? run_count : static_cast<std::uint32_t>(runs.size()));
         for (const auto& r : runs) a.u32(r.first_chunk).u32(r.samples_per_chunk).u32(r.sample_description_id);
         a.end();
       }
@@ -75,144 +75,150 @@ struct BareHeader {
         a.end();
       }
       if (tag == "stco" || tag == "co64") {
-        a.begin_full(tag.c_str())
-            .u32(chunk_count != 0xFFFFFFFF ? chunk_count : static_cast<std::uint32_t>(chunks.size()));
+        a.begin_full(tag.c_str()).u32(static_cast<std::uint32_t>(chunks.size()));
         for (std::uint64_t c : chunks) tag == "co64" ? a.u64(c) : a.u32(static_cast<std::uint32_t>(c));
         a.end();
       }
-      if (tag.size() > 4) a.bytes(Bytes(tag.begin(), tag.end()));  // raw bytes
+      if (tag.size() > 4) a.bytes(Bytes(tag.begin(), tag.end()));
     }
     return a.take();
   }
 };
 
-// The movie atom that the sample writer gives `options`.
-Bytes writer_moov(const movgen::MovieOptions& options) {
+Bytes writer_moov() {
   movgen::MovieLayout layout;
   std::string error;
-  EXPECT_TRUE(movgen::plan_movie(options, layout, error)) << error;
-  return movgen::build_moov(options, layout);
+  EXPECT_TRUE(movgen::plan_movie({}, layout, error)) << error;
+  return movgen::build_moov({}, layout);
 }
 
-void rename_tag(Bytes& bytes, const char* from, const char* to) {
-  const auto at = std::search(bytes.begin(), bytes.end(), from, from + 4);
-  ASSERT_NE(at, bytes.end()) << from;
-  std::copy(to, to + 4, at);
-}
-
-const char* const lines_of_default_movie[] = {
-    "Movie header found\n",
-    "Track header found\nWidth = 320\nHeight = 240\n",
-    "Media header found\n",
-    "Sample description found, number of entries = 1\nData format = \"raw \"\n",
-    "Sample to time table found\nFrame rate = 30.000000\n",
-    "Sample to chunk table found\nNumber of entries = 1\n",
-    "Sample offset table found\nNumber of entries = 30\n",
-    "30 frames indexed\n",
-};
-
-std::string default_output(int steps) {
-  std::string s;
-  for (int i = 0; i < steps; ++i) s += lines_of_default_movie[i];
-  return s;
-}
-
-TEST(MovieHeader, PrintsEveryLineOfAWrittenMovie) {
-  const Header h = read(writer_moov({}));
-  EXPECT_EQ(h.result, 1);
-  EXPECT_EQ(h.out, default_output(8));
-  EXPECT_EQ(h.info.width, 320);
-  EXPECT_EQ(h.info.height, 240);
-  EXPECT_EQ(h.info.time_scale, 600);
-  EXPECT_EQ(h.info.sample_duration, 20);
-  EXPECT_EQ(std::string(h.info.data_format, 4), "raw ");
-  EXPECT_EQ(h.offsets.size(), 30u);
-}
-
-TEST(MovieHeader, EachMissingTagStopsTheReadAfterTheLinesBeforeIt) {
-  const char* tags[] = {"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stco"};
-  for (int k = 0; k < 7; ++k) {
-    Bytes moov = writer_moov({});
-    rename_tag(moov, tags[k], "xxxx");
+TEST(MovieHeader, EveryLineOfAWrittenMovieAndEachMissingTag) {
+  const char* const steps[] = {
+      "Movie header found\n",
+      "Track header found\nWidth = 320\nHeight = 240\n",
+      "Media header found\n",
+      "Sample description found, number of entries = 1\nData format = \"raw \"\n",
+      "Sample to time table found\nFrame rate = 30.000000\n",
+      "Sample to chunk table found\nNumber of entries = 1\n",
+      "Sample offset table found\nNumber of entries = 30\n",
+      "30 frames indexed\n",
+  };
+  const char* const tags[] = {"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stco"};
+  std::string lines;
+  for (int k = 0; k < 8; ++k) {
+    Bytes moov = writer_moov();
+    if (k < 7) std::copy_n("xxxx", 4, std::search(moov.begin(), moov.end(), tags[k], tags[k] + 4));
     const Header h = read(moov);
-    EXPECT_EQ(h.result, 0) << tags[k];
-    EXPECT_EQ(h.out, default_output(k) + "Unable to find tag \"" + tags[k] + "\"\n");
-    EXPECT_TRUE(h.offsets.empty());
+    EXPECT_EQ(h.ok, k == 7);
+    EXPECT_EQ(h.out, lines + (k < 7 ? "Unable to find tag \"" + std::string(tags[k]) + "\"\n" : steps[7]));
+    EXPECT_EQ(h.offsets.size(), k < 7 ? 0u : 30u);
+    lines += steps[k];
   }
 }
 
-TEST(MovieHeader, AtomsOutOfOrderAreNotFound) {
-  BareHeader bare;
-  bare.order = {"mvhd", "tkhd", "mdhd", "stsd", "stsc", "stts", "stco"};
-  Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(h.out.ends_with("Frame rate = 30.000000\nUnable to find tag \"stsc\"\n"));
-  bare.order = {"tkhd", "mvhd", "mdhd", "stsd", "stts", "stsc", "stco"};
-  h = read(bare.bytes());
-  EXPECT_EQ(h.out, "Movie header found\nUnable to find tag \"tkhd\"\n");
-}
-
-TEST(MovieHeader, TagInAnEarlierPayloadIsTakenThere) {
-  // A "free" atom before the media header holds the bytes of another one, with
-  // a time scale of 1000 where the real atom has 600.
-  BareHeader bare;
-  AtomBuilder fake;
+// Each case bends a bare header and gives the result, the end of the
+// output, and the offsets when the read succeeds.
+TEST(MovieHeader, HandBuiltHeaders) {
+  const std::string refused = "Sample table runs past the header window\n";
+  const struct {
+    const char* name;
+    std::function<void(BareHeader&)> bend;
+    int window;  // -1: the bytes; 0: the reader's own
+    bool ok;
+    std::string ending;
+    Offsets offsets = {};
+  } cases[] = {
+      {"plain",
+       [](BareHeader&) {},
+       -1,
+       true,
+       "Number of entries = 1\nSample offset table found\nNumber of entries = 2\n2 frames indexed\n",
+       {1000, 2000}},
+      {"out of order", [](BareHeader& b) { b.order = {"mvhd", "tkhd", "mdhd", "stsd", "stsc", "stts", "stco"}; }, -1,
+       false, "Frame rate = 30.000000\nUnable to find tag \"stsc\"\n"},
+      {"track first", [](BareHeader& b) { b.order = {"tkhd", "mvhd", "mdhd", "stsd", "stts", "stsc", "stco"}; }, -1,
+       false, "Movie header found\nUnable to find tag \"tkhd\"\n"},
+      // 4 x 2 pixels, the fixed-point sizes cut to their integer part: s = 24.
+      {"runs split chunks",
+       [](BareHeader& b) {
+         b.width = 0x00048000, b.height = 0x0002FFFF, b.runs = {{1, 2, 1}, {3, 1, 1}};
+         b.chunks = {1000, 5000, 9000, 0xC0000000};
+       },
+       -1,
+       true,
+       "Number of entries = 4\n6 frames indexed\n",
+       {1000, 1024, 5000, 5024, 9000, 0xC0000000}},
+      {"no chunks", [](BareHeader& b) { b.chunks = {}; }, -1, true, "Number of entries = 0\n0 frames indexed\n"},
+      {"no runs", [](BareHeader& b) { b.runs = {}; }, -1, true, "0 frames indexed\n"},
+      {"no width", [](BareHeader& b) { b.width = 0; }, -1, false, "= 2\nFrames of 0 x 240 pixels hold no picture\n"},
+      {"no height", [](BareHeader& b) { b.height = 0; }, -1, false, "= 2\nFrames of 320 x 0 pixels hold no picture\n"},
+      {"co64",
+       [](BareHeader& b) {
+         b.order.back() = "co64", b.chunks = {0x123456789ull, 1000};
+       },
+       -1,
+       true,
+       "Number of entries = 2\n2 frames indexed\n",
+       {0x123456789, 1000}},
+      {"co64 nearer",
+       [](BareHeader& b) {
+         b.order.back() = "co64", b.order.push_back("stco"), b.chunks = {0x123456789ull, 1000};
+       },
+       -1,
+       true,
+       "",
+       {0x123456789, 1000}},
+      {"stco nearer",
+       [](BareHeader& b) {
+         b.order.push_back("co64"), b.chunks = {0x123456789ull, 1000};
+       },
+       -1,
+       true,
+       "",
+       {0x23456789, 1000}},
+      {"no stco", [](BareHeader& b) { b.order.pop_back(); }, -1, false, "Unable to find tag \"stco\"\n"},
+      {"WRLE", [](BareHeader& b) { b.format = "WRLE"; }, -1, true, "2 frames indexed\n", {1000, 2000}},
+      {"jpeg", [](BareHeader& b) { b.format = "jpeg"; }, -1, false,
+       "Data format = \"jpeg\"\nUnsupported data format, please select \"BMP\" or \"none\" as the video compression "
+       "when saving a .mov file\n"},
+      {"runs in window", [](BareHeader& b) { b.run_count = 1000; }, 0, true, "frames indexed\n"},
+      {"runs past", [](BareHeader& b) { b.run_count = 1000; }, -1, false, "Number of entries = 1000\n" + refused},
+      {"runs negative", [](BareHeader& b) { b.run_count = 0xFFFFFFFE; }, 0, false, "= -2\n" + refused},
+      {"too large", [](BareHeader& b) { b.width = b.height = 0xFFFF0000; }, -1, false,
+       "Frames of 65535 x 65535 pixels take 12884508675 bytes, more than the 2147483647 an AVI frame can hold\n"},
+      // 26755 x 26755 x 3 = 2147490075: just over; 26754 lines fit.
+      {"just over", [](BareHeader& b) { b.width = b.height = 26755u << 16; }, -1, false, "an AVI frame can hold\n"},
+      {"just fits", [](BareHeader& b) { b.width = 26755u << 16, b.height = 26754u << 16; }, -1, true, "indexed\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BareHeader bare;
+    c.bend(bare);
+    const Header h = read(bare.bytes(), c.window == 0 ? mov_header_window : c.window);
+    EXPECT_EQ(h.ok, c.ok);
+    EXPECT_TRUE(h.out.ends_with(c.ending)) << h.out;
+    if (!c.offsets.empty() || !c.ok) {
+      EXPECT_EQ(h.offsets, c.offsets);
+    }
+  }
+  // The chunk table is last: it fits the window exactly, or not at all.
+  const Bytes exact = BareHeader{}.bytes();
+  EXPECT_TRUE(read(exact, static_cast<int>(exact.size()) - 1).out.ends_with("= 2\n" + refused));
+  // A "free" atom before the media header holding another one's bytes: its
+  // time scale of 1000 is taken.
+  movgen::AtomBuilder fake;
   fake.begin("free").u32(32).fourcc("mdhd").u32(0).u32(0).u32(0).u32(1000).end();
   const Bytes f = fake.take();
-  bare.order = {"mvhd", "tkhd", std::string(f.begin(), f.end()), "mdhd", "stsd", "stts", "stsc", "stco"};
+  BareHeader bare;
+  bare.order.insert(bare.order.begin() + 2, std::string(f.begin(), f.end()));
   const Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 1);
   EXPECT_EQ(h.info.time_scale, 1000);
   EXPECT_NE(h.out.find("Frame rate = 50.000000\n"), std::string::npos);
 }
 
-TEST(MovieHeader, RunsAndChunksGiveTheFrameOffsets) {
-  // 4 x 2 pixels: s = 24 bytes. Runs (1,2,1) and (3,1,1) over chunks P, Q, R, T.
-  // The fixed-point sizes keep their integer part.
-  BareHeader bare;
-  bare.width = 0x00048000;  // 4.5
-  bare.height = 0x0002FFFF;
-  bare.runs = {{1, 2, 1}, {3, 1, 1}};
-  bare.chunks = {1000, 5000, 9000, 0xC0000000};
-  const Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 1);
-  EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{1000, 1024, 5000, 5024, 9000, 0xC0000000}));
-  EXPECT_EQ(h.info.width, 4);
-  EXPECT_EQ(h.info.height, 2);
-  EXPECT_NE(h.out.find("Width = 4\nHeight = 2\n"), std::string::npos);
-  EXPECT_TRUE(
-      h.out.ends_with("Number of entries = 2\nSample offset table found\n"
-                      "Number of entries = 4\n6 frames indexed\n"));
-}
-
-TEST(MovieHeader, EmptyTablesIndexNoFrames) {
-  BareHeader bare;
-  bare.chunks = {};
-  Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 1);
-  EXPECT_TRUE(h.out.ends_with("Number of entries = 0\n0 frames indexed\n"));
-  bare.chunks = {1000};
-  bare.runs = {};
-  h = read(bare.bytes());
-  EXPECT_EQ(h.result, 1);
-  EXPECT_TRUE(h.out.ends_with("0 frames indexed\n"));
-  // Frames without pixels are refused, whatever the tables hold.
-  for (const std::uint32_t width : {0u, 320u << 16}) {
-    bare = {};
-    bare.width = width;
-    bare.height = width == 0 ? 240 << 16 : 0;
-    h = read(bare.bytes());
-    EXPECT_EQ(h.result, 0);
-    EXPECT_TRUE(h.out.ends_with(width == 0 ? "Number of entries = 2\nFrames of 0 x 240 pixels hold no picture\n"
-                                           : "Number of entries = 2\nFrames of 320 x 0 pixels hold no picture\n"))
-        << h.out;
-    EXPECT_TRUE(h.offsets.empty());
-  }
-}
-
 // The declared sample size tells padded rows from packed ones: 3 x 2 pixels
-// take rows of 9 bytes, 10 padded to 2, 12 padded to 4. The chain of the
-// other atoms is undisturbed: the lines are those of a packed movie.
+// take rows of 9 bytes, 10 padded to 2, 12 padded to 4; the printed lines
+// stay those of a packed movie.
 TEST(MovieHeader, DeclaredSampleSizeGivesThePaddedRows) {
   const std::vector<std::string> after{"mvhd", "tkhd", "mdhd", "stsd", "stts", "stsc", "stsz", "stco"};
   const std::vector<std::string> before{"mvhd", "tkhd", "mdhd", "stsz", "stsd", "stts", "stsc", "stco"};
@@ -221,8 +227,8 @@ TEST(MovieHeader, DeclaredSampleSizeGivesThePaddedRows) {
     std::vector<std::uint32_t> sizes;
     const std::vector<std::string>& order;
     std::uint32_t row;
-  } cases[] = {{20, {}, after, 10}, {24, {}, after, 12}, {0, {24, 18}, after, 12},  // the table's first entry
-               {18, {}, after, 9},  {22, {}, after, 9},  {21, {}, after, 9},        // packed, 11-byte rows, cut rows
+  } cases[] = {{20, {}, after, 10}, {24, {}, after, 12}, {0, {24, 18}, after, 12},
+               {18, {}, after, 9},  {22, {}, after, 9},  {21, {}, after, 9},
                {16, {}, after, 9},  {0, {}, after, 9},   {24, {}, before, 9}};
   BareHeader packed;
   packed.width = 3 << 16;
@@ -239,145 +245,127 @@ TEST(MovieHeader, DeclaredSampleSizeGivesThePaddedRows) {
     EXPECT_EQ(h.out, lines);
     EXPECT_EQ(h.info.row_bytes, c.row);
     const std::int64_t f = 2 * c.row;
-    EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{1000, 1000 + f, 2000, 2000 + f}));
+    EXPECT_EQ(h.offsets, (Offsets{1000, 1000 + f, 2000, 2000 + f}));
   }
 }
 
-// 64-bit chunk offsets print what 32-bit ones print; where both follow
-// "stsc" the nearer is the track's; neither gives the message for "stco".
-TEST(MovieHeader, SixtyFourBitChunkOffsets) {
-  BareHeader bare;
-  bare.chunks = {0x123456789ull, 1000};
-  const Header narrow = read(bare.bytes());
-  bare.order.back() = "co64";
-  const Header h = read(bare.bytes());
-  EXPECT_EQ(h.out, narrow.out);
-  EXPECT_EQ(h.offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
-  bare.order.push_back("stco");
-  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x123456789, 1000}));
-  bare.order[6] = "stco";
-  bare.order[7] = "co64";
-  EXPECT_EQ(read(bare.bytes()).offsets, (std::vector<std::int64_t>{0x23456789, 1000}));
-  bare.order.resize(6);
-  EXPECT_TRUE(read(bare.bytes()).out.ends_with("Unable to find tag \"stco\"\n"));
-}
-
-TEST(MovieHeader, DataFormats) {
-  BareHeader bare;
-  bare.format = "WRLE";
-  Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 1);
-  EXPECT_EQ(std::string(h.info.data_format, 4), "WRLE");
-  EXPECT_NE(h.out.find("Data format = \"WRLE\"\nSample to time table found\n"), std::string::npos);
-  bare.format = "jpeg";
-  h = read(bare.bytes());
-  EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(
-      h.out.ends_with("Sample description found, number of entries = 1\nData format = \"jpeg\"\n"
-                      "Unsupported data format, please select \"BMP\" or \"none\" as the video compression when "
-                      "saving a .mov file\n"));
-}
-
-TEST(MovieHeader, HeaderBehindTheWindowIsNotFound) {
+// The tag of a written movie behind 5000 zero bytes lies at 5012: all four of
+// its bytes must be inside the window; fields past it read as zero.
+TEST(MovieHeader, TheWindowBoundsTheSearch) {
   Bytes bytes(5000, 0);
-  const Bytes moov = writer_moov({});
+  const Bytes moov = writer_moov();
   bytes.insert(bytes.end(), moov.begin(), moov.end());
-  EXPECT_EQ(read(bytes, 5000).out, "Unable to find tag \"mvhd\"\n");
-  // The tag lies at 5012: all four of its bytes must be inside the window.
   EXPECT_EQ(read(bytes, 5015).out, "Unable to find tag \"mvhd\"\n");
   EXPECT_EQ(read(bytes, 5016).out, "Movie header found\nUnable to find tag \"tkhd\"\n");
-  EXPECT_EQ(read(bytes).result, 1);
-}
-
-TEST(MovieHeader, TablesRunningPastTheWindowAreRefused) {
-  BareHeader bare;
-  bare.run_count = 1000;
-  Header h = read(bare.bytes(), mov_header_window);
-  EXPECT_EQ(h.result, 1);  // the window holds them: zeros
-  h = read(bare.bytes());
-  EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(h.out.ends_with("Number of entries = 1000\nSample table runs past the header window\n"));
-  bare.run_count = 0xFFFFFFFF - 1;
-  h = read(bare.bytes(), mov_header_window);
-  EXPECT_TRUE(h.out.ends_with("Number of entries = -2\nSample table runs past the header window\n"));
-
-  // The chunk table is last: it fits the window exactly, or not at all.
-  bare = {};
-  const Bytes exact = bare.bytes();
-  EXPECT_EQ(read(exact).result, 1);
-  h = read(exact, static_cast<int>(exact.size()) - 1);
-  EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(h.out.ends_with("Number of entries = 2\nSample table runs past the header window\n"));
-}
-
-TEST(MovieHeader, FieldsBehindTheWindowReadAsZero) {
+  EXPECT_TRUE(read(bytes).ok);
   BareHeader bare;
   bare.order = {"mvhd"};
-  Bytes bytes = bare.bytes();
+  bytes = bare.bytes();
   const std::size_t tkhd = bytes.size();
   bytes.insert(bytes.end(), {0, 0, 0, 92, 't', 'k', 'h', 'd'});
   bytes.resize(bytes.size() + 100, 0xFF);
-  const Header h = read(bytes, static_cast<int>(tkhd + 20));
-  EXPECT_EQ(h.out,
-            "Movie header found\nTrack header found\nWidth = 0\nHeight = 0\n"
-            "Unable to find tag \"mdhd\"\n");
+  EXPECT_EQ(read(bytes, static_cast<int>(tkhd + 20)).out,
+            "Movie header found\nTrack header found\nWidth = 0\nHeight = 0\nUnable to find tag \"mdhd\"\n");
 }
 
-TEST(MovieHeader, FramesTooLargeForAnAviAreRefused) {
-  BareHeader bare;
-  bare.width = 0xFFFF0000;
-  bare.height = 0xFFFF0000;
-  Header h = read(bare.bytes());
-  EXPECT_EQ(h.result, 0);
-  EXPECT_TRUE(
-      h.out.ends_with("Frames of 65535 x 65535 pixels take 12884508675 bytes, more than the "
-                      "2147483647 an AVI frame can hold\n"));
-  // 26755 x 26755 x 3 = 2147490075: just over; 26754 lines of 26755 fit.
-  bare.width = 26755u << 16;
-  bare.height = 26755u << 16;
-  EXPECT_EQ(read(bare.bytes()).result, 0);
-  bare.height = 26754u << 16;
-  EXPECT_EQ(read(bare.bytes()).result, 1);
-}
-
-// Movies from the sample writer, read from their files like the program does:
-// the window's tail past the file is zero.
-TEST(MovieHeader, WrittenMoviesRoundTrip) {
-  using movgen::DataFormat;
-  const movgen::MovieOptions cases[] = {
-      {.width = 1, .height = 1, .frames = 1},
-      {.width = 3,
-       .height = 5,
-       .frames = 7,
-       .format = DataFormat::wrle,
-       .chunking = {{1, 2}, {3, 1}},
-       .moov_last = true},
-      {.width = 33, .height = 17, .frames = 12, .chunking = {{1, 5}}, .chunk_gap = 13},
-      {.width = 64, .height = 48, .frames = 9, .chunking = {{1, 1}, {2, 0}, {4, 3}}, .moov_last = true, .chunk_gap = 1},
-      {.width = 17, .height = 3, .frames = 0, .format = DataFormat::wrle},
+// Bytes past the window count as zero: a tag ending on the window's last
+// byte is found, one that needs bytes behind it is not, whatever they hold,
+// unless it ends in zeros. The position moves to the tag, the window shrinks.
+TEST(FindTag, FindsTheFirstOccurrenceWithinTheWindow) {
+  const struct {
+    std::string text;
+    const char* tag;
+    int window;
+    bool found;
+    int moved;
+  } cases[] = {
+      {"....mvhd....mvhd....", "mvhd", 20, true, 4},
+      {"stsd....", "stsd", 8, true, 0},
+      {"stsc....stcxstc", "stco", 15, false, 0},
+      {"mvhd", "mvhd", 0, false, 0},
+      {"mvhd", "mvhd", -1, false, 0},
+      {"xxxxstco", "stco", 8, true, 4},
+      {"xxxxstco", "stco", 7, false, 0},
+      {std::string("ab\0\0", 4), "b\0\0\0", 2, true, 1},
   };
-  testsupport::TempDir dir;
-  for (movgen::MovieOptions o : cases) {
-    o.time_scale = 2997;
-    o.sample_duration = 100;
-    const movgen::FrameSource source(o.width, o.height, {movgen::Content::noise});
-    movgen::MovieLayout layout;
-    std::string error;
-    const auto path = dir / "m.mov";
-    ASSERT_TRUE(movgen::write_movie(path.string(), o, source, error, &layout)) << error;
-    const Header h = read(testsupport::read_file(path), mov_header_window);
-    SCOPED_TRACE(std::to_string(o.width) + "x" + std::to_string(o.height));
-    EXPECT_EQ(h.result, 1) << h.out;
-    EXPECT_EQ(h.info.width, o.width);
-    EXPECT_EQ(h.info.height, o.height);
-    EXPECT_EQ(h.info.time_scale, 2997);
-    EXPECT_EQ(h.info.sample_duration, 100);
-    EXPECT_EQ(std::string(h.info.data_format, 4), o.format == DataFormat::raw ? "raw " : "WRLE");
-    const std::vector<std::int64_t> expected(layout.frame_offsets.begin(), layout.frame_offsets.end());
-    EXPECT_EQ(h.offsets, expected);
-    if (o.frames > 0) {
-      EXPECT_NE(h.out.find("Frame rate = 29.970000\n"), std::string::npos);
-    }
+  for (auto c : cases) {
+    auto* position = reinterpret_cast<unsigned char*>(c.text.data());
+    int window = c.window;
+    EXPECT_EQ(findtag(position, c.tag, window), c.found) << c.text << " / " << c.window;
+    EXPECT_EQ(reinterpret_cast<char*>(position) - c.text.data(), c.moved) << c.text;
+    EXPECT_EQ(window, c.window - c.moved) << c.text;
+  }
+}
+
+// The offsets hold the claimed frames that the file holds, up to the first it
+// does not and at most as many as fit side by side plus one a chunk;
+// total_frames keeps the claim. Every run claims chunk 1, yet chunk j can
+// only reach run j + 1.
+TEST(FrameOffsets, RunsChunksAndTheFileSize) {
+  const struct {
+    std::vector<sample_to_chunk> runs;
+    std::vector<std::uint64_t> chunks;
+    std::uint64_t frame_size, file_size;
+    int max_frames;
+    Offsets offsets;
+    int claimed;
+    std::string error = {};
+  } cases[] = {
+      {{{1, 1, 1}, {2, 0, 1}, {3, 2, 1}}, {10, 20, 30}, 5, INT64_MAX, INT_MAX, {10, 30, 35}, 3},
+      {{{1, 1, 1}, {1, 2, 1}, {1, 3, 1}},
+       {0, 100, 200},
+       1,
+       INT64_MAX,
+       INT_MAX,
+       {0, 1, 100, 101, 102, 200, 201, 202},
+       8},
+      {{{7, 2, 1}}, {0, 100}, 1, INT64_MAX, INT_MAX, {0, 1, 100, 101}, 4},
+      {{{1, 3, 1}},
+       {0xC0000000u},
+       INT_MAX,
+       INT64_MAX,
+       INT_MAX,
+       {0xC0000000, 0xC0000000LL + INT_MAX, 0xC0000000LL + 2LL * INT_MAX},
+       3},
+      {{{1, 3, 1}}, {100, 1000}, 100, 1000, INT_MAX, {100, 200, 300}, 6},
+      {{{1, 3, 1}}, {100, 0}, 100, 350, INT_MAX, {100, 200}, 6},
+      {{{1, 3, 1}}, {100, 0}, 100, 400, INT_MAX, {100, 200, 300, 0, 100, 200}, 6},
+      {{{1, 0x7FFFFFFF, 1}}, {0}, 100, 250, INT_MAX, {0, 100}, 0x7FFFFFFF},
+      {{{1, 2, 1}}, {0xFFFFFFFFFFFFFF00ull}, 100, 1000, INT_MAX, {}, 2},
+      {{{1, 1, 1}}, {0, 0, 0, 0, 0}, 100, 100, INT_MAX, {0, 0, 0, 0, 0}, 5},
+      {{{1, 5, 1}},
+       {0, 0, 0, 0},
+       100,
+       1000,
+       INT_MAX,
+       {0, 100, 200, 300, 400, 0, 100, 200, 300, 400, 0, 100, 200, 300},
+       20},
+      {{{1, 0x80000000u, 1}},
+       {0},
+       3,
+       INT64_MAX,
+       INT_MAX,
+       {},
+       0,
+       "Too many frames: the sample tables describe 2147483648, at most 2147483647 can be indexed"},
+      {{{1, 0xFFFFFFFFu, 1}}, {0, 0}, 3, INT64_MAX, INT_MAX, {}, 0, "Too many frames"},
+      {{{1, 3, 1}},
+       {0, 10},
+       1,
+       INT64_MAX,
+       5,
+       {},
+       0,
+       "Too many frames: the sample tables describe 6, at most 5 can be indexed"},
+      {{{1, 3, 1}}, {0, 10}, 1, INT64_MAX, 6, {0, 1, 2, 10, 11, 12}, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.chunks.size() << " chunks, file of " << c.file_size);
+    MovieHeader h;
+    EXPECT_EQ(calc_frame_offsets(c.runs, c.chunks, c.frame_size, h, c.max_frames, c.file_size), c.error.empty());
+    EXPECT_EQ(h.frame_offsets, c.offsets);
+    EXPECT_EQ(h.total_frames, c.error.empty() ? c.claimed : h.total_frames);
+    EXPECT_TRUE(h.error.starts_with(c.error)) << h.error;
   }
 }
 

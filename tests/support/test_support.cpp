@@ -33,14 +33,13 @@ struct Pipe {
   Pipe() {
     if (pipe(fd) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
   }
-  ~Pipe() { close_both(); }
+  ~Pipe() {
+    close_end(0);
+    close_end(1);
+  }
   void close_end(int i) {
     if (fd[i] >= 0) close(fd[i]);
     fd[i] = -1;
-  }
-  void close_both() {
-    close_end(0);
-    close_end(1);
   }
 };
 
@@ -246,23 +245,13 @@ void write_file(const std::filesystem::path& path, const std::vector<std::uint8_
   if (!f) throw std::runtime_error("cannot write " + path.string());
 }
 
-bool have_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::string dirs = path;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    const std::size_t end = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return false;
-}
-
 bool need_program(const std::string& name) {
-  if (have_program(name)) return true;
+  const char* path = std::getenv("PATH");
+  for (std::string dirs = path != nullptr ? path : ""; !dirs.empty();) {
+    const std::size_t end = std::min(dirs.find(':'), dirs.size());
+    if (end != 0 && access((dirs.substr(0, end) + "/" + name).c_str(), X_OK) == 0) return true;
+    dirs.erase(0, end + 1);
+  }
   const char* require = std::getenv("QUELMUX_REQUIRE_TOOLS");
   if (require != nullptr && std::string(require) == "1") {
     ADD_FAILURE() << name << " is required (QUELMUX_REQUIRE_TOOLS=1) but not installed";

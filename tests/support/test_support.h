@@ -89,11 +89,8 @@ class Started {
 std::vector<std::uint8_t> read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
-// True when `name` is an executable in PATH.
-bool have_program(const std::string& name);
-
 // For tests that need an external tool (GStreamer, mediainfo): true when it is
-// there. When it is missing the test is skipped, unless the environment sets
+// an executable in PATH. When it is missing the test is skipped, unless the environment sets
 // QUELMUX_REQUIRE_TOOLS=1 (as the CI script does), which makes it a failure.
 // Use as: if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
 bool need_program(const std::string& name);

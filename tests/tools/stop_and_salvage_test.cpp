@@ -19,11 +19,11 @@ namespace fs = std::filesystem;
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
-constexpr std::uint32_t kFrames = 200;
+const movgen::MovieOptions kMovie{.width = kWidth, .height = kHeight, .frames = 200};
 
 class NothingLost : public testing::Test {
  protected:
-  void SetUp() override { write_movie(dir_ / "in.mov", {.width = kWidth, .height = kHeight, .frames = kFrames}, src_); }
+  void SetUp() override { write_movie(dir_ / "in.mov", kMovie, src_); }
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   std::uintmax_t size_of(const std::string& file) const {
