@@ -78,58 +78,24 @@ inline Bytes expected_header(const Stream& s, std::uint32_t period, std::uint32_
                              std::uint32_t suggested, std::uint32_t riff) {
   const auto w = static_cast<std::uint32_t>(s.width), h = static_cast<std::uint32_t>(s.height);
   Bytes b(8204, 0);
-  for (const auto& [at, t] : {std::pair<std::size_t, const char*>{0x0, "RIFF"},
-                              {0x8, "AVI "},
-                              {0xC, "LIST"},
-                              {0x14, "hdrl"},
-                              {0x18, "avih"},
-                              {0x58, "LIST"},
-                              {0x60, "strl"},
-                              {0x64, "strh"},
-                              {0x6C, "vids"},
-                              {0x70, s.compressed != 0 ? "crvt" : "DIB "},
-                              {0xA4, "strf"},
-                              {0xBC, s.compressed != 0 ? "CRVT" : "\0\0\0\0"},
-                              {0xD4, "JUNK"},
-                              {0x10F4, "LIST"},
-                              {0x10FC, "odml"},
-                              {0x1100, "dmlh"},
-                              {0x1200, "JUNK"},
-                              {0x2000, "LIST"},
-                              {0x2008, "movi"}})
-    set_tag(b, at, t);
+  const std::pair<std::size_t, const char*> tags[] = {
+      {0x0, "RIFF"},    {0x8, "AVI "},    {0xC, "LIST"},    {0x14, "hdrl"},   {0x18, "avih"},  {0x58, "LIST"},
+      {0x60, "strl"},   {0x64, "strh"},   {0x6C, "vids"},   {0xA4, "strf"},   {0xD4, "JUNK"},  {0x10F4, "LIST"},
+      {0x10FC, "odml"}, {0x1100, "dmlh"}, {0x1200, "JUNK"}, {0x2000, "LIST"}, {0x2008, "movi"}};
+  for (const auto& [at, t] : tags) set_tag(b, at, t);
+  set_tag(b, 0x70, s.compressed != 0 ? "crvt" : "DIB ");
+  set_tag(b, 0xBC, s.compressed != 0 ? "CRVT" : "\0\0\0\0");
   // Bitmap rows are filled to 4 bytes; Corvath codes packed rows.
   const std::uint32_t image = (s.compressed != 0 ? 3 * w : (3 * w + 3) & ~3u) * h;
-  for (const auto& [at, v] : {std::pair<std::size_t, std::uint32_t>{0x4, riff},
-                              {0x10, 4588},
-                              {0x1C, 56},
-                              {0x20, period},
-                              {0x2C, 0x10},
-                              {0x30, frames},
-                              {0x38, 1},
-                              {0x40, w},
-                              {0x44, h},
-                              {0x5C, 4244},
-                              {0x68, 56},
-                              {0x80, s.scale},
-                              {0x84, s.rate},
-                              {0x8C, frames},
-                              {0x90, suggested},
-                              {0x94, 10000},
-                              {0xA0, 352 | 240 << 16},
-                              {0xA8, 40},
-                              {0xAC, 40},
-                              {0xB0, w},
-                              {0xB4, h},
-                              {0xB8, 1 | 24 << 16},
-                              {0xC0, image},
-                              {0xD8, 4120},
-                              {0x10F8, 260},
-                              {0x1104, 248},
-                              {0x1108, 1},
-                              {0x1204, 3576},
-                              {0x2004, movi}})
-    set_u32(b, at, v);
+  const std::uint32_t scale = static_cast<std::uint32_t>(s.scale), rate = static_cast<std::uint32_t>(s.rate);
+  // rcFrame 352 x 240, and biPlanes 1 with biBitCount 24, go as pairs of 16-bit fields.
+  const std::pair<std::size_t, std::uint32_t> fields[] = {
+      {0x4, riff},   {0x10, 4588},   {0x1C, 56},        {0x20, period},   {0x2C, 0x10},     {0x30, frames},
+      {0x38, 1},     {0x40, w},      {0x44, h},         {0x5C, 4244},     {0x68, 56},       {0x80, scale},
+      {0x84, rate},  {0x8C, frames}, {0x90, suggested}, {0x94, 10000},    {0xA0, 0xF00160}, {0xA8, 40},
+      {0xAC, 40},    {0xB0, w},      {0xB4, h},         {0xB8, 0x180001}, {0xC0, image},    {0xD8, 4120},
+      {0x10F8, 260}, {0x1104, 248},  {0x1108, 1},       {0x1204, 3576},   {0x2004, movi}};
+  for (const auto& [at, v] : fields) set_u32(b, at, v);
   std::memcpy(&b[0x1208], avi::kCreditText, sizeof avi::kCreditText);
   return b;
 }

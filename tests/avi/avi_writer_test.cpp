@@ -40,9 +40,11 @@ std::vector<std::uint32_t> part_frames(const Bytes& f, std::uint64_t limit) {
   EXPECT_EQ(u32(f, 0xE0), starts.size());
   std::vector<std::uint32_t> frames;
   for (std::size_t i = 0; i < starts.size(); ++i) {
-    EXPECT_GT(u32(f, 0xF4 + 16 * i), starts[i]);  // its "ix00" lies in its part
-    EXPECT_LT(u32(f, 0xF4 + 16 * i), i + 1 < starts.size() ? starts[i + 1] : f.size());
+    const std::size_t ix00 = u32(f, 0xF4 + 16 * i);  // in its part, sized for its frames
+    EXPECT_TRUE(ix00 > starts[i] && ix00 < (i + 1 < starts.size() ? starts[i + 1] : f.size())) << i;
+    EXPECT_EQ(tag(f, ix00), "ix00");
     frames.push_back(u32(f, 0xF4 + 16 * i + 12));
+    EXPECT_EQ(u32(f, 0xF4 + 16 * i + 8), 32 + 8 * frames.back());
   }
   const std::uint32_t total = std::accumulate(frames.begin(), frames.end(), 0u);
   EXPECT_EQ(u32(f, 0x30), frames.at(0));
@@ -151,6 +153,7 @@ TEST(AviWriterOpenDml, EdgesOfTheLimit) {
   const std::pair<std::uint64_t, std::vector<std::size_t>> plain[] = {
       {16384, {1000, 7116}},  // "JUNK" of size 0 ends at the limit
       {16384, {8140}},        // the longest frame for this limit
+      {10240, {5, 0, 1000}},  // a file of 10240 bytes
       {9216, {}},             // the empty file at the smallest limit
       {16384 + 1000, {1000, 7116}},
   };
