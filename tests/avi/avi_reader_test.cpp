@@ -1,129 +1,85 @@
-#include "avi/avi_reader.h"
-#include "avi/avi_writer.h"
-
+// AviReader on what AviWriter writes, plain and in parts, on other writers'
+// layouts built by hand, and on files unfinished, cut or damaged.
 #include "avi_test_util.h"
-#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <utility>
 
 namespace {
 
-using avitest::append;
-using avitest::append_tag;
-using avitest::append_u32;
-using avitest::Bytes;
-using avitest::chunk;
-using avitest::list;
+using namespace avitest;
 namespace fs = std::filesystem;
 
-using avitest::pattern;
 std::vector<Bytes> some_frames() {
   std::vector<Bytes> frames;
   for (std::uint8_t n = 0; n < 9; ++n) frames.push_back(pattern(n, n));
-  frames.push_back(pattern(1001, 50));
-  frames.push_back(pattern(0, 51));
-  frames.push_back(pattern(4096, 52));
+  for (const std::size_t n : {1001, 0, 4096}) frames.push_back(pattern(n, static_cast<std::uint8_t>(n)));
   return frames;
 }
-
-// Every frame the reader found, read back.
-std::vector<Bytes> read_all(avi::AviReader& reader) {
-  std::vector<Bytes> out;
-  Bytes buffer(reader.largest_frame());
-  for (std::size_t i = 0; i < reader.frames().size(); ++i) {
-    EXPECT_EQ(reader.read_frame(i, buffer).message, "");
-    out.emplace_back(buffer.begin(), buffer.begin() + reader.frames()[i].size);
-  }
-  return out;
+Bytes write_plain(const fs::path& path, const std::vector<Bytes>& frames, int compressed) {
+  std::vector<int> flags(frames.size(), 0x10);
+  if (flags.size() > 3) flags[3] = 0x02;
+  return write_avi(path, frames, {32, 16, 30000, 1001, compressed}, flags);
 }
 
-Bytes write_with_writer(const fs::path& path, const std::vector<Bytes>& frames, int compressed) {
-  AviWriter writer;
-  const std::string name = path.string();
-  EXPECT_TRUE(writer.init(name.c_str(), 32, 16, 30000, 1001, compressed));
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    Bytes buffer = frames[i];
-    buffer.resize(buffer.size() + 3);
-    EXPECT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i == 3 ? 0x02 : 0x10));
-  }
-  EXPECT_TRUE(writer.flush());
-  return testsupport::read_file(path);
+// OpenDML files of the writer: 4 parts of at most 10240 bytes, key frames every fifth.
+std::vector<Bytes> many_frames() {
+  std::vector<Bytes> frames;
+  for (std::uint8_t n = 0; n < 60; ++n) frames.push_back(pattern(n % 7 == 3 ? 0 : 17u * n % 1500, n));
+  return frames;
+}
+Bytes write_in_parts(const fs::path& path) {
+  std::vector<int> flags;
+  for (int i = 0; i < 60; ++i) flags.push_back(i % 5 == 0 ? 0x10 : 0);
+  return write_avi(path, many_frames(), {32, 16, 25, 1, 1}, flags, 10240);
 }
 
 // How a hand-made file lays out the same frames.
 struct Layout {
-  int fill = 2;         // frame chunks fill to 2 or 4 bytes
-  int rec = 0;          // frames per "LIST rec ", 0 for none
-  int index = 1;        // 0: no idx1; 1: offsets from "movi"; 2: offsets from the file's start
-  bool junk = false;    // "JUNK" before, between and inside the lists
-  bool audio = false;   // an audio stream comes first: the video is stream 1
-  int32_t height = 16;  // negative for top row first
+  std::size_t fill = 2;  // frame chunks fill to 2 or 4 bytes
+  int rec = 0;           // frames per "LIST rec ", 0 for none
+  int index = 1;         // 0: no idx1; 1: offsets from "movi"; 2: offsets from the file's start
+  bool junk = false;     // "JUNK" before, between and inside the lists
+  bool audio = false;    // an audio stream comes first: the video is stream 1
+  int32_t height = 16;   // negative for top row first
 };
 
 Bytes make_avi(const std::vector<Bytes>& frames, const Layout& l) {
-  const Bytes junk = chunk("JUNK", Bytes(6, 0));
-  Bytes hdrl = chunk("avih", Bytes(56, 0));
-  if (l.junk) append(hdrl, junk);
-  if (l.audio) {
-    append(hdrl, list("strl", avitest::concat(chunk("strh", avitest::strh("auds", "\0\0\0\0", 44100, 1, 0)),
-                                              chunk("strf", Bytes(18, 1)))));
-  }
-  Bytes strl = chunk("strh", avitest::strh("vids", "TEST", 30000, 1001, static_cast<std::uint32_t>(frames.size())));
-  if (l.junk) append(strl, junk);
-  append(strl, chunk("strf", avitest::bitmap(32, l.height, 24, "TEST")));
-  append(hdrl, list("strl", strl));
-
+  const Bytes junk = l.junk ? chunk("JUNK", Bytes(6, 0)) : Bytes{};
+  Bytes hdrl = chunk("avih", Bytes(56, 0)) + junk;
+  if (l.audio) hdrl += list("strl", chunk("strh", strh("auds", 44100, 1, 0)) + chunk("strf", Bytes(18, 1)));
+  hdrl += list("strl", chunk("strh", strh("vids", 30000, 1001, static_cast<std::uint32_t>(frames.size()))) + junk +
+                           chunk("strf", bitmap(32, l.height, "TEST")));
   const char* id = l.audio ? "01dc" : "00dc";
-  struct Entry {
-    const char* id;
-    std::size_t at;  // from the start of the "movi" data
-    std::size_t size;
-  };
-  std::vector<Entry> entries;
-  Bytes movi;
-  Bytes group;
-  auto flush_group = [&] {
-    if (group.empty()) return;
-    entries.push_back({"rec ", movi.size(), group.size() + 4});
-    append(movi, list("rec ", group));
-    group.clear();
+  Bytes movi, group, idx1;
+  auto entry = [&](const char* what, std::size_t at, std::size_t size) {  // `at` from the start of "movi" data
+    const std::size_t movi_data = 12 + 2 * junk.size() + 12 + hdrl.size() + 12;
+    idx1 += fcc(what) + words({0x10, static_cast<std::uint32_t>(l.index == 1 ? at + 4 : at + movi_data),
+                               static_cast<std::uint32_t>(size)});
   };
   for (std::size_t i = 0; i < frames.size(); ++i) {
     Bytes& to = l.rec > 0 ? group : movi;
     const std::size_t base = l.rec > 0 ? movi.size() + 12 : 0;
     if (l.audio) {
-      entries.push_back({"00wb", base + to.size(), 10});
-      append(to, chunk("00wb", Bytes(10, 0xAB), l.fill));
+      entry("00wb", base + to.size(), 10);
+      to += chunk("00wb", Bytes(10, 0xAB), l.fill);
     }
-    if (l.junk && i % 4 == 1) append(to, junk);
-    entries.push_back({id, base + to.size(), frames[i].size()});
-    append(to, chunk(id, frames[i], l.fill));
-    if (l.rec > 0 && (i + 1) % static_cast<std::size_t>(l.rec) == 0) flush_group();
-  }
-  flush_group();
-
-  Bytes body;
-  if (l.junk) append(body, junk);
-  append(body, list("hdrl", hdrl));
-  if (l.junk) append(body, junk);
-  const std::size_t movi_data = 12 + body.size() + 12;  // file offset of the first chunk in "movi"
-  append(body, list("movi", movi));
-  if (l.index != 0) {
-    Bytes idx1;
-    for (const Entry& e : entries) {
-      append_tag(idx1, e.id);
-      append_u32(idx1, 0x10);
-      append_u32(idx1, static_cast<std::uint32_t>(l.index == 1 ? e.at + 4 : e.at + movi_data));
-      append_u32(idx1, static_cast<std::uint32_t>(e.size));
+    if (i % 4 == 1) to += junk;
+    entry(id, base + to.size(), frames[i].size());
+    to += chunk(id, frames[i], l.fill);
+    if (l.rec > 0 && ((i + 1) % static_cast<std::size_t>(l.rec) == 0 || i + 1 == frames.size())) {
+      entry("rec ", movi.size(), group.size() + 4);
+      movi += list("rec ", group);
+      group.clear();
     }
-    append(body, chunk("idx1", idx1));
   }
-  if (l.junk) append(body, junk);
-  return list("AVI ", body, "RIFF");
+  Bytes body = junk + list("hdrl", hdrl) + junk + list("movi", movi);
+  if (l.index != 0) body += chunk("idx1", idx1);
+  return list("AVI ", body + junk, "RIFF");
 }
 
 AviStatus open_bytes(avi::AviReader& reader, const Bytes& file) {
@@ -150,16 +106,14 @@ void expect_safe(const Bytes& file) {
 // the file as RIFF lays it out (AviWriter's 4-byte fill included).
 std::vector<std::size_t> chunk_offsets(const Bytes& f, std::size_t from, std::size_t to) {
   std::vector<std::size_t> out;
-  std::size_t at = from;
-  while (at + 8 <= to) {
+  for (std::size_t at = from; at + 8 <= to;) {
     if (f[at] == 0 && at + 2 < to) {  // fill
       at += 2;
       continue;
     }
     out.push_back(at);
-    const std::string id = avitest::tag(f, at);
-    const std::size_t size = avitest::u32(f, at + 4);
-    if (id == "LIST" || id == "RIFF") {
+    const std::size_t size = u32(f, at + 4);
+    if (tag(f, at) == "LIST" || tag(f, at) == "RIFF") {
       const auto inner = chunk_offsets(f, at + 12, std::min(to, at + 8 + size));
       out.insert(out.end(), inner.begin(), inner.end());
     }
@@ -168,23 +122,19 @@ std::vector<std::size_t> chunk_offsets(const Bytes& f, std::size_t from, std::si
   return out;
 }
 
-TEST(AviReaderWriterFiles, ReadBackExactly) {
+TEST(AviReader, ReadsWhatTheWriterWrote) {
   testsupport::TempDir dir;
   const auto frames = some_frames();
   for (const int compressed : {0, 1}) {
-    write_with_writer(dir / "w.avi", frames, compressed);
+    write_plain(dir / "w.avi", frames, compressed);
     avi::AviReader reader;
     ASSERT_EQ(reader.open(dir / "w.avi").message, "");
     const avi::VideoStream& v = reader.video();
     EXPECT_EQ(v.number, 0);
     EXPECT_EQ(v.handler, avi::fourcc(compressed ? "crvt" : "DIB "));
     EXPECT_EQ(v.compression, compressed ? avi::fourcc("CRVT") : (avi::FourCC{0, 0, 0, 0}));
-    EXPECT_EQ(v.width, 32);
-    EXPECT_EQ(v.height, 16);
-    EXPECT_EQ(v.bit_count, 24);
-    EXPECT_EQ(v.rate, 30000u);
-    EXPECT_EQ(v.scale, 1001u);
-    EXPECT_EQ(v.length, frames.size());
+    EXPECT_EQ(std::tuple(v.width, v.height, v.bit_count, v.rate, v.scale, v.length),
+              std::tuple(32, 16, std::uint16_t{24}, 30000u, 1001u, static_cast<std::uint32_t>(frames.size())));
     EXPECT_EQ(v.size_image, 32u * 16u * 3u);
     EXPECT_TRUE(reader.index_used());
     ASSERT_EQ(reader.frames().size(), frames.size());
@@ -195,92 +145,52 @@ TEST(AviReaderWriterFiles, ReadBackExactly) {
     EXPECT_EQ(read_all(reader), frames);
   }
   avi::AviReader reader;
-  ASSERT_EQ(open_bytes(reader, write_with_writer(dir / "e.avi", {}, 1)).message, "");
+  ASSERT_EQ(open_bytes(reader, write_plain(dir / "e.avi", {}, 1)).message, "");
   EXPECT_TRUE(reader.frames().empty());
   EXPECT_EQ(reader.largest_frame(), 0u);
+
+  // In parts, through the OpenDML indexes.
+  write_in_parts(dir / "parts.avi");
+  ASSERT_EQ(reader.open(dir / "parts.avi").message, "");
+  EXPECT_TRUE(reader.super_index_used() && reader.index_used());
+  EXPECT_EQ(reader.parts(), 4u);
+  EXPECT_EQ(reader.video().length, 60u);
+  EXPECT_EQ(read_all(reader), many_frames());
+  for (std::size_t i = 0; i < 60; ++i) EXPECT_EQ(reader.frames()[i].flags, i % 5 == 0 ? 0x10u : 0u) << i;
 }
 
 // The index cannot be used: "movi" is scanned, and finds the same frames.
-TEST(AviReaderWriterFiles, ScansWhenTheIndexIsMissingOrWrong) {
+TEST(AviReader, ScansWhenTheIndexIsMissingOrWrong) {
   testsupport::TempDir dir;
   const auto frames = some_frames();
-  const Bytes good = write_with_writer(dir / "w.avi", frames, 1);
-  const std::size_t idx1 = avitest::u32(good, 0x2004) + 0x2008;
-  ASSERT_EQ(avitest::tag(good, idx1), "idx1");
-
-  Bytes missing = good;
-  avitest::set_tag(missing, idx1, "JUNK");
-  Bytes outside = good;
-  avitest::set_u32(outside, idx1 + 8 + 5 * 16 + 8, 0x00100000);  // entry 5 points past "movi"
-  Bytes into_a_frame = good;
-  avitest::set_u32(into_a_frame, idx1 + 8 + 9 * 16 + 8, avitest::u32(good, idx1 + 8 + 9 * 16 + 8) + 8);
-  Bytes wrong_length = good;
-  avitest::set_u32(wrong_length, idx1 + 8 + 2 * 16 + 12, 7);
-  for (const Bytes* f : {&missing, &outside, &into_a_frame, &wrong_length}) {
+  const Bytes good = write_plain(dir / "w.avi", frames, 1);
+  const std::size_t idx1 = u32(good, 0x2004) + 0x2008, entries = idx1 + 8;
+  ASSERT_EQ(tag(good, idx1), "idx1");
+  const std::pair<std::size_t, std::uint32_t> damages[] = {
+      {idx1, 0x4B4E554A},                                           // "JUNK": no index
+      {entries + 5 * 16 + 8, 0x00100000},                           // entry 5 points past "movi"
+      {entries + 9 * 16 + 8, u32(good, entries + 9 * 16 + 8) + 8},  // into a frame
+      {entries + 2 * 16 + 12, 7},                                   // a wrong length
+  };
+  for (const auto& [at, value] : damages) {
+    Bytes bad = good;
+    set_u32(bad, at, value);
     avi::AviReader reader;
-    ASSERT_EQ(open_bytes(reader, *f).message, "");
+    ASSERT_EQ(open_bytes(reader, bad).message, "");
     EXPECT_FALSE(reader.index_used());
     EXPECT_EQ(read_all(reader), frames);
     EXPECT_EQ(reader.frames()[3].flags, 0u);
   }
 }
 
-// OpenDML files of the writer: 4 parts of at most 10240 bytes.
-constexpr std::uint64_t kSmallParts = 10240;
-
-std::vector<Bytes> many_frames() {
-  std::vector<Bytes> frames;
-  for (std::uint8_t n = 0; n < 60; ++n) frames.push_back(pattern(n % 7 == 3 ? 0 : 17u * n % 1500, n));
-  return frames;
-}
-
-Bytes write_in_parts(const fs::path& path, const std::vector<Bytes>& frames) {
-  AviWriter writer(kSmallParts);
-  const std::string name = path.string();
-  EXPECT_TRUE(writer.init(name.c_str(), 32, 16, 25, 1, 1));
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    Bytes buffer = frames[i];
-    buffer.resize(buffer.size() + 3);
-    EXPECT_TRUE(writer.write_frame(buffer.data(), static_cast<int>(frames[i].size()), i % 5 == 0 ? 0x10 : 0));
-  }
-  EXPECT_TRUE(writer.flush());
-  return testsupport::read_file(path);
-}
-
-std::uint32_t key_flags(std::size_t i) { return i % 5 == 0 ? 0x10 : 0; }
-
-TEST(AviReaderOpenDml, ReadsEveryPartThroughTheIndexes) {
-  testsupport::TempDir dir;
-  const auto frames = many_frames();
-  write_in_parts(dir / "parts.avi", frames);
-  avi::AviReader reader;
-  ASSERT_EQ(reader.open(dir / "parts.avi").message, "");
-  EXPECT_TRUE(reader.super_index_used());
-  EXPECT_TRUE(reader.index_used());
-  EXPECT_EQ(reader.parts(), 4u);
-  EXPECT_EQ(reader.video().length, frames.size());
-  EXPECT_EQ(read_all(reader), frames);
-  for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(reader.frames()[i].flags, key_flags(i)) << i;
-}
-
 // Damaged OpenDML indexes are not used: the first part is read through
 // "idx1" and the others are scanned, with the same frames.
-TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
+TEST(AviReader, FallsBackWhenTheOpenDmlIndexesCannotBeUsed) {
   testsupport::TempDir dir;
-  const auto frames = many_frames();
-  const Bytes good = write_in_parts(dir / "parts.avi", frames);
-  const std::size_t indx = 0xD4;
-  ASSERT_EQ(avitest::tag(good, indx), "indx");
-  const std::size_t first_ix = avitest::u32(good, indx + 32);  // entry 0, qwOffset
-  const std::size_t second_ix = avitest::u32(good, indx + 48);
-  ASSERT_EQ(avitest::tag(good, second_ix), "ix00");
-
-  struct Damage {
-    const char* what;
-    std::size_t at;
-    std::uint32_t value;
-  };
-  const Damage damages[] = {
+  const Bytes good = write_in_parts(dir / "parts.avi");
+  const std::size_t indx = 0xD4, first_ix = u32(good, indx + 32), second_ix = u32(good, indx + 48);
+  ASSERT_EQ(tag(good, second_ix), "ix00");
+  const std::tuple<const char*, std::size_t, std::uint32_t> damages[] = {
       {"no indx", indx, 0x4B4E554A},  // "JUNK"
       {"wLongsPerEntry", indx + 8, 0x00000002},
       {"bIndexType", indx + 8, 0x01000004},
@@ -297,49 +207,36 @@ TEST(AviReaderOpenDml, FallsBackWhenTheIndexesCannotBeUsed) {
       {"ix00 entry offset", second_ix + 32, 0},
       {"ix00 entry size", second_ix + 36, 0x80000001},
   };
-  for (const Damage& d : damages) {
-    SCOPED_TRACE(d.what);
+  for (const auto& [what, at, value] : damages) {
+    SCOPED_TRACE(what);
     Bytes bad = good;
-    avitest::set_u32(bad, d.at, d.value);
+    set_u32(bad, at, value);
     avi::AviReader reader;
     ASSERT_EQ(open_bytes(reader, bad).message, "");
     EXPECT_FALSE(reader.super_index_used());
     EXPECT_FALSE(reader.index_used());
     EXPECT_EQ(reader.parts(), 4u);
-    EXPECT_EQ(read_all(reader), frames);
+    EXPECT_EQ(read_all(reader), many_frames());
     EXPECT_EQ(reader.frames()[5].flags, 0x10u);  // from "idx1"
     EXPECT_EQ(reader.frames()[55].flags, 0u);    // found by scanning
   }
 }
 
-TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
+TEST(AviReader, EveryLayoutGivesTheSameFrames) {
   const auto frames = some_frames();
-  for (const int fill : {2, 4}) {
-    for (const int rec : {0, 3}) {
-      for (const int index : {0, 1, 2}) {
-        for (const bool junk : {false, true}) {
-          for (const bool audio : {false, true}) {
-            Layout l;
-            l.fill = fill;
-            l.rec = rec;
-            l.index = index;
-            l.junk = junk;
-            l.audio = audio;
-            l.height = junk ? -16 : 16;  // negative: top row first
-            SCOPED_TRACE(testing::Message() << "fill " << fill << " rec " << rec << " index " << index << " junk "
-                                            << junk << " audio " << audio);
-            const Bytes file = make_avi(frames, l);
-            avi::AviReader reader;
-            ASSERT_EQ(open_bytes(reader, file).message, "");
-            EXPECT_EQ(reader.video().number, audio ? 1 : 0);
-            EXPECT_EQ(reader.video().handler, avi::fourcc("TEST"));
-            EXPECT_EQ(reader.video().height, l.height);
-            EXPECT_EQ(reader.index_used(), index != 0);
-            EXPECT_EQ(read_all(reader), frames);
-          }
-        }
-      }
-    }
+  for (int bits = 0; bits < 48; ++bits) {
+    const Layout l{bits & 1 ? 4u : 2u, bits & 2 ? 3 : 0, bits / 16,
+                   (bits & 4) != 0,    (bits & 8) != 0,  bits & 4 ? -16 : 16};
+    SCOPED_TRACE(testing::Message() << "fill " << l.fill << " rec " << l.rec << " index " << l.index << " junk "
+                                    << l.junk << " audio " << l.audio);
+    avi::AviReader reader;
+    const Bytes file = make_avi(frames, l);  // the reader reads it in place
+    ASSERT_EQ(open_bytes(reader, file).message, "");
+    EXPECT_EQ(reader.video().number, l.audio ? 1 : 0);
+    EXPECT_EQ(reader.video().handler, avi::fourcc("TEST"));
+    EXPECT_EQ(reader.video().height, l.height);
+    EXPECT_EQ(reader.index_used(), l.index != 0);
+    EXPECT_EQ(read_all(reader), frames);
   }
 }
 
@@ -347,17 +244,16 @@ TEST(AviReaderLayouts, EveryLayoutGivesTheSameFrames) {
 // the sizes as first written (RIFF and "movi" sizes 0, every part's too) or
 // as completed, cut anywhere. Every whole frame chunk before the cut is
 // found, in order; a cut before the frame list leaves nothing to read.
-TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
+TEST(AviReader, UnfinishedFilesKeepEveryWholeFrame) {
   testsupport::TempDir dir;
-  for (const std::vector<Bytes>& frames : {some_frames(), many_frames()}) {
-    const bool in_parts = frames.size() == many_frames().size();
-    const Bytes done = in_parts ? write_in_parts(dir / "w.avi", frames) : write_with_writer(dir / "w.avi", frames, 1);
+  for (const bool in_parts : {false, true}) {
+    const std::vector<Bytes> frames = in_parts ? many_frames() : some_frames();
+    const Bytes done = in_parts ? write_in_parts(dir / "w.avi") : write_plain(dir / "w.avi", frames, 1);
     avi::AviReader complete;
     ASSERT_TRUE(open_bytes(complete, done));
     Bytes first_written = done;
     for (const std::size_t at : chunk_offsets(done, 0, done.size())) {
-      if (avitest::tag(done, at) == "RIFF" || avitest::tag(done, at + 8) == "movi")
-        avitest::set_u32(first_written, at + 4, 0);
+      if (tag(done, at) == "RIFF" || tag(done, at + 8) == "movi") set_u32(first_written, at + 4, 0);
     }
     std::vector<std::size_t> cuts = chunk_offsets(done, 12, done.size());
     cuts.insert(cuts.end(), {100, 8203, 8204, 8205, 8211, done.size()});
@@ -381,139 +277,100 @@ TEST(AviReaderUnfinished, KeepsEveryWholeFrame) {
 }
 
 // A "movi" list that ends before frame chunks that follow it is taken as
-// unfinished; an index that names a chunk twice is refused.
-TEST(AviReaderBroken, EmptyMoviListAndRepeatedIndexEntries) {
+// unfinished; an index that names a chunk twice is refused; every chunk of a
+// plain, a hand-made and an OpenDML file cut short or given a wrong size is
+// read safely.
+TEST(AviReader, BrokenChunksAndIndexes) {
   testsupport::TempDir dir;
-  const auto frames = some_frames();
-  const Bytes good = write_with_writer(dir / "w.avi", frames, 1);
+  const Bytes good = write_plain(dir / "w.avi", some_frames(), 1);
   Bytes empty = good;
-  avitest::set_u32(empty, 0x2004, 4);
+  set_u32(empty, 0x2004, 4);
   avi::AviReader reader;
   ASSERT_EQ(open_bytes(reader, empty).message, "");
   EXPECT_NE(reader.unfinished().find("frame chunks follow"), std::string::npos) << reader.unfinished();
-  EXPECT_EQ(read_all(reader), frames);
+  EXPECT_EQ(read_all(reader), some_frames());
 
-  const std::size_t idx1 = avitest::u32(good, 0x2004) + 0x2008 + 8;
+  const std::size_t idx1 = u32(good, 0x2004) + 0x2008 + 8;
   Bytes twice = good;
   std::copy_n(good.begin() + static_cast<std::ptrdiff_t>(idx1 + 4 * 16), 16,
               twice.begin() + static_cast<std::ptrdiff_t>(idx1 + 7 * 16));
-  const Bytes parts = write_in_parts(dir / "p.avi", many_frames());
-  const std::size_t ix = avitest::u32(parts, 0xD4 + 48) + 32;  // the second part's "ix00" entries
+  const Bytes parts = write_in_parts(dir / "p.avi");
+  const std::size_t ix = u32(parts, 0xD4 + 48) + 32;  // the second part's "ix00" entries
   Bytes twice_in_parts = parts;
   std::copy_n(parts.begin() + static_cast<std::ptrdiff_t>(ix), 8,
               twice_in_parts.begin() + static_cast<std::ptrdiff_t>(ix + 16));
   for (const Bytes* f : {&twice, &twice_in_parts}) {
-    const AviStatus s = open_bytes(reader, *f);
-    EXPECT_NE(s.message.find("more than once"), std::string::npos) << s.message;
+    EXPECT_NE(open_bytes(reader, *f).message.find("more than once"), std::string::npos);
   }
-}
 
-// Every chunk of a plain, a hand-made and an OpenDML file cut short or
-// given a wrong size.
-TEST(AviReaderBroken, ChunksCutOrResized) {
-  testsupport::TempDir dir;
   Layout rec;
   rec.rec = 3;
   rec.junk = true;
-  for (const Bytes& good : {write_with_writer(dir / "w.avi", some_frames(), 1), make_avi(some_frames(), rec),
-                            write_in_parts(dir / "parts.avi", many_frames())}) {
-    for (const std::size_t at : chunk_offsets(good, 0, good.size())) {
+  for (const Bytes& file : {good, make_avi(some_frames(), rec), parts}) {
+    for (const std::size_t at : chunk_offsets(file, 0, file.size())) {
       SCOPED_TRACE(testing::Message() << "chunk at " << at);
       for (const std::size_t cut : {at, at + 5, at + 9}) {
-        expect_safe(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(std::min(cut, good.size()))));
+        expect_safe(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min(cut, file.size()))));
       }
       for (const int delta : {-1, 1, 8}) {
-        Bytes bad = good;
-        avitest::set_u32(bad, at + 4, avitest::u32(good, at + 4) + static_cast<std::uint32_t>(delta));
+        Bytes bad = file;
+        set_u32(bad, at + 4, u32(file, at + 4) + static_cast<std::uint32_t>(delta));
         expect_safe(bad);
       }
     }
   }
 }
 
-TEST(AviReaderBroken, ListLargerThanItsParent) {
-  Bytes f = make_avi(some_frames(), Layout{});
-  const std::size_t strl = 12 + 12 + 64;  // after the RIFF and hdrl headers and avih
-  ASSERT_EQ(avitest::tag(f, strl + 8), "strl");
-  avitest::set_u32(f, strl + 4, avitest::u32(f, 16));  // as large as hdrl itself
-  avi::AviReader reader;
-  const AviStatus s = open_bytes(reader, f);
-  EXPECT_NE(s.message.find("runs past the end of its parent \"hdrl\""), std::string::npos) << s.message;
-}
-
-TEST(AviReaderBroken, WrongOrMissingStreams) {
-  struct Case {
-    Bytes file;
-    const char* message;
-  };
-  const Bytes movi = list("movi", {});
-  const Bytes strf = chunk("strf", avitest::bitmap(32, 16, 24, nullptr));
-  auto with_strl = [&](const Bytes& strl) {
-    return list("AVI ", avitest::concat(list("hdrl", list("strl", strl)), movi), "RIFF");
-  };
-  const Case cases[] = {
+TEST(AviReader, WrongOrMissingStreamsAndAbsurdSizes) {
+  const Bytes movi = list("movi", {}), vids = chunk("strh", strh("vids", 1, 1, 0));
+  const Bytes strf = chunk("strf", bitmap(32, 16));
+  auto with_strl = [&](const Bytes& strl) { return list("AVI ", list("hdrl", list("strl", strl)) + movi, "RIFF"); };
+  Bytes parent = make_avi(some_frames(), Layout{});
+  set_u32(parent, 12 + 12 + 64 + 4, u32(parent, 16));  // "strl" as large as "hdrl" itself
+  Bytes huge_index = make_avi(some_frames(), Layout{});
+  set_u32(huge_index, huge_index.size() - (8 + 16 * some_frames().size()) + 4, 0xFFFFFFF0);
+  const std::pair<Bytes, const char*> cases[] = {
       {Bytes{'R', 'I', 'F', 'X', 4, 0, 0, 0, 'A', 'V', 'I', ' '}, "not an AVI file"},
       {list("WAVE", {}, "RIFF"), "not an AVI file"},
       {list("AVI ", movi, "RIFF"), "no header list"},
-      {with_strl(avitest::concat(chunk("strh", avitest::strh("auds", "\0\0\0\0", 1, 1, 0)), strf)), "no video stream"},
-      {with_strl(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0))), "no bitmap format"},
-      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)), chunk("strf", Bytes(20, 0)))),
-       "no bitmap format"},
-      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0, 40)), strf)), "too short"},
-      {with_strl(avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)),
-                                 chunk("strf", avitest::bitmap(0, 16, 24, nullptr)))),
-       "invalid frame size"},
-      {list("AVI ",
-            list("hdrl", list("strl", avitest::concat(chunk("strh", avitest::strh("vids", "DIB ", 1, 1, 0)), strf))),
-            "RIFF"),
-       "no frame list"},
+      {with_strl(chunk("strh", strh("auds", 1, 1, 0)) + strf), "no video stream"},
+      {with_strl(vids), "no bitmap format"},
+      {with_strl(vids + chunk("strf", Bytes(20, 0))), "no bitmap format"},
+      {with_strl(chunk("strh", strh("vids", 1, 1, 0, 40)) + strf), "too short"},
+      {with_strl(vids + chunk("strf", bitmap(0, 16))), "invalid frame size"},
+      {list("AVI ", list("hdrl", list("strl", vids + strf)), "RIFF"), "no frame list"},
+      {parent, "runs past the end of its parent \"hdrl\""},
+      {huge_index, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& [file, message] : cases) {
     avi::AviReader reader;
-    const AviStatus s = open_bytes(reader, c.file);
-    EXPECT_NE(s.message.find(c.message), std::string::npos) << s.message;
+    const AviStatus s = open_bytes(reader, file);
+    EXPECT_FALSE(s);
+    EXPECT_NE(s.message.find(message), std::string::npos) << s.message;
   }
-}
-
-TEST(AviReaderBroken, AbsurdSizesAndCounts) {
-  const Bytes good = make_avi(some_frames(), Layout{});
-  const std::size_t idx1 = good.size() - (8 + 16 * some_frames().size());
-  ASSERT_EQ(avitest::tag(good, idx1), "idx1");
-  Bytes huge_index = good;
-  avitest::set_u32(huge_index, idx1 + 4, 0xFFFFFFF0);
-  Bytes huge_length = good;
-  avi::AviReader broken;
-  EXPECT_FALSE(open_bytes(broken, huge_index).message.empty());
   // The stream header's frame count is only reported, never trusted.
-  const std::size_t strh = 12 + 12 + 64 + 12;
-  ASSERT_EQ(avitest::tag(huge_length, strh), "strh");
-  avitest::set_u32(huge_length, strh + 8 + 32, 0xFFFFFFFF);
+  Bytes huge_length = make_avi(some_frames(), Layout{});
+  set_u32(huge_length, 12 + 12 + 64 + 12 + 8 + 32, 0xFFFFFFFF);
   avi::AviReader reader;
   ASSERT_EQ(open_bytes(reader, huge_length).message, "");
   EXPECT_EQ(reader.video().length, 0xFFFFFFFFu);
   EXPECT_EQ(reader.frames().size(), some_frames().size());
 }
 
-TEST(AviReaderFiles, MissingFileAndShrunkenFile) {
+TEST(AviReader, MissingShrunkenAndLargeFiles) {
   testsupport::TempDir dir;
   avi::AviReader reader;
   EXPECT_NE(reader.open(dir / "none.avi").message.find("cannot open"), std::string::npos);
-
-  write_with_writer(dir / "w.avi", some_frames(), 0);
+  write_plain(dir / "w.avi", some_frames(), 0);
   ASSERT_EQ(reader.open(dir / "w.avi").message, "");
   fs::resize_file(dir / "w.avi", 8300);
-  Bytes buffer(reader.largest_frame());
+  Bytes buffer(reader.largest_frame()), small(10);
   EXPECT_TRUE(reader.read_frame(5, buffer));  // still within the file
-  const AviStatus s = reader.read_frame(11, buffer);
-  EXPECT_NE(s.message.find("frame 11 could not be read"), std::string::npos) << s.message;
+  EXPECT_NE(reader.read_frame(11, buffer).message.find("frame 11 could not be read"), std::string::npos);
   EXPECT_FALSE(reader.read_frame(12, buffer));
-  Bytes small(10);
   EXPECT_FALSE(reader.read_frame(9, small));
-}
 
-// Offsets past 4 GiB, on a sparse file where the file system has them.
-TEST(AviReaderFiles, ReadsBeyondFourGiB) {
-  testsupport::TempDir dir;
+  // Offsets past 4 GiB, on a sparse file where the file system has them.
   const fs::path path = dir / "sparse.bin";
   constexpr std::uint64_t kFar = (std::uint64_t{5} << 30) + 3;
   {

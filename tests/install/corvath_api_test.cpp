@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -16,9 +17,9 @@ using Bytes = std::vector<unsigned char>;
 
 struct Encoder {
   crvt_encoder* handle = nullptr;
-  Encoder(int w, int h, int depth, unsigned flags = 0) {
+  Bytes packet;
+  Encoder(int w, int h, int depth, unsigned flags = 0) : packet(crvt_encode_bound(w, h, depth)) {
     EXPECT_EQ(crvt_encoder_create(w, h, depth, flags, &handle), CRVT_OK);
-    packet.resize(crvt_encode_bound(w, h, depth));
   }
   ~Encoder() { crvt_encoder_destroy(handle); }
   Bytes encode(const Bytes& frame) {
@@ -26,11 +27,12 @@ struct Encoder {
     EXPECT_EQ(crvt_encode(handle, frame.data(), frame.size(), packet.data(), packet.size(), &size), CRVT_OK);
     return Bytes(packet.begin(), packet.begin() + static_cast<long>(size));
   }
-  Bytes packet;
 };
 
 struct Decoder {
   crvt_decoder* handle = nullptr;
+  Bytes out;   // the caller's buffer, exactly crvt_frame_size
+  Bytes last;  // the frame of the last successful decode
   Decoder(int w, int h, int depth) : out(crvt_frame_size(w, h, depth), 0xEE) {
     EXPECT_EQ(crvt_decoder_create(w, h, depth, &handle), CRVT_OK);
   }
@@ -41,42 +43,32 @@ struct Decoder {
     if (s == CRVT_OK) last = Bytes(out.begin(), out.begin() + static_cast<long>(size));
     return s;
   }
-  Bytes out;   // the caller's buffer, exactly crvt_frame_size
-  Bytes last;  // the frame of the last successful decode
 };
 
-Bytes solid(int w, int h, int ps, unsigned char v) { return Bytes(crvt_frame_size(w, h, ps * 8), v); }
-
-// Frames of every kind in one stream: full, one-colour, repeated.
-std::vector<Bytes> stream_frames(int w, int h, int ps, std::uint32_t seed) {
-  std::vector<Bytes> frames = {
-      testframes::noise(w, h, ps, seed),
-      testframes::gradient(w, h, ps),
-      testframes::screen(w, h, ps, seed),
-      solid(w, h, ps, 77),
-      testframes::solid(w, h, ps == 3 ? Bytes{1, 2, 3} : Bytes{1, 2, 3, 4}),
-  };
-  frames.push_back(frames.back());
-  frames.push_back(frames[0]);
-  frames.push_back(frames[0]);
-  const Bytes photo = testframes::photo_mirrored(w, h, ps);
-  if (!photo.empty()) frames.push_back(photo);
-  return frames;
-}
-
-TEST(CorvathApi, RoundTripsAt24And32BitsWithAndWithoutNullFrames) {
+// Streams of every kind of frame (starting from all 128, as the decoder
+// does; full, one-colour, repeated) on many sizes, at 24 and 32 bits, with
+// null frames for repeats or without.
+TEST(CorvathApi, RoundTrips) {
   const std::pair<int, int> sizes[] = {{0, 0}, {0, 5}, {1, 1},  {3, 2},   {7, 1},
                                        {8, 1}, {1, 9}, {13, 7}, {64, 48}, {161, 100}};
   std::uint32_t seed = 1;
   for (const auto& [w, h] : sizes) {
     for (int depth : {24, 32}) {
       for (unsigned flags : {0u, unsigned{CRVT_SKIP_UNCHANGED}}) {
-        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(depth) +
-                     (flags != 0 ? " skipping" : ""));
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(depth) + " " +
+                     std::to_string(flags));
+        const int ps = depth / 8;
+        std::vector<Bytes> frames = {Bytes(crvt_frame_size(w, h, depth), 128),
+                                     testframes::noise(w, h, ps, seed++),
+                                     testframes::gradient(w, h, ps),
+                                     testframes::screen(w, h, ps, seed),
+                                     Bytes(crvt_frame_size(w, h, depth), 77),
+                                     testframes::solid(w, h, ps == 3 ? Bytes{1, 2, 3} : Bytes{1, 2, 3, 4})};
+        frames.insert(frames.end(), {frames.back(), frames[1], frames[1]});
+        if (const Bytes photo = testframes::photo_mirrored(w, h, ps); !photo.empty()) frames.push_back(photo);
         Encoder enc(w, h, depth, flags);
         Decoder dec(w, h, depth);
-        const std::vector<Bytes> frames = stream_frames(w, h, depth / 8, seed++);
-        Bytes previous = solid(w, h, depth / 8, 128);
+        Bytes previous(frames[0]);
         for (std::size_t i = 0; i < frames.size(); ++i) {
           const Bytes packet = enc.encode(frames[i]);
           // Null frames only when asked for, and only for a repeated frame.
@@ -88,19 +80,18 @@ TEST(CorvathApi, RoundTripsAt24And32BitsWithAndWithoutNullFrames) {
       }
     }
   }
+  Decoder dec(4, 4, 24);
+  size_t size = 0;
+  EXPECT_EQ(crvt_decode(dec.handle, nullptr, 0, dec.out.data(), dec.out.size(), &size), CRVT_OK);
+  EXPECT_EQ(dec.out, Bytes(48, 128));
 }
 
 TEST(CorvathApi, ThirtyTwoBitStreamsKeepTheFourthByteOrThreeBytePixels) {
   Encoder enc(5, 3, 32);
   EXPECT_EQ(enc.encode(testframes::solid(5, 3, Bytes{9, 8, 7, 6})), (Bytes{9, 9, 8, 7, 6}));
-  Bytes frame = testframes::gradient(5, 3, 4);
-  const Bytes packet = enc.encode(frame);
-  EXPECT_EQ(packet.at(0), 8);  // four planes
-  Decoder dec(5, 3, 32);
-  ASSERT_EQ(dec.decode(packet), CRVT_OK);
-  EXPECT_EQ(dec.last, frame);
-  // An encoder of 24 bits writes 3-byte frames; a 32-bit decoder gives them
-  // back as such.
+  const Bytes frame = testframes::gradient(5, 3, 4);
+  EXPECT_EQ(enc.encode(frame).at(0), 8);  // four planes
+  // An encoder of 24 bits writes 3-byte frames; a 32-bit decoder gives them back as such.
   Encoder enc24(9, 4, 24);
   Decoder dec32(9, 4, 32);
   const Bytes frame24 = testframes::gradient(9, 4, 3);
@@ -108,98 +99,85 @@ TEST(CorvathApi, ThirtyTwoBitStreamsKeepTheFourthByteOrThreeBytePixels) {
   EXPECT_EQ(dec32.last, frame24);
 }
 
-TEST(CorvathApi, StreamsStartFromFramesOf128) {
-  // The first frame, all 128, is a null frame; the decoder gives it back.
-  Encoder enc(4, 4, 24, CRVT_SKIP_UNCHANGED);
-  EXPECT_TRUE(enc.encode(solid(4, 4, 3, 128)).empty());
-  Decoder dec(4, 4, 24);
-  ASSERT_EQ(dec.decode({}), CRVT_OK);
-  EXPECT_EQ(dec.last, solid(4, 4, 3, 128));
-  size_t size = 0;
-  EXPECT_EQ(crvt_decode(dec.handle, nullptr, 0, dec.out.data(), dec.out.size(), &size), CRVT_OK);
-}
-
-TEST(CorvathApi, SizesAndBounds) {
+TEST(CorvathApi, SizesAndBadArguments) {
   EXPECT_EQ(crvt_frame_size(3, 2, 24), 18u);
   EXPECT_EQ(crvt_frame_size(3, 2, 32), 24u);
-  EXPECT_EQ(crvt_frame_size(0, 7, 24), 0u);
-  EXPECT_GT(crvt_encode_bound(0, 0, 24), 0u);
   EXPECT_GT(crvt_encode_bound(0, 0, 32), crvt_encode_bound(0, 0, 24));
-  EXPECT_GT(crvt_encode_bound(1920, 1080, 24), crvt_frame_size(1920, 1080, 24));
-  EXPECT_GT(crvt_encode_bound(1920, 1080, 32), crvt_frame_size(1920, 1080, 32));
-  const int bad[][3] = {{-1, 4, 24}, {4, -1, 24}, {4, 4, 0}, {4, 4, 8}, {4, 4, 16}, {4, 4, 33}, {65535, 65535, 32}};
-  for (const auto& g : bad) {
-    EXPECT_EQ(crvt_frame_size(g[0], g[1], g[2]), 0u) << g[0] << "x" << g[1] << "x" << g[2];
-    EXPECT_EQ(crvt_encode_bound(g[0], g[1], g[2]), 0u) << g[0] << "x" << g[1] << "x" << g[2];
+  for (const auto& g :
+       {std::array{-1, 4, 24}, {4, -1, 24}, {4, 4, 0}, {4, 4, 8}, {4, 4, 16}, {4, 4, 33}, {65535, 65535, 32}}) {
+    SCOPED_TRACE(testing::Message() << g[0] << "x" << g[1] << "x" << g[2]);
+    EXPECT_EQ(crvt_frame_size(g[0], g[1], g[2]), 0u);
+    EXPECT_EQ(crvt_encode_bound(g[0], g[1], g[2]), 0u);
     static char sentinel;
     auto* enc = reinterpret_cast<crvt_encoder*>(&sentinel);
     auto* dec = reinterpret_cast<crvt_decoder*>(&sentinel);
     EXPECT_EQ(crvt_encoder_create(g[0], g[1], g[2], 0, &enc), CRVT_ERROR_GEOMETRY);
     EXPECT_EQ(crvt_decoder_create(g[0], g[1], g[2], &dec), CRVT_ERROR_GEOMETRY);
-    EXPECT_EQ(enc, nullptr);
-    EXPECT_EQ(dec, nullptr);
+    EXPECT_TRUE(enc == nullptr && dec == nullptr);
   }
   // Noise does not compress: the bound must still hold it.
   for (int depth : {24, 32}) {
     Encoder enc(97, 41, depth);
     EXPECT_GT(enc.encode(testframes::noise(97, 41, depth / 8, 5)).size(), crvt_frame_size(97, 41, depth));
   }
-}
 
-TEST(CorvathApi, EncoderRefusesBadArgumentsAndKeepsItsState) {
+  // Refused calls change nothing: not the output, not the size, not the stream.
   const int w = 16, h = 8;
   Encoder enc(w, h, 24, CRVT_SKIP_UNCHANGED);
   const Bytes frame = testframes::gradient(w, h, 3);
-  Bytes out(enc.packet.size(), 0x5A);
-  size_t size = 12345;
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), out.data(), out.size() - 1, &size),
-            CRVT_ERROR_BUFFER_TOO_SMALL);
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size() - 1, out.data(), out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, nullptr, frame.size(), out.data(), out.size(), &size), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), nullptr, out.size(), &size), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(enc.handle, frame.data(), frame.size(), out.data(), out.size(), nullptr), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encode(nullptr, frame.data(), frame.size(), out.data(), out.size(), &size), CRVT_ERROR_ARGUMENT);
-  // The encoder reads the frame after writing its output, so the two must
-  // not share a byte.
-  Bytes shared(frame.size() + out.size());
+  Bytes out(enc.packet.size(), 0x5A), shared(frame.size() + out.size());
   std::copy(frame.begin(), frame.end(), shared.begin() + 1);
-  EXPECT_EQ(crvt_encode(enc.handle, shared.data() + 1, frame.size(), shared.data() + frame.size(), out.size(), &size),
-            CRVT_ERROR_ARGUMENT);
+  size_t size = 12345;
+  auto* e = enc.handle;
+  const auto* f = frame.data();
+  auto* o = out.data();
+  const std::pair<crvt_status, crvt_status> encodes[] = {
+      {crvt_encode(e, f, frame.size(), o, out.size() - 1, &size), CRVT_ERROR_BUFFER_TOO_SMALL},
+      {crvt_encode(e, f, frame.size() - 1, o, out.size(), &size), CRVT_ERROR_ARGUMENT},
+      {crvt_encode(e, nullptr, frame.size(), o, out.size(), &size), CRVT_ERROR_ARGUMENT},
+      {crvt_encode(e, f, frame.size(), nullptr, out.size(), &size), CRVT_ERROR_ARGUMENT},
+      {crvt_encode(e, f, frame.size(), o, out.size(), nullptr), CRVT_ERROR_ARGUMENT},
+      {crvt_encode(nullptr, f, frame.size(), o, out.size(), &size), CRVT_ERROR_ARGUMENT},
+      // The encoder reads the frame after writing its output: the two must not share a byte.
+      {crvt_encode(e, shared.data() + 1, frame.size(), shared.data() + frame.size(), out.size(), &size),
+       CRVT_ERROR_ARGUMENT},
+  };
+  for (const auto& [status, want] : encodes) EXPECT_EQ(status, want);
   EXPECT_EQ(size, 12345u);
   EXPECT_EQ(out, Bytes(out.size(), 0x5A));
-
+  EXPECT_TRUE(enc.encode(Bytes(frame.size(), 128)).empty());  // still the start of the stream
   crvt_encoder* other = nullptr;
   EXPECT_EQ(crvt_encoder_create(w, h, 24, 2, &other), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_encoder_create(w, h, 24, 0, nullptr), CRVT_ERROR_ARGUMENT);
   EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(crvt_encoder_create(w, h, 24, 0, nullptr), CRVT_ERROR_ARGUMENT);
+  EXPECT_EQ(crvt_decoder_create(6, 5, 24, nullptr), CRVT_ERROR_ARGUMENT);
   crvt_encoder_destroy(nullptr);
+  crvt_decoder_destroy(nullptr);
 
-  // Nothing refused reached the stream: a first frame of 128 is still the
-  // null frame it is at the start.
-  EXPECT_TRUE(enc.encode(solid(w, h, 3, 128)).empty());
-}
-
-TEST(CorvathApi, DecoderRefusesBadArguments) {
   Decoder dec(6, 5, 32);
   const Bytes grey = {5, 40};
-  size_t size = 0;
-  EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), dec.out.data(), dec.out.size() - 1, &size),
-            CRVT_ERROR_BUFFER_TOO_SMALL);
-  EXPECT_EQ(crvt_decode(dec.handle, nullptr, 2, dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), nullptr, dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_decode(dec.handle, grey.data(), grey.size(), dec.out.data(), dec.out.size(), nullptr),
-            CRVT_ERROR_ARGUMENT);
-  EXPECT_EQ(crvt_decode(nullptr, grey.data(), grey.size(), dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT);
+  auto* d = dec.handle;
+  const std::pair<crvt_status, crvt_status> decodes[] = {
+      {crvt_decode(d, grey.data(), grey.size(), dec.out.data(), dec.out.size() - 1, &size),
+       CRVT_ERROR_BUFFER_TOO_SMALL},
+      {crvt_decode(d, nullptr, 2, dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT},
+      {crvt_decode(d, grey.data(), grey.size(), nullptr, dec.out.size(), &size), CRVT_ERROR_ARGUMENT},
+      {crvt_decode(d, grey.data(), grey.size(), dec.out.data(), dec.out.size(), nullptr), CRVT_ERROR_ARGUMENT},
+      {crvt_decode(nullptr, grey.data(), grey.size(), dec.out.data(), dec.out.size(), &size), CRVT_ERROR_ARGUMENT},
+  };
+  for (const auto& [status, want] : decodes) EXPECT_EQ(status, want);
   EXPECT_EQ(dec.out, Bytes(dec.out.size(), 0xEE));
-  EXPECT_EQ(crvt_decoder_create(6, 5, 24, nullptr), CRVT_ERROR_ARGUMENT);
-  crvt_decoder_destroy(nullptr);
+  EXPECT_STREQ(crvt_status_message(static_cast<crvt_status>(7)), "unknown status");
+  EXPECT_STRNE(crvt_status_message(CRVT_ERROR_CORRUPT), crvt_status_message(CRVT_ERROR_ARGUMENT));
 }
 
 // A corrupted frame is refused, the caller's buffer is left alone, and the
-// decoder still holds the frame before it.
+// decoder still holds the frame before it. Damage anywhere in a frame gives
+// a status, never a crash or a read outside the frame (the sanitizer build
+// checks that), and a frame that still decodes has the stream's size.
 TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
   const int w = 23, h = 11;
+  std::mt19937 rng(7);
   for (int depth : {24, 32}) {
     SCOPED_TRACE(depth);
     const int ps = depth / 8;
@@ -207,32 +185,23 @@ TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
     Decoder dec(w, h, depth);
     const Bytes first = testframes::screen(w, h, ps, 3);
     ASSERT_EQ(dec.decode(enc.encode(first)), CRVT_OK);
-    const Bytes full = enc.encode(testframes::photo_mirrored(w, h, ps).empty() ? testframes::noise(w, h, ps, 4)
-                                                                               : testframes::photo_mirrored(w, h, ps));
+    const Bytes photo = testframes::photo_mirrored(w, h, ps);
+    const Bytes full = enc.encode(photo.empty() ? testframes::noise(w, h, ps, 4) : photo);
     const std::size_t header = depth == 24 ? 9 : 13;
-
     std::vector<Bytes> bad;
     for (std::size_t n = 1; n < header; ++n) bad.emplace_back(full.begin(), full.begin() + static_cast<long>(n));
     for (int type = 0; type < 256; ++type) {
       if (type == 4 || type == 5 || type == 6 || (depth == 32 && (type == 8 || type == 9))) continue;
-      Bytes b = full;
-      b[0] = static_cast<unsigned char>(type);
-      bad.push_back(b);
+      bad.push_back(full);
+      bad.back()[0] = static_cast<unsigned char>(type);
     }
-    Bytes past = full;  // plane 1 starting past the end
-    past[1] = 0xFF;
-    past[4] = 0x7F;
-    bad.push_back(past);
-    Bytes backwards = full;  // plane 2 before plane 1
-    backwards[5] = backwards[1];
-    backwards[6] = backwards[2];
-    backwards[7] = backwards[3];
-    backwards[8] = backwards[4];
-    bad.push_back(backwards);
-    bad.push_back({5});
-    bad.push_back({6, 1, 2});
+    bad.push_back(full);  // plane 1 starting past the end
+    bad.back()[1] = 0xFF;
+    bad.back()[4] = 0x7F;
+    bad.push_back(full);  // plane 2 before plane 1
+    std::copy_n(full.begin() + 1, 4, bad.back().begin() + 5);
+    bad.insert(bad.end(), {{5}, {6, 1, 2}});
     if (depth == 32) bad.push_back({9, 1, 2, 3});
-
     for (std::size_t i = 0; i < bad.size(); ++i) {
       std::fill(dec.out.begin(), dec.out.end(), 0xEE);
       EXPECT_EQ(dec.decode(bad[i]), CRVT_ERROR_CORRUPT) << "case " << i;
@@ -240,50 +209,21 @@ TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
     }
     ASSERT_EQ(dec.decode({}), CRVT_OK);
     EXPECT_EQ(dec.last, first);
+
+    for (int trial = 0; trial < 400; ++trial) {
+      Bytes b = full;
+      for (int f = 0; f <= trial % 4; ++f) b[rng() % b.size()] ^= static_cast<unsigned char>(1 + rng() % 255);
+      if (trial % 3 == 0) b.resize(1 + rng() % b.size());
+      const crvt_status s = dec.decode(b);
+      ASSERT_TRUE(s == CRVT_OK || s == CRVT_ERROR_CORRUPT) << crvt_status_message(s);
+      // A type byte turned into that of a 3-byte frame gives 3-byte pixels.
+      EXPECT_TRUE(s != CRVT_OK || dec.last.size() == dec.out.size() || dec.last.size() == w * h * 3u);
+    }
   }
   // Four-plane frames belong to 32-bit streams only.
   Encoder enc32(4, 4, 32);
   Decoder dec24(4, 4, 24);
   EXPECT_EQ(dec24.decode(enc32.encode(testframes::noise(4, 4, 4, 9))), CRVT_ERROR_CORRUPT);
-}
-
-// Damage anywhere in a full frame: every result is a status, never a crash
-// or a read outside the frame (the sanitizer build checks that), and a frame
-// that still decodes has the stream's size.
-TEST(CorvathApi, DamagedFramesNeverHurt) {
-  const int w = 40, h = 30;
-  std::mt19937 rng(7);
-  for (int depth : {24, 32}) {
-    Encoder enc(w, h, depth);
-    Decoder dec(w, h, depth);
-    const Bytes full = enc.encode(testframes::screen(w, h, depth / 8, 11));
-    for (int trial = 0; trial < 400; ++trial) {
-      Bytes b = full;
-      const int flips = 1 + trial % 4;
-      for (int f = 0; f < flips; ++f) b[rng() % b.size()] ^= static_cast<unsigned char>(1 + rng() % 255);
-      if (trial % 3 == 0) b.resize(1 + rng() % b.size());
-      const crvt_status s = dec.decode(b);
-      ASSERT_TRUE(s == CRVT_OK || s == CRVT_ERROR_CORRUPT) << crvt_status_message(s);
-      // A type byte turned into that of a 3-byte frame gives 3-byte pixels.
-      if (s == CRVT_OK) {
-        EXPECT_TRUE(dec.last.size() == crvt_frame_size(w, h, depth) || dec.last.size() == w * h * 3u);
-      }
-    }
-  }
-}
-
-TEST(CorvathApi, StatusMessagesAndVersion) {
-  const crvt_status all[] = {CRVT_OK,           CRVT_ERROR_ARGUMENT,         CRVT_ERROR_GEOMETRY,
-                             CRVT_ERROR_MEMORY, CRVT_ERROR_BUFFER_TOO_SMALL, CRVT_ERROR_CORRUPT};
-  std::vector<std::string> seen;
-  for (crvt_status s : all) {
-    const std::string m = crvt_status_message(s);
-    EXPECT_FALSE(m.empty());
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), m), 0) << m;
-    seen.push_back(m);
-  }
-  EXPECT_STREQ(crvt_status_message(static_cast<crvt_status>(7)), "unknown status");
-  EXPECT_STREQ(crvt_version(), QUELMUX_VERSION);
 }
 
 }  // namespace
