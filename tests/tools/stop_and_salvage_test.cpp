@@ -73,7 +73,7 @@ TEST_F(NothingLost, SignalsStopAfterTheFrameInProgress) {
     bool again;            // further signals until the end
   } cases[] = {
       {{QUELMUX_EXE, path("in.mov"), out}, SIGTERM, 0, false},
-      {{QUELMUX_EXE, "-u", path("in.mov"), out}, SIGINT, 200000, false},
+      {{QUELMUX_EXE, "-j3", "-u", path("in.mov"), out}, SIGINT, 200000, false},
       {{QUELMUX_EXE, path("in.mov"), out}, SIGHUP, 20000, true},  // SIGHUP comes first of those pending
       {{CRVTDEC_EXE, path("coded.avi"), out}, SIGINT, 200000, false},
       {{CRVTDEC_EXE, path("coded.avi"), out}, SIGHUP, 200000, true},
@@ -136,7 +136,7 @@ TEST_F(NothingLost, FullDisk) {
   testsupport::SmallFileSystem small(1 << 20);
   if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   const std::string full = small.path("full.avi");
-  RunResult r = quelmux({"-u", path("in.mov"), full});
+  RunResult r = quelmux({"-j3", "-u", path("in.mov"), full});
   EXPECT_EQ(r.exit_code, 1);
   const int kept =
       number_after(r.out, "Unable to write to output file " + full + "\nOutput file " + full + " holds the ");
