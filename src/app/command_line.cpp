@@ -46,22 +46,6 @@ bool print_help_or_version(int argc, const char* const* argv) {
   return false;
 }
 
-namespace {
-
-// The number of -j, from 1 to kMaxThreads, in decimal; false if it is not one.
-bool parse_threads(const char* text, int& threads) {
-  int n = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9' || n > kMaxThreads) return false;
-    n = 10 * n + (*c - '0');
-  }
-  if (*text == '\0' || n < 1 || n > kMaxThreads) return false;
-  threads = n;
-  return true;
-}
-
-}  // namespace
-
 bool parse_command_line(int argc, const char* const* argv, CommandLine& line) {
   if (argc < 3) {
     print_usage();
@@ -79,7 +63,7 @@ bool parse_command_line(int argc, const char* const* argv, CommandLine& line) {
     if (option[1] == 'j') {
       const bool joined = option[2] != '\0';
       const char* count = joined ? option + 2 : k + 1 < argc ? argv[k + 1] : "";
-      if (!parse_threads(count, line.threads)) {
+      if (!parse_thread_count(count, line.threads)) {
         std::printf("Invalid thread count: \"%s\" (-j takes a number from 1 to %d)\n", count, kMaxThreads);
         return false;
       }

@@ -37,6 +37,10 @@ int available_cpus();
 // The largest thread count -j takes.
 constexpr int kMaxThreads = 256;
 
+// Reads the number of -j, from 1 to kMaxThreads in decimal, into `threads`;
+// false, `threads` unchanged, if `text` is not one.
+bool parse_thread_count(const char* text, int& threads);
+
 template <class Slot>
 class FramePipeline {
  public:
