@@ -75,10 +75,12 @@ TEST_F(CrvtdecFailures, CommandLine) {
   expect_failure(crvtdec({"--bogus", path("a.avi"), path("b.avi")}), "unknown option \"--bogus\"");
   expect_failure(crvtdec({"--png", path("a.avi"), path("b.avi")}), "--png goes with --frames");
   expect_failure(crvtdec({"--frames", "--compare", path("a.avi"), path("in.mov")}), "only one mode at a time");
+  expect_failure(crvtdec({"-j0", path("a.avi"), path("b.avi")}), "bad thread count \"0\": -j takes a number");
+  expect_failure(crvtdec({path("a.avi"), path("b.avi"), "-j"}), "bad thread count \"\"");
 
   RunResult r = crvtdec({"--help"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(r.out.starts_with("Usage: crvtdec <in.avi> <out.avi>\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with("Usage: crvtdec [-j N] <in.avi> <out.avi>\n")) << r.out;
   EXPECT_NE(r.out.find("counted from the top"), std::string::npos);
   r = crvtdec({"--version"});
   EXPECT_EQ(r.exit_code, 0);
