@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frames.h"
@@ -270,6 +271,29 @@ TEST(CorvathApi, DamagedFramesNeverHurt) {
       }
     }
   }
+}
+
+// Handles on distinct threads at the same time (the CI runs this under
+// ThreadSanitizer): each thread's stream comes out as one thread codes it.
+TEST(CorvathApi, DistinctHandlesOnDistinctThreads) {
+  const std::vector<Bytes> frames = stream_frames(67, 45, 3, 5);
+  std::vector<Bytes> alone;
+  Encoder encoder(67, 45, 24, CRVT_SKIP_UNCHANGED);
+  for (const Bytes& f : frames) alone.push_back(encoder.encode(f));
+  std::vector<int> matches(4, 0);
+  std::vector<std::thread> threads;
+  for (int& matched : matches) {
+    threads.emplace_back([&] {
+      Encoder e(67, 45, 24, CRVT_SKIP_UNCHANGED);
+      Decoder d(67, 45, 24);
+      for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Bytes packet = e.encode(frames[i]);
+        matched += packet == alone[i] && d.decode(packet) == CRVT_OK && d.last == frames[i];
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(matches, std::vector<int>(4, static_cast<int>(frames.size())));
 }
 
 TEST(CorvathApi, StatusMessagesAndVersion) {
