@@ -185,10 +185,11 @@ bool ConversionRun::fits_the_file() const {
   return false;
 }
 
-// One thread a frame at most, and one without worker threads for -j 1.
+// One thread a frame at most, of the frames the file holds (a header can
+// claim more), and one without worker threads for -j 1.
 int ConversionRun::workers() const {
   const int asked = line_.threads > 0 ? line_.threads : available_cpus();
-  return std::max(1, std::min(asked, total_frames_));
+  return static_cast<int>(std::clamp<std::size_t>(frame_offsets_.size(), 1, static_cast<std::size_t>(asked)));
 }
 
 // The frame buffer takes every frame as read. In the uncompressed mode
@@ -212,7 +213,7 @@ bool ConversionRun::take_slots(int workers) {
     std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
     return false;
   }
-  const std::size_t wanted = workers > 1 ? std::min<std::size_t>(2 * std::size_t(workers), total_frames_) : 1;
+  const std::size_t wanted = workers > 1 ? std::min(2 * std::size_t(workers), frame_offsets_.size()) : 1;
   slots_ = std::vector<Slot>(wanted);
   for (std::size_t k = 0; k < wanted; ++k) {
     if (take_buffers(slots_[k])) continue;
