@@ -31,6 +31,8 @@ struct Compared {
 CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count, int threads) {
   Progress progress(progress_count(count));
   CompareOutcome outcome;
+  // Declared first, so that the workers are stopped before their comparers go.
+  std::vector<FrameComparer> comparers;
   FrameStream<Compared> frames(
       avi, count, threads,
       [&](Compared& c) {
@@ -42,7 +44,7 @@ CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t cou
         return true;
       },
       [&](std::size_t i, Compared& c) { c.read = movie.read(i, c.stored, c.movie, c.why); }, nullptr);
-  std::vector<FrameComparer> comparers(static_cast<std::size_t>(frames.tools()));
+  comparers.resize(static_cast<std::size_t>(frames.tools()));
   for (FrameComparer& comparer : comparers) {
     if (!comparer.begin(avi.width())) return CompareOutcome::failure();
   }
