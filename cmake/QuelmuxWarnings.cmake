@@ -14,6 +14,16 @@ if(QUELMUX_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The threads of quelmux -j and crvtdec -j, and libcorvath's handles on
+# several threads.
+if(QUELMUX_TSAN)
+  if(QUELMUX_SANITIZE)
+    message(FATAL_ERROR "QUELMUX_TSAN and QUELMUX_SANITIZE cannot be combined")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(QUELMUX_BUILD_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()

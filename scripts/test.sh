@@ -41,6 +41,15 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs" -LE long
 
+echo "== ThreadSanitizer build: the threaded conversion and decoding"
+# Only the programs and the tests of their threads: the rest has no threads
+# of its own, and GStreamer's libraries are not built for the sanitizer.
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELMUX_TSAN=ON \
+  -DQUELMUX_BUILD_TESTS=ON -DQUELMUX_WERROR=ON
+cmake --build build/tsan -j "$jobs" --target quelmux crvtdec app_tests crvtdec_tests corvath_api_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --test-dir build/tsan --output-on-failure -j "$jobs" \
+  -LE long -R 'EveryThread|NothingLost|DistinctHandles|TruncatedMovie|FramesThatDoNotDecode'
+
 if [ "${QUELMUX_SKIP_PACKAGE:-0}" != 1 ]; then
   echo "== Debian packages: build, install, run and remove"
   scripts/package-test.sh build/package

@@ -3,14 +3,15 @@
 
 For every picture of the corpus (python3-skimage's photographs and figures,
 generated screen-like and noise frames) it measures the compression ratio and
-the single-threaded encode and decode speed of
+the encode and decode speed, single-threaded, of
 
   - Corvath as a library (compare_coders, linked with quelmux_codec) and as the
     whole programs quelmux and crvtdec --compare on a movie of the picture;
   - CharLS (JPEG-LS) and PNG (libpng) as libraries, through compare_coders;
   - cwebp/dwebp, cjxl/djxl and zstd as command-line tools;
 
-checks that every coder gives the pixels back, and writes the tables as
+and of quelmux and crvtdec on 2 and on every CPU and of cjxl -e 1, cwebp -mt and
+zstd -T0 on every CPU, checks that every coder gives the pixels back, and writes the tables as
 Markdown, the raw figures as JSON and a plot of ratio against encode speed.
 scripts/compare.sh is the one command that builds and runs it.
 """
@@ -56,11 +57,17 @@ class Coder:
     decode: tuple = ()
     source: str = "ppm"   # TOOL: what it reads, "ppm" or "raw" (the RGB bytes alone)
     ours: bool = False
+    threads: str = "1"    # PROGRAM: quelmux's and crvtdec's -j ("" for their default, every CPU)
+    wall: bool = False    # TOOL: a multi-threaded mode, timed by the wall clock as the programs are
 
 
 CODERS = (
     Coder("crvt", "Corvath", LIBRARY, ours=True),
     Coder("quelmux", "quelmux / crvtdec", PROGRAM, programs=("quelmux", "mkmovie", "crvtdec"), ours=True),
+    Coder("quelmux-j2", "quelmux / crvtdec -j 2", PROGRAM, programs=("quelmux", "mkmovie", "crvtdec"), ours=True,
+          threads="2"),
+    Coder("quelmux-mt", "quelmux / crvtdec, all threads", PROGRAM, programs=("quelmux", "mkmovie", "crvtdec"),
+          ours=True, threads=""),
     Coder("charls-line", "CharLS line", LIBRARY),
     Coder("charls-none", "CharLS default", LIBRARY),
     Coder("webp-z0", "WebP z0", TOOL, programs=("cwebp", "dwebp"),
@@ -77,6 +84,16 @@ CODERS = (
     Coder("jxl-e3", "JPEG XL e3", TOOL, programs=("cjxl", "djxl"),
           encode=("cjxl", "{src}", "{coded}", "-d", "0", "-e", "3", "--num_threads=0", "--quiet"),
           decode=("djxl", "{coded}", "{out}", "--num_threads=1", "--quiet")),
+    # The peers' multi-threaded modes, every CPU.
+    Coder("jxl-e1-mt", "JPEG XL e1, all threads", TOOL, programs=("cjxl", "djxl"), wall=True,
+          encode=("cjxl", "{src}", "{coded}", "-d", "0", "-e", "1", "--num_threads=-1", "--quiet"),
+          decode=("djxl", "{coded}", "{out}", "--num_threads=0", "--quiet")),
+    Coder("webp-z0-mt", "WebP z0 -mt", TOOL, programs=("cwebp", "dwebp"), wall=True,
+          encode=("cwebp", "-quiet", "-mt", "-lossless", "-z", "0", "{src}", "-o", "{coded}"),
+          decode=("dwebp", "-quiet", "-mt", "{coded}", "-ppm", "-o", "{out}")),
+    Coder("zstd-3-mt", "zstd -3 -T0", TOOL, programs=("zstd",), source="raw", wall=True,
+          encode=("zstd", "-q", "-f", "-3", "-T0", "{src}", "-o", "{coded}"),
+          decode=("zstd", "-q", "-f", "-d", "{coded}", "-o", "{out}")),
     Coder("png-default", "PNG default", LIBRARY),
     Coder("png-fastest", "PNG fastest", LIBRARY),
     Coder("zstd-3", "zstd -3", TOOL, programs=("zstd",), source="raw",
@@ -86,8 +103,13 @@ CODERS = (
 
 CODER_NOTES = {
     "crvt": "CodecInst::CompressContinue on the bottom-up BGR frame, FrameDecoder::Decode back",
-    "quelmux": "whole programs: quelmux on a movie of the picture repeated (mkmovie --ppm), "
-               "crvtdec --compare on its output; ratio of the AVI file",
+    "quelmux": "whole programs: quelmux -j 1 on a movie of the picture repeated (mkmovie --ppm), "
+               "crvtdec -j 1 --compare on its output; ratio of the AVI file",
+    "quelmux-j2": "the same with -j 2 (two threads)",
+    "quelmux-mt": "the same with every CPU (their default)",
+    "jxl-e1-mt": "cjxl -d 0 -e 1 / djxl, every CPU; wall time",
+    "webp-z0-mt": "cwebp -mt -lossless -z 0 / dwebp -mt; wall time",
+    "zstd-3-mt": "zstd -3 -T0 (every CPU); wall time",
     "charls-line": "CharLS, interleave mode line (the faster of its modes that take interleaved RGB)",
     "charls-none": "CharLS, its default interleave mode none (the picture handed over as planes)",
     "webp-z0": "cwebp -lossless -z 0 / dwebp",
@@ -397,10 +419,12 @@ class Comparison:
         coded = self.work / f"{picture.name}.{coder.id}.coded"
         # Decoders that can write several formats take it from the name.
         out = self.work / f"{picture.name}.{coder.id}.out{'.ppm' if coder.source == 'ppm' else ''}"
-        enc, enc_cpu = self.best_cpu(self.command(coder.encode, src=src, coded=coded), self.runs)
+        # A multi-threaded mode is timed by the clock: its CPU time counts every thread.
+        best = (lambda cmd, n: self.best_wall(cmd, n, lambda r: True)) if coder.wall else self.best_cpu
+        enc, enc_cpu = best(self.command(coder.encode, src=src, coded=coded), self.runs)
         if enc.returncode != 0:
             return Result("failed", note=enc.stderr.strip()[-300:] or f"exit {enc.returncode}")
-        dec, dec_cpu = self.best_cpu(self.command(coder.decode, coded=coded, out=out), self.runs)
+        dec, dec_cpu = best(self.command(coder.decode, coded=coded, out=out), self.runs)
         if dec.returncode != 0:
             return Result("failed", note=dec.stderr.strip()[-300:] or f"exit {dec.returncode}")
         if verify:
@@ -450,7 +474,8 @@ class Comparison:
         frames = self.frames
         check_run([self.tool("mkmovie"), "--size", f"{picture.width}x{picture.height}", "--frames", str(frames),
                    "--ppm", str(picture.ppm), "--quiet", str(movie)], "mkmovie")
-        enc, enc_wall = self.best_wall([self.tool("quelmux"), str(movie), str(avi)], self.program_runs,
+        jobs = ["-j", coder.threads] if coder.threads else []
+        enc, enc_wall = self.best_wall([self.tool("quelmux"), *jobs, str(movie), str(avi)], self.program_runs,
                                        lambda r: "Finished writing file" in r.stdout)
         if enc_wall == math.inf:
             return Result("failed", note=(enc.stdout + enc.stderr).strip()[-300:])
@@ -462,7 +487,7 @@ class Comparison:
                         decode_status="n/a", note="crvtdec not built")
         if self.tool("crvtdec"):
             expected = f"{frames} frames identical"
-            dec, dec_wall = self.best_wall([self.tool("crvtdec"), "--compare", str(avi), str(movie)],
+            dec, dec_wall = self.best_wall([self.tool("crvtdec"), *jobs, "--compare", str(avi), str(movie)],
                                            self.program_runs, lambda r: expected in r.stdout)
             if dec_wall == math.inf:
                 said = (dec.stdout + dec.stderr).strip()

@@ -3,12 +3,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/frame_pipeline.h"
+
 namespace {
 
-constexpr const char* kHelp = R"(Usage: quelmux [-u] <.mov file> <output filename>
+constexpr const char* kHelp = R"(Usage: quelmux [-j N] [-u] <.mov file> <output filename>
 Converts an uncompressed QuickTime movie ("raw " or "WRLE" 24-bit video) into
 an AVI file whose frames are compressed with the lossless Corvath codec.
 
+  -j N, -jN   read, convert and compress frames on N threads (1 to 256) while
+              one writes them in order; the file is the same for every N.
+              The default is the number of CPUs quelmux may run on; -j 1
+              runs on one thread. Options go before the file names.
   -u          store the frames uncompressed, as 24-bit bitmaps
   --help      print this text (as the only argument)
   --version   print the version (as the only argument)
@@ -41,26 +47,45 @@ bool print_help_or_version(int argc, const char* const* argv) {
 }
 
 bool parse_command_line(int argc, const char* const* argv, CommandLine& line) {
-  // Two or three arguments after the program's name; a third one without the
-  // option is ignored.
-  if (argc < 3 || argc > 4) {
+  if (argc < 3) {
     print_usage();
     return false;
   }
-  const char* first = argv[1];
-  if (first[0] != '-') {
-    line = {false, argv[1], argv[2]};
-    return true;
+  line = {};
+  // Options come before the file names. Once -u is given, two arguments left
+  // are the file names, whatever they look like, as before -j existed
+  // ("quelmux -u -j2 out.avi" converts a movie named "-j2").
+  int k = 1;
+  while (k < argc && argv[k][0] == '-' && !(line.uncompressed && argc - k == 2)) {
+    const char* option = argv[k];
+    // Only the first two characters name an option: "-u", "-U" and "-ufoo"
+    // all select it.
+    if (option[1] == 'j') {
+      const bool joined = option[2] != '\0';
+      const char* count = joined ? option + 2 : k + 1 < argc ? argv[k + 1] : "";
+      if (!parse_thread_count(count, line.threads)) {
+        std::printf("Invalid thread count: \"%s\" (-j takes a number from 1 to %d)\n", count, kMaxThreads);
+        return false;
+      }
+      k += joined ? 1 : 2;
+    } else if ((option[1] == 'u' || option[1] == 'U') && !line.uncompressed) {
+      line.uncompressed = true;
+      ++k;
+    } else if (line.uncompressed) {
+      break;  // a second option after -u: a wrong argument count, as before
+    } else {
+      std::printf("Unknown option: \"%s\"\n", option);
+      return false;
+    }
   }
-  // Only the first two characters count: "-u", "-U" and "-ufoo" all select it.
-  if (first[1] != 'u' && first[1] != 'U') {
-    std::printf("Unknown option: \"%s\"\n", first);
+  // Two file names; a third one after them is ignored when no option is
+  // given, as it always was.
+  const int names = argc - k;
+  if (names != 2 && !(names == 3 && k == 1)) {
+    print_usage();  // an option and one file name leave no output file
     return false;
   }
-  if (argc != 4) {
-    print_usage();  // the option and one file name leave no output file
-    return false;
-  }
-  line = {true, argv[2], argv[3]};
+  line.input = argv[k];
+  line.output = argv[k + 1];
   return true;
 }

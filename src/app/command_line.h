@@ -1,8 +1,9 @@
-// The command line: quelmux [-u] <.mov file> <output filename>
+// The command line: quelmux [-j N] [-u] <.mov file> <output filename>
 #pragma once
 
 struct CommandLine {
   bool uncompressed = false;     // -u: store the frames as 24-bit bitmaps
+  int threads = 0;               // -j N; 0: one a CPU the process may run on
   const char* input = nullptr;   // the QuickTime movie
   const char* output = nullptr;  // the AVI file to create
 };
@@ -15,8 +16,8 @@ void print_usage();
 // and prints nothing.
 bool print_help_or_version(int argc, const char* const* argv);
 
-// Takes the option and the two file names from `argv` into `line` and returns
-// true. On a wrong argument count, an unknown option or the option with a
-// single file name prints the usage text or the unknown-option message and
-// returns false.
+// Takes the options and the two file names from `argv` into `line` and
+// returns true. On a wrong argument count, an unknown option, a bad thread
+// count or -u with a single file name prints the usage text or what is wrong
+// and returns false.
 bool parse_command_line(int argc, const char* const* argv, CommandLine& line);

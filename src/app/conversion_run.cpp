@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "app/frame_pipeline.h"
 #include "app/pixel_convert.h"
 #include "app/progress.h"
 #include "app/stop_signals.h"
@@ -37,9 +38,19 @@ struct Buffer {
   unsigned char* get() const { return bytes.get(); }
 };
 
+// A frame in flight: read into `frame`, converted and coded between the two
+// buffers, the result left at `out`.
+struct Slot {
+  Buffer frame;
+  Buffer work;
+  unsigned char* out = nullptr;
+  int size = 0;
+  int flags = 0;
+};
+
 class ConversionRun {
  public:
-  ConversionRun(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream)
+  ConversionRun(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream, std::uint64_t part_limit)
       : line_(line),
         info_(movie.info),
         frame_offsets_(movie.frame_offsets),
@@ -49,7 +60,8 @@ class ConversionRun {
         packed_stride_(std::size_t(movie.info.width) * 3),
         out_stride_(line.uncompressed ? bitmap_stride(movie.info.width) : packed_stride_),
         out_size_(out_stride_ * movie.info.height),
-        converts_(raw_ || movie.info.row_bytes != out_stride_) {}
+        converts_(raw_ || movie.info.row_bytes != out_stride_),
+        writer_(part_limit) {}
 
   int run();
 
@@ -57,10 +69,13 @@ class ConversionRun {
   bool output_is_not_input() const;
   bool output_is_not_a_movie() const;
   bool fits_the_file() const;
-  bool take_buffers();
-  bool begin_codec();
-  bool read_frame(int i);
-  AviStatus write_frame();
+  int workers() const;
+  bool take_buffers(Slot& slot);
+  bool take_slots(int workers);
+  bool begin_codec(CodecInst& codec);
+  bool begin_codecs(int workers);
+  bool read_frame(std::size_t i, Slot& slot);
+  void code_frame(int worker, Slot& slot);
   int finish(int status);
 
   const CommandLine& line_;
@@ -77,10 +92,10 @@ class ConversionRun {
   const std::size_t out_size_;
   const bool converts_;  // into the work buffer; else used where it was read
 
-  Buffer frame_;
-  Buffer work_;
-  CodecInst codec_;
-  ICCOMPRESS record_{};
+  // Two slots a worker, so that each has the next frame at hand; one slot
+  // and one codec, and no worker thread, for a single thread.
+  std::vector<Slot> slots_;
+  std::vector<std::unique_ptr<CodecInst>> codecs_;
   AviWriter writer_;
 };
 
@@ -88,7 +103,11 @@ int ConversionRun::run() {
   if (!output_is_not_input() || !output_is_not_a_movie() || !fits_the_file()) return 1;
   // A header alone can claim frames of any size: nothing is taken for them
   // before the file is known to hold the first.
-  if (!frame_offsets_.empty() && (!take_buffers() || !begin_codec())) return 1;
+  int workers = this->workers();
+  if (!frame_offsets_.empty() && (!take_slots(workers) || !begin_codecs(workers))) return 1;
+  // Memory for fewer threads than asked for gives fewer threads.
+  workers = std::min(workers, static_cast<int>(slots_.size()));
+  if (!line_.uncompressed) workers = std::min(workers, static_cast<int>(codecs_.size()));
   // From here a signal only asks for a stop: the file is completed with the
   // frames written so far, and a second signal is ignored meanwhile.
   const StopSignals stop;
@@ -102,6 +121,12 @@ int ConversionRun::run() {
   std::fflush(stdout);
 
   Progress progress(total_frames_);
+  // The frames are read in order, coded side by side and written in order,
+  // so the file is the one a single thread writes.
+  FramePipeline<Slot> pipeline(
+      slots_, workers > 1 ? workers : 0, static_cast<std::size_t>(total_frames_),
+      [this](std::size_t i, Slot& slot) { return read_frame(i, slot); },
+      [this](int worker, Slot& slot) { code_frame(worker, slot); });
   for (int i = 0; i < total_frames_; ++i) {
     if (stop.requested()) {
       progress.clear();
@@ -109,18 +134,21 @@ int ConversionRun::run() {
                   total_frames_);
       return finish(stop.exit_status());
     }
-    if (!read_frame(i)) {
+    // Without frames in the file no slot was taken.
+    Slot* slot = slots_.empty() ? nullptr : &pipeline.next();
+    if (slot == nullptr || !pipeline.read_ok()) {
       progress.clear();
       std::printf("Frame %d could not be read\n", i);
       return finish(1);
     }
     // A refused frame leaves a file that can still be completed with the
     // frames before it; after a failed write flush() fails too.
-    if (const AviStatus written = write_frame(); !written) {
+    if (const AviStatus written = writer_.write_frame(slot->out, slot->size, slot->flags); !written) {
       progress.clear();
       print(written);
       return finish(1);
     }
+    pipeline.release();
     progress.update(i + 1);
   }
   progress.clear();
@@ -146,42 +174,62 @@ bool ConversionRun::output_is_not_a_movie() const {
 // Every frame of an uncompressed file has the same length, so a movie that
 // no AVI file can hold is refused before anything is written.
 bool ConversionRun::fits_the_file() const {
-  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames_), out_size_)) return true;
+  if (!line_.uncompressed || AviWriter::can_hold(std::uint64_t(total_frames_), out_size_, writer_.part_limit())) {
+    return true;
+  }
   std::printf(
       "Output file %s cannot hold %d frames of %llu bytes: an AVI file holds at most %llu parts of "
       "%llu bytes\n",
       line_.output, total_frames_, static_cast<unsigned long long>(out_size_),
-      static_cast<unsigned long long>(AviWriter::kMaxParts),
-      static_cast<unsigned long long>(AviWriter::kDefaultPartLimit));
+      static_cast<unsigned long long>(AviWriter::kMaxParts), static_cast<unsigned long long>(writer_.part_limit()));
   return false;
+}
+
+// One thread a frame at most, of the frames the file holds (a header can
+// claim more), and one without worker threads for -j 1.
+int ConversionRun::workers() const {
+  const int asked = line_.threads > 0 ? line_.threads : available_cpus();
+  return static_cast<int>(std::clamp<std::size_t>(frame_offsets_.size(), 1, static_cast<std::size_t>(asked)));
 }
 
 // The frame buffer takes every frame as read. In the uncompressed mode
 // frames that need converting go into the work buffer. In the compressed
 // mode the codec reads one of the two buffers and writes the other, so both
 // must also hold the largest frame it can produce.
-bool ConversionRun::take_buffers() {
+bool ConversionRun::take_buffers(Slot& slot) {
   const std::size_t stored = info_.frame_bytes;
-  bool ok = false;
   if (line_.uncompressed) {
-    ok = frame_.take(stored + kWriterSlack) && (!converts_ || work_.take(out_size_ + kWriterSlack));
-  } else {
-    const std::size_t largest = max_frame_size(info_.width, info_.height, 24);
-    if (largest == 0) {
-      std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
+    return slot.frame.take(stored + kWriterSlack) && (!converts_ || slot.work.take(out_size_ + kWriterSlack));
+  }
+  const std::size_t largest = max_frame_size(info_.width, info_.height, 24);
+  return slot.frame.take(std::max(stored, largest) + kWriterSlack) &&
+         slot.work.take(std::max(packed_stride_ * info_.height, largest) + kWriterSlack);
+}
+
+// Two slots a worker; the first one must be had, the others are given up
+// when memory runs out.
+bool ConversionRun::take_slots(int workers) {
+  if (!line_.uncompressed && max_frame_size(info_.width, info_.height, 24) == 0) {
+    std::printf("Frames of %d x %d pixels are too large for the codec\n", info_.width, info_.height);
+    return false;
+  }
+  const std::size_t wanted = workers > 1 ? std::min(2 * std::size_t(workers), frame_offsets_.size()) : 1;
+  slots_ = std::vector<Slot>(wanted);
+  for (std::size_t k = 0; k < wanted; ++k) {
+    if (take_buffers(slots_[k])) continue;
+    if (k == 0) {
+      std::printf("Not enough memory for frames of %d x %d pixels\n", info_.width, info_.height);
       return false;
     }
-    ok = frame_.take(std::max(stored, largest) + kWriterSlack) &&
-         work_.take(std::max(packed_stride_ * info_.height, largest) + kWriterSlack);
+    slots_.resize(k);
+    break;
   }
-  if (!ok) std::printf("Not enough memory for frames of %d x %d pixels\n", info_.width, info_.height);
-  return ok;
+  return true;
 }
 
 // Only the compressed mode uses the codec.
-bool ConversionRun::begin_codec() {
-  if (line_.uncompressed) return true;
-  const int result = codec_.CompressBegin(info_.width, info_.height, 24);
+bool ConversionRun::begin_codec(CodecInst& codec) {
+  const int result = codec.CompressBegin(info_.width, info_.height, 24);
   if (result == ICERR_OK) return true;
   if (result == ICERR_MEMORY) {
     std::printf("Not enough memory for the codec\n");
@@ -191,34 +239,53 @@ bool ConversionRun::begin_codec() {
   return false;
 }
 
-// Frames past those the file holds are not read at all.
-bool ConversionRun::read_frame(int i) {
-  const auto k = static_cast<std::size_t>(i);
-  if (k >= frame_offsets_.size()) return false;
+// One codec a worker; as with the slots, only the first must be had.
+bool ConversionRun::begin_codecs(int workers) {
+  if (line_.uncompressed) return true;
+  for (int w = 0; w < workers; ++w) {
+    auto codec = std::make_unique<CodecInst>();
+    if (w == 0 ? !begin_codec(*codec) : codec->CompressBegin(info_.width, info_.height, 24) != ICERR_OK) return w > 0;
+    codecs_.push_back(std::move(codec));
+  }
+  return true;
+}
+
+// Frames past those the file holds are not read at all. Calls come one at a
+// time, in frame order.
+bool ConversionRun::read_frame(std::size_t i, Slot& slot) {
+  if (i >= frame_offsets_.size()) return false;
   const auto size = static_cast<std::streamsize>(info_.frame_bytes);
   movie_.clear();
-  movie_.seekg(static_cast<std::streamoff>(frame_offsets_[k]));
-  movie_.read(reinterpret_cast<char*>(frame_.get()), size);
+  movie_.seekg(static_cast<std::streamoff>(frame_offsets_[i]));
+  movie_.read(reinterpret_cast<char*>(slot.frame.get()), size);
   return movie_.gcount() == size;
 }
 
 // Frames to convert go into the work buffer. A bitmap whose rows already
-// have the output's length stays where it was read, its fill zeroed.
-AviStatus ConversionRun::write_frame() {
-  unsigned char* input = frame_.get();
-  unsigned char* output = converts_ ? work_.get() : frame_.get();
+// have the output's length stays where it was read, its fill zeroed. Each
+// frame is coded by itself, so any worker's codec gives the same bytes.
+void ConversionRun::code_frame(int worker, Slot& slot) {
+  unsigned char* input = slot.frame.get();
+  unsigned char* output = converts_ ? slot.work.get() : slot.frame.get();
   frame_to_bitmap(input, info_.row_bytes, output, out_stride_, info_.width, info_.height, raw_);
-  if (line_.uncompressed) return writer_.write_frame(output, static_cast<int>(out_size_), AVIIF_KEYFRAME);
+  if (line_.uncompressed) {
+    slot.out = output;
+    slot.size = static_cast<int>(out_size_);
+    slot.flags = AVIIF_KEYFRAME;
+    return;
+  }
   // The codec reads the bitmap and writes into the other buffer.
   input = output;
-  output = input == frame_.get() ? work_.get() : frame_.get();
-  record_.dwFlags = 0;
-  record_.dwCompressedSize = static_cast<std::uint32_t>(out_size_);
-  record_.lpOutput = output;
-  record_.lpInput = input;
-  codec_.CompressContinue(&record_, 0);
+  output = input == slot.frame.get() ? slot.work.get() : slot.frame.get();
+  ICCOMPRESS record{};
+  record.dwCompressedSize = static_cast<std::uint32_t>(out_size_);
+  record.lpOutput = output;
+  record.lpInput = input;
+  codecs_[static_cast<std::size_t>(worker)]->CompressContinue(&record, 0);
+  slot.out = output;
   // A length past INT_MAX turns negative here, and the writer refuses it.
-  return writer_.write_frame(output, static_cast<int>(record_.dwCompressedSize), static_cast<int>(record_.dwFlags));
+  slot.size = static_cast<int>(record.dwCompressedSize);
+  slot.flags = static_cast<int>(record.dwFlags);
 }
 
 // Completes the file with the frames written so far; `status` is the exit
@@ -234,6 +301,10 @@ int ConversionRun::finish(int status) {
 
 }  // namespace
 
+int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream, std::uint64_t part_limit) {
+  return ConversionRun(line, movie, stream, part_limit).run();
+}
+
 int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream) {
-  return ConversionRun(line, movie, stream).run();
+  return run_conversion(line, movie, stream, AviWriter::kDefaultPartLimit);
 }

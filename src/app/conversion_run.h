@@ -2,6 +2,7 @@
 // offsets the header gave, converted and written to the AVI file.
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 
 #include "app/command_line.h"
@@ -12,5 +13,8 @@
 // Prints the run's messages and returns the exit status: 0 when the file is
 // complete with every frame, 1 after any failure (the message printed), and
 // 128 + the signal number when SIGINT, SIGTERM or SIGHUP stopped the run (the
-// file then complete with the frames written before).
+// file then complete with the frames written before). Frames are coded on
+// line.threads worker threads and written in order, the file the same for
+// every thread count. Tests lower `part_limit`, the size of the file's parts.
 int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream);
+int run_conversion(const CommandLine& line, const MovieHeader& movie, std::ifstream& stream, std::uint64_t part_limit);

@@ -26,8 +26,14 @@
  * that fails writes no output and leaves the handle's state as it was (a
  * create function stores NULL in its handle pointer). The decoder checks
  * every byte of a frame, so frames from untrusted files can be passed to it:
- * a damaged frame gives CRVT_ERROR_CORRUPT. A handle may be used by one
- * thread at a time; different handles are independent.
+ * a damaged frame gives CRVT_ERROR_CORRUPT.
+ *
+ * Threads: a handle may be used by one thread at a time; distinct handles
+ * are independent and may be used on distinct threads at the same time,
+ * create and destroy included (quelmux and crvtdec code frames on several
+ * threads, a handle each). crvt_status_message, crvt_version,
+ * crvt_frame_size and crvt_encode_bound may be called from any thread at
+ * any time.
  */
 #ifndef CORVATH_H
 #define CORVATH_H

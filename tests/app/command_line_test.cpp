@@ -13,20 +13,29 @@ const std::string usage =
     "Usage: quelmux [-u] <.mov file> <output filename>\n"
     "Use -u if you want to produce an uncomressed avi instead of a\nCorvath compressed avi.\n";
 
-// Two file names, after an option that is a minus and a "u" in either case,
-// or none; a third name without the option is ignored. The option is looked
-// at before the file names are counted.
+// Two file names, after options: a minus and a "u" in either case, -j N or
+// -jN; a third name without options is ignored. Options are looked at before
+// the file names are counted.
 TEST(CommandLine, FileNamesTheOptionAndRefusals) {
   const struct {
     std::vector<const char*> args;
     int result;  // 2: -u
     std::string out;
+    int threads = 0;
   } cases[] = {
       {{"in.mov", "out.avi"}, 1, ""},
       {{"in.mov", "out.avi", "c"}, 1, ""},
       {{"-u", "in.mov", "out.avi"}, 2, ""},
       {{"-U", "in.mov", "out.avi"}, 2, ""},
       {{"-ufoo", "in.mov", "out.avi"}, 2, ""},
+      {{"-j", "3", "in.mov", "out.avi"}, 1, "", 3},
+      {{"-j256", "-u", "in.mov", "out.avi"}, 2, "", 256},
+      {{"-u", "-j", "2", "in.mov", "out.avi"}, 2, "", 2},
+      {{"-j1", "-j", "07", "in.mov", "out.avi"}, 1, "", 7},
+      {{"-j", "0", "in.mov", "out.avi"}, 0, "Invalid thread count: \"0\" (-j takes a number from 1 to 256)\n"},
+      {{"-j257", "in.mov", "out.avi"}, 0, "Invalid thread count: \"257\" (-j takes a number from 1 to 256)\n"},
+      {{"-j", "2x", "in.mov", "out.avi"}, 0, "Invalid thread count: \"2x\" (-j takes a number from 1 to 256)\n"},
+      {{"-j", "", "in.mov", "out.avi"}, 0, "Invalid thread count: \"\" (-j takes a number from 1 to 256)\n"},
       {{"-", "in.mov", "out.avi"}, 0, "Unknown option: \"-\"\n"},
       {{"--u", "in.mov", "out.avi"}, 0, "Unknown option: \"--u\"\n"},
       {{"-x", "in.mov"}, 0, "Unknown option: \"-x\"\n"},
@@ -35,6 +44,9 @@ TEST(CommandLine, FileNamesTheOptionAndRefusals) {
       {{"-u", "in.mov"}, 0, usage},
       {{"a", "b", "c", "d"}, 0, usage},
       {{"-u", "a", "b", "c"}, 0, usage},
+      {{"-j2", "in.mov"}, 0, usage},
+      {{"-j2", "a", "b", "c"}, 0, usage},
+      {{"-u", "-u", "a", "b"}, 0, usage},
   };
   for (auto c : cases) {
     c.args.insert(c.args.begin(), "quelmux");
@@ -45,6 +57,7 @@ TEST(CommandLine, FileNamesTheOptionAndRefusals) {
     EXPECT_EQ(ok ? 1 + line.uncompressed : 0, c.result) << c.out;
     if (ok) {
       EXPECT_EQ(std::string(line.input) + line.output, "in.movout.avi");
+      EXPECT_EQ(line.threads, c.threads) << c.args[1];
     }
   }
 }

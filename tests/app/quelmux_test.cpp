@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion_run.h"
 #include "avi/avi_reader.h"
 #include "codec/frame_decoder.h"
+#include "mov/movie_file.h"
 #include "mov/movie_writer.h"
 #include "mov/synthetic_frames.h"
 #include "test_support.h"
@@ -300,7 +302,9 @@ TEST_F(Quelmux, UsageHelpAndVersion) {
   }
   RunResult r = quelmux({"--help"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(r.out.starts_with(usage) && r.out.ends_with("the signal number after such a stop.\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with("Usage: quelmux [-j N] [-u] <.mov file> <output filename>\n") &&
+              r.out.ends_with("the signal number after such a stop.\n"))
+      << r.out;
   r = quelmux({"--version"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.out.starts_with("quelmux 0.") && r.out.ends_with("\n")) << r.out;
@@ -313,6 +317,66 @@ TEST_F(Quelmux, UsageHelpAndVersion) {
 }
 
 // GStreamer's demuxer hands out the compressed file's chunks one per frame,
+
+// Every thread count writes the very file and lines of one thread: sizes up
+// to 4K, movies of 0, 1, 2 and many frames, one cut inside frame 25, and one
+// in parts of 64 KiB (converted in this process, where the part size can be
+// lowered).
+TEST_F(Quelmux, EveryThreadCountWritesWhatOneThreadWrites) {
+  const struct {
+    MovieOptions o;
+    std::uintmax_t cut = 0;  // bytes cut off the end of the movie
+    std::uint64_t part_limit = 0;
+  } cases[] = {
+      {{.width = 1, .height = 1, .frames = 0}},
+      {{.width = 1, .height = 1, .frames = 1}},
+      {{.width = 33, .height = 17, .frames = 2, .format = DataFormat::wrle, .row_align = 4}},
+      {{.width = 64, .height = 48, .frames = 40}, 64 * 48 * 3 * 15 - 10},
+      {{.width = 96, .height = 64, .frames = 30}, 0, 65536},
+      {{.width = 3840, .height = 2160, .frames = 2}},
+  };
+  for (const auto& c : cases) {
+    const std::string in = movie(c.o);
+    if (c.cut != 0) std::filesystem::resize_file(in, std::filesystem::file_size(in) - c.cut);
+    for (const bool uncompressed : {false, true}) {
+      RunResult first;
+      Bytes first_bytes;
+      for (const int threads : {1, 2, 3, 8}) {
+        SCOPED_TRACE(testing::Message() << c.o.width << "x" << c.o.height << " -u " << uncompressed << " -j "
+                                        << threads);
+        RunResult r;
+        if (c.part_limit == 0) {
+          std::vector<std::string> args{"-j", std::to_string(threads), in, out()};
+          if (uncompressed) args.insert(args.begin() + 2, "-u");
+          r = quelmux(args);
+        } else {
+          MovieFile movie = open_movie_file(in, [](std::string_view) {});
+          const std::string output = out();
+          const CommandLine line{uncompressed, threads, in.c_str(), output.c_str()};
+          testing::internal::CaptureStdout();
+          r.exit_code = run_conversion(line, movie.header, movie.stream, c.part_limit);
+          r.out = testing::internal::GetCapturedStdout();
+        }
+        if (threads == 1) {
+          first = r;
+          first_bytes = testsupport::read_file(out());
+          continue;
+        }
+        EXPECT_EQ(r.exit_code, first.exit_code);
+        EXPECT_EQ(r.out, first.out);
+        EXPECT_TRUE(testsupport::read_file(out()) == first_bytes);
+      }
+      EXPECT_EQ(first.exit_code, c.cut == 0 ? 0 : 1) << first.out;
+      EXPECT_EQ(first.out.find("Frame 25 could not be read\n") != std::string::npos, c.cut != 0) << first.out;
+    }
+    if (c.part_limit != 0) {
+      avi::AviReader reader;
+      ASSERT_EQ(reader.open(out()).message, "");
+      EXPECT_GT(reader.parts(), 3u);
+    }
+  }
+}
+
 // in the lengths "idx1" gives them: the chunk and its fill to 4 bytes.
 TEST_F(Quelmux, GstreamerReadsCompressedOutput) {
   if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();

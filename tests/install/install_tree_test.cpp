@@ -129,8 +129,8 @@ TEST(InstallTree, ExampleBuildsAndRunsAgainstTheStagedInstallOnly) {
                   "libcorvath.so.1 => " + (kLibDir / "libcorvath.so.1").string()));
 }
 
-// The manual pages format without warnings; quelmux's synopsis is its usage
-// line, word for word; every option crvtdec's help names is in its page.
+// The manual pages format without warnings; quelmux's synopsis is the usage
+// line of its help, word for word; every option crvtdec's help names is in its page.
 TEST(InstallTree, ManualPagesFormatWithoutWarningsAndMatchThePrograms) {
   if (!need_program("groff") || !need_program("gzip")) GTEST_SKIP();
   for (const std::string& program : programs()) {
@@ -142,7 +142,7 @@ TEST(InstallTree, ManualPagesFormatWithoutWarningsAndMatchThePrograms) {
     EXPECT_EQ(text.err, "") << page;
     EXPECT_TRUE(has(text.out, "SYNOPSIS")) << page;
     if (program == "quelmux") {
-      const std::string usage = run({(kBin / program).string()}).out;
+      const std::string usage = run({(kBin / program).string(), "--help"}).out;
       ASSERT_TRUE(usage.starts_with("Usage: ")) << usage;
       EXPECT_TRUE(has(text.out, usage.substr(7, usage.find('\n') - 7))) << usage;
       EXPECT_TRUE(has(text.out,

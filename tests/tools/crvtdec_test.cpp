@@ -304,6 +304,8 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
       {{"--bogus", path("a.avi"), path("b.avi")}, "unknown option \"--bogus\""},
       {{"--png", path("a.avi"), path("b.avi")}, "--png goes with --frames"},
       {{"--frames", "--compare", path("a.avi"), path("in.mov")}, "only one mode at a time"},
+      {{"-j0", path("a.avi"), path("b.avi")}, "bad thread count \"0\": -j takes a number"},
+      {{path("a.avi"), path("b.avi"), "-j"}, "bad thread count \"\""},
       {{"--info", "--", "-x.avi"}, "cannot open -x.avi: No such file or directory"},
       {{missing, path("b.avi")}, "cannot open " + missing + ": No such file or directory"},
       {{"--frames", missing, path("f%d.ppm")}, "cannot open " + missing},
@@ -343,7 +345,7 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
 
   RunResult r = crvtdec({"--help"});
   EXPECT_EQ(r.exit_code, 0);
-  EXPECT_TRUE(r.out.starts_with("Usage: crvtdec <in.avi> <out.avi>\n")) << r.out;
+  EXPECT_TRUE(r.out.starts_with("Usage: crvtdec [-j N] <in.avi> <out.avi>\n")) << r.out;
   EXPECT_EQ(crvtdec({"--version"}).out, "crvtdec " QUELMUX_VERSION "\n");
 
   Bytes movie = testsupport::read_file(path("in.mov"));
@@ -467,6 +469,80 @@ TEST_F(Crvtdec, TruncatedFilesAndSizesOffByOne) {
                     (r.out == "3 frames identical\n" && r.err.find(" was not completed") != std::string::npos))))
           << r.out << r.err;
     }
+  }
+}
+
+// Every thread count gives what one thread gives, in every mode: the same
+// files, lines and exit status, for a conversion, a file of null frames
+// (first, in a row and last: a null frame shows the picture before it, or
+// 128 in every byte before any), one with a frame in the middle that does
+// not decode, and a movie that differs from frame 17 on.
+TEST_F(Crvtdec, EveryThreadCountGivesWhatOneThreadGives) {
+  constexpr int w = 40, h = 24;
+  const movgen::FrameSource src = source(w, h, Content::noise);
+  const movgen::MovieLayout layout = write_movie(path("in.mov"), {.width = w, .height = h, .frames = 30}, src);
+  ASSERT_EQ(quelmux({path("in.mov"), path("q.avi")}).exit_code, 0);
+  Bytes movie = testsupport::read_file(path("in.mov"));
+  movie[layout.frame_offsets[17] + 100] ^= 1;
+  testsupport::write_file(path("other.mov"), movie);
+  std::vector<Bytes> pictures;
+  for (std::uint32_t i = 0; i < 12; ++i) pictures.push_back(bgr_frame(src, i));
+  std::vector<Bytes> frames = encode(w, h, 24, pictures);
+  frames.resize(8);
+  for (const std::size_t at : {0, 3, 3, 11, 12})
+    frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), Bytes{});
+  write_avi(path("null.avi"), {w, h}, frames);
+  frames = encode(w, h, 24, pictures);
+  frames[6][0] = 99;  // no such frame type
+  write_avi(path("bad.avi"), {w, h}, frames);
+
+  const std::vector<std::vector<std::string>> runs = {{"--compare", "q.avi", "in.mov"},
+                                                      {"--compare", "q.avi", "other.mov"},
+                                                      {"--frames", "null.avi", "f%d.ppm"},
+                                                      {"--frames", "--png", "q.avi", "f%d.png"},
+                                                      {"null.avi", "out.avi"},
+                                                      {"q.avi", "out.avi"},
+                                                      {"--frames", "bad.avi", "f%d.ppm"},
+                                                      {"--compare", "bad.avi", "in.mov"},
+                                                      {"bad.avi", "out.avi"}};
+  for (const auto& run : runs) {
+    RunResult first;
+    std::vector<Bytes> first_files;
+    for (const char* threads : {"1", "2", "3", "8"}) {
+      SCOPED_TRACE(testing::Message() << run[run.size() - 2] << " " << run.back() << " -j " << threads);
+      for (int i = 0; i < 20; ++i) std::filesystem::remove(path("f" + std::to_string(i) + ".ppm"));
+      std::vector<std::string> args{"-j", threads};
+      for (const std::string& a : run) args.push_back(a.starts_with("-") ? a : path(a));
+      const RunResult r = crvtdec(args);
+      std::vector<Bytes> files;
+      for (int i = 0; i < 20; ++i) {
+        for (const char* extension : {".ppm", ".png"}) {
+          const std::string f = path("f" + std::to_string(i) + extension);
+          files.push_back(std::filesystem::exists(f) ? testsupport::read_file(f) : Bytes{});
+        }
+      }
+      files.push_back(std::filesystem::exists(path("out.avi")) ? testsupport::read_file(path("out.avi")) : Bytes{});
+      if (first_files.empty()) {
+        first = r;
+        first_files = files;
+        continue;
+      }
+      EXPECT_EQ(r.exit_code, first.exit_code);
+      EXPECT_EQ(r.out, first.out);
+      EXPECT_EQ(r.err, first.err);
+      EXPECT_TRUE(files == first_files);
+    }
+    if (run[1] == "null.avi" && run[0] == "--frames") {
+      const std::uint32_t shown[] = {8, 0, 1, 1, 1, 2, 3, 4, 5, 6, 7, 7, 7};  // 8: none yet
+      for (std::size_t i = 0; i < std::size(shown); ++i) {
+        const Bytes grey(3 * w * h, 128);
+        EXPECT_EQ(read_ppm(path("f" + std::to_string(i) + ".ppm")).pixels, shown[i] == 8 ? grey : rgb(src, shown[i]))
+            << i;
+      }
+    }
+    EXPECT_EQ(first.out.starts_with("Frame 17 differs"), run.back() == "other.mov") << first.out;
+    EXPECT_EQ(first.err.find("frame 6 does not decode") != std::string::npos, run[run.size() - 2] == "bad.avi")
+        << first.err;
   }
 }
 

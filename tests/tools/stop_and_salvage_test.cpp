@@ -73,9 +73,9 @@ TEST_F(NothingLost, SignalsStopAfterTheFrameInProgress) {
     bool again;            // further signals until the end
   } cases[] = {
       {{QUELMUX_EXE, path("in.mov"), out}, SIGTERM, 0, false},
-      {{QUELMUX_EXE, "-u", path("in.mov"), out}, SIGINT, 200000, false},
+      {{QUELMUX_EXE, "-j3", "-u", path("in.mov"), out}, SIGINT, 200000, false},
       {{QUELMUX_EXE, path("in.mov"), out}, SIGHUP, 20000, true},  // SIGHUP comes first of those pending
-      {{CRVTDEC_EXE, path("coded.avi"), out}, SIGINT, 200000, false},
+      {{CRVTDEC_EXE, "-j3", path("coded.avi"), out}, SIGINT, 200000, false},
       {{CRVTDEC_EXE, path("coded.avi"), out}, SIGHUP, 200000, true},
   };
   for (const auto& c : cases) {
@@ -136,13 +136,13 @@ TEST_F(NothingLost, FullDisk) {
   testsupport::SmallFileSystem small(1 << 20);
   if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   const std::string full = small.path("full.avi");
-  RunResult r = quelmux({"-u", path("in.mov"), full});
+  RunResult r = quelmux({"-j3", "-u", path("in.mov"), full});
   EXPECT_EQ(r.exit_code, 1);
   const int kept =
       number_after(r.out, "Unable to write to output file " + full + "\nOutput file " + full + " holds the ");
   EXPECT_GT(kept, 10) << r.out;  // 1 MiB of 57.6 KB frames
   expect_first_frames(full, kept, true);
-  r = crvtdec({"--frames", full, small.path("f%d.ppm")});
+  r = crvtdec({"-j3", "--frames", full, small.path("f%d.ppm")});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("cannot write " + small.path("f0.ppm") + ": No space left on device"), std::string::npos)
       << r.err;

@@ -133,39 +133,56 @@ bool AviInput::set_up() {
   } catch (const std::bad_alloc&) {
     return error("%s: not enough memory for frames of %u bytes", name_.c_str(), reader_.largest_frame());
   }
-  if (kind_ == StreamKind::corvath) {
-    const int status = decoder_.Begin(width_, height_, bit_depth_);
-    if (status != ICERR_OK) {
-      return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status), width_,
-                   height_, bit_depth_);
-    }
-  }
+  if (!begin_decoder(decoder_)) return false;
   set_up_ = true;
   return true;
 }
 
-bool AviInput::next(FrameView& view) {
-  if (next_ >= frame_count()) return error("%s: no frame %zu", name_.c_str(), next_);
-  if (!set_up_ && !set_up()) return false;
-  const std::uint32_t size = reader_.frames()[next_].size;
-  if (const AviStatus s = reader_.read_frame(next_, chunk_); !s) {
-    return error("%s: %s", name_.c_str(), s.message.c_str());
+bool AviInput::begin_decoder(FrameDecoder& decoder) const {
+  if (kind_ != StreamKind::corvath) return true;
+  const int status = decoder.Begin(width_, height_, bit_depth_);
+  if (status == ICERR_OK) return true;
+  return error("%s: %s (frames of %d x %d pixels, %d bits)", name_.c_str(), decode_status_message(status), width_,
+               height_, bit_depth_);
+}
+
+bool AviInput::read_stored(std::size_t i, std::span<std::uint8_t> chunk, std::string& why) {
+  if (i >= frame_count()) {
+    why = format_message("%s: no frame %zu", name_.c_str(), i);
+    return false;
   }
-  view.data = chunk_.data();
+  if (const AviStatus s = reader_.read_frame(i, chunk); !s) {
+    why = name_ + ": " + s.message;
+    return false;
+  }
+  return true;
+}
+
+bool AviInput::decode(std::size_t i, std::span<const std::uint8_t> chunk, FrameDecoder& decoder, FrameView& view,
+                      std::string& why) const {
+  view.data = chunk.data();
   view.width = width_;
   view.height = height_;
   view.pixel_size = 3;
   view.stride = stride_;
   view.top_down = top_down_;
-  if (kind_ == StreamKind::corvath) {
-    const int status = decoder_.Decode(std::span(chunk_).first(size));
-    if (status != ICERR_OK) {
-      return error("%s: frame %zu does not decode: %s", name_.c_str(), next_, decode_status_message(status));
-    }
-    view.data = decoder_.frame().data();
-    view.pixel_size = decoder_.pixel_size();
-    view.stride = view.row_bytes();
+  if (kind_ != StreamKind::corvath) return true;
+  const int status = decoder.Decode(chunk.first(reader_.frames()[i].size));
+  if (status != ICERR_OK) {
+    why = format_message("%s: frame %zu does not decode: %s", name_.c_str(), i, decode_status_message(status));
+    return false;
   }
+  view.data = decoder.frame().data();
+  view.pixel_size = decoder.pixel_size();
+  view.stride = view.row_bytes();
+  return true;
+}
+
+bool AviInput::next(FrameView& view) {
+  std::string why;
+  if (next_ >= frame_count()) return error("%s: no frame %zu", name_.c_str(), next_);
+  if (!set_up_ && !set_up()) return false;
+  if (!read_stored(next_, chunk_, why) || !decode(next_, chunk_, decoder_, view, why)) return error("%s", why.c_str());
   ++next_;
   return true;
 }

@@ -58,6 +58,21 @@ class AviInput {
   // The number of the frame that next() gives, counted from 0.
   std::size_t position() const { return next_; }
 
+  // next() in two steps, for decoding on several threads. read_stored()
+  // reads frame `i` as stored into `chunk` (at least largest_frame() bytes);
+  // calls come one at a time. decode() turns it into `view` (valid until
+  // `decoder` decodes again) and may run on any thread with its own
+  // decoder, begun by begin_decoder(). On failure `why` says what error()
+  // would print, and they return false.
+  bool read_stored(std::size_t i, std::span<std::uint8_t> chunk, std::string& why);
+  bool decode(std::size_t i, std::span<const std::uint8_t> chunk, FrameDecoder& decoder, FrameView& view,
+              std::string& why) const;
+  // Prints why on failure.
+  bool begin_decoder(FrameDecoder& decoder) const;
+  std::size_t largest_frame() const { return reader_.largest_frame(); }
+  // A Corvath null frame: no bytes, the frame before it again.
+  bool null_frame(std::size_t i) const { return kind_ == StreamKind::corvath && reader_.frames()[i].size == 0; }
+
  private:
   bool check_stream();
   bool check_frames();

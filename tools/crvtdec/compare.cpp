@@ -2,25 +2,65 @@
 // nothing, frame by frame.
 #include <algorithm>
 #include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "app/progress.h"
 #include "crvtdec/compare.h"
+#include "crvtdec/frame_stream.h"
 #include "crvtdec/messages.h"
 #include "crvtdec/modes.h"
 #include "crvtdec/progress_total.h"
 
 namespace crvtdec {
 
-CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count) {
+namespace {
+
+// A frame of the movie and how the decoded frame compares with it.
+struct Compared {
+  std::vector<std::uint8_t> stored;
+  MovieFrame movie;
+  bool read = false;
+  std::string why;  // when the movie's frame could not be read
+  std::optional<Difference> difference;
+};
+
+}  // namespace
+
+CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count, int threads) {
   Progress progress(progress_count(count));
   CompareOutcome outcome;
-  FrameComparer comparer;
-  if (!comparer.begin(avi.width())) return CompareOutcome::failure();
-  FrameView frame;
-  MovieFrame expected;
+  // Declared first, so that the workers are stopped before their comparers go.
+  std::vector<FrameComparer> comparers;
+  FrameStream<Compared> frames(
+      avi, count, threads,
+      [&](Compared& c) {
+        try {
+          c.stored.resize(movie.frame_size());
+        } catch (const std::bad_alloc&) {
+          return error("not enough memory for the frames of %s", movie.name().c_str());
+        }
+        return true;
+      },
+      [&](std::size_t i, Compared& c) { c.read = movie.read(i, c.stored, c.movie, c.why); }, nullptr);
+  comparers.resize(static_cast<std::size_t>(frames.tools()));
+  for (FrameComparer& comparer : comparers) {
+    if (!comparer.begin(avi.width())) return CompareOutcome::failure();
+  }
+  // The AVI's frame first: a frame that does not decode is what counts.
+  frames.set_make([&](std::size_t, const FrameView& frame, Compared& c, int tool, std::string& why) {
+    if (!c.read) {
+      why = c.why;
+      return false;
+    }
+    c.difference = comparers[static_cast<std::size_t>(tool)].first_difference(frame, c.movie);
+    return true;
+  });
   for (std::size_t i = 0; i < count; ++i) {
-    if (!avi.next(frame) || !movie.read(i, expected)) return CompareOutcome::failure();
-    outcome.difference = comparer.first_difference(frame, expected);
+    const Compared* c = frames.next();
+    if (c == nullptr) return CompareOutcome::failure();
+    outcome.difference = c->difference;
     if (outcome.difference) {
       outcome.frame = i;
       return outcome;
@@ -47,7 +87,7 @@ int run_compare(const Options& options) {
     return 1;
   }
   const std::size_t common = std::min(avi.frame_count(), movie.frame_count());
-  const CompareOutcome outcome = compare_frames(avi, movie, common);
+  const CompareOutcome outcome = compare_frames(avi, movie, common, options.threads);
   if (outcome.failed) return 1;
   if (const std::optional<Difference>& d = outcome.difference) {
     std::printf("Frame %zu differs at row %d, column %d: R G B %u %u %u in %s, %u %u %u in %s\n", outcome.frame, d->row,

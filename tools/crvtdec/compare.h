@@ -21,6 +21,7 @@ struct CompareOutcome {
 // Compares the first `count` frames of both, stopping at the first
 // that differs, with a progress line that is gone when it returns, so that a
 // result can follow.
-CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count);
+// Frames are decoded and compared on `threads` threads.
+CompareOutcome compare_frames(AviInput& avi, MovieSource& movie, std::size_t count, int threads);
 
 }  // namespace crvtdec

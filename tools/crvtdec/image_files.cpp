@@ -46,58 +46,67 @@ bool close_file(File file, const std::string& path) {
   return cannot_write(path, !closed ? close_error : write_error != 0 ? write_error : EIO);
 }
 
+constexpr char kPpmHeader[] = "P6\n%d %d\n255\n";
+
 }  // namespace
 
-bool ImageWriter::write(const FrameView& frame, const std::string& path) {
-  return format_ == ImageFormat::ppm ? write_ppm(frame, path) : write_png(frame, path);
+std::size_t ImageWriter::largest_image(int width, int height) const {
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (format_ == ImageFormat::ppm) return sizeof kPpmHeader + 2 * 11 + 3 * pixels;
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_BGRA;
+  return PNG_IMAGE_PNG_SIZE_MAX(image);
 }
 
-bool ImageWriter::write_ppm(const FrameView& frame, const std::string& path) {
-  const std::size_t row_bytes = 3 * static_cast<std::size_t>(frame.width);
-  if (row_.size() < row_bytes) {
-    try {
-      row_.resize(row_bytes);
-    } catch (const std::bad_alloc&) {
-      return error("not enough memory for rows of %d pixels", frame.width);
+bool ImageWriter::encode(const FrameView& frame, std::vector<std::uint8_t>& bytes, std::size_t& size,
+                         const std::string& path, std::string& why) const {
+  if (format_ == ImageFormat::ppm) {
+    const int header =
+        std::snprintf(reinterpret_cast<char*>(bytes.data()), bytes.size(), kPpmHeader, frame.width, frame.height);
+    const std::size_t row_bytes = 3 * static_cast<std::size_t>(frame.width);
+    const auto step = static_cast<std::size_t>(frame.pixel_size);
+    std::uint8_t* out = bytes.data() + header;
+    for (int y = 0; y < frame.height; ++y, out += row_bytes) {
+      const std::uint8_t* in = frame.row(y);
+      for (std::size_t x = 0, o = 0; o < row_bytes; x += step, o += 3) {
+        out[o] = in[x + 2];
+        out[o + 1] = in[x + 1];
+        out[o + 2] = in[x];
+      }
     }
+    size = static_cast<std::size_t>(out - bytes.data());
+    return true;
   }
-  errno = 0;
-  File file(std::fopen(path.c_str(), "wb"));
-  if (!file) return cannot_write(path, errno);
-  std::fprintf(file.get(), "P6\n%d %d\n255\n", frame.width, frame.height);
-  const auto step = static_cast<std::size_t>(frame.pixel_size);
-  std::uint8_t* out = row_.data();
-  for (int y = 0; y < frame.height; ++y) {
-    const std::uint8_t* in = frame.row(y);
-    for (std::size_t x = 0, o = 0; o < row_bytes; x += step, o += 3) {
-      out[o] = in[x + 2];
-      out[o + 1] = in[x + 1];
-      out[o + 2] = in[x];
-    }
-    if (std::fwrite(out, 1, row_bytes, file.get()) != row_bytes) break;
-  }
-  return close_file(std::move(file), path);
-}
-
-// Through libpng's simplified interface, which takes the rows in the frame's
-// own byte order and row order (a negative stride for bottom-up rows) and
-// reports failures without a long jump through this code.
-bool ImageWriter::write_png(const FrameView& frame, const std::string& path) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(frame.width);
   image.height = static_cast<png_uint_32>(frame.height);
   image.format = frame.pixel_size == 4 ? PNG_FORMAT_BGRA : PNG_FORMAT_BGR;
-  // Checked by the input: a frame is at most INT_MAX bytes.
   const auto stride = static_cast<png_int_32>(frame.stride);
+  png_alloc_size_t length = bytes.size();
+  if (!png_image_write_to_memory(&image, bytes.data(), &length, 0, frame.data, frame.top_down ? stride : -stride,
+                                 nullptr)) {
+    why = "cannot write " + path + ": " + image.message;
+    return false;
+  }
+  size = length;
+  return true;
+}
+
+// As write() does it: the message of a short write of a PNG image is the one
+// libpng gives when it writes the file itself.
+bool ImageWriter::write_file(const std::uint8_t* bytes, std::size_t size, const std::string& path) const {
   errno = 0;
   File file(std::fopen(path.c_str(), "wb"));
   if (!file) return cannot_write(path, errno);
-  if (!png_image_write_to_stdio(&image, file.get(), 0, frame.data, frame.top_down ? stride : -stride, nullptr)) {
+  if (std::fwrite(bytes, 1, size, file.get()) != size && format_ == ImageFormat::png) {
     file.reset();
     discard(path);
-    return error("cannot write %s: %s", path.c_str(), image.message);
+    return error("cannot write %s: Write Error", path.c_str());
   }
   return close_file(std::move(file), path);
 }

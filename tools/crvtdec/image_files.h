@@ -16,15 +16,19 @@ class ImageWriter {
  public:
   explicit ImageWriter(ImageFormat format) : format_(format) {}
 
-  // Writes `frame` to `path`; on failure prints why and returns false.
-  bool write(const FrameView& frame, const std::string& path);
+  // Images are made on several threads and written in order, in two steps.
+  // The largest image of frames of width x height pixels.
+  std::size_t largest_image(int width, int height) const;
+  // `frame` made into `bytes` (largest_image() long), its length in `size`;
+  // false with what error() would print in `why`, naming `path`.
+  bool encode(const FrameView& frame, std::vector<std::uint8_t>& bytes, std::size_t& size, const std::string& path,
+              std::string& why) const;
+  // The image written to `path`; on failure prints why, removes what was
+  // written and returns false.
+  bool write_file(const std::uint8_t* bytes, std::size_t size, const std::string& path) const;
 
  private:
-  bool write_ppm(const FrameView& frame, const std::string& path);
-  bool write_png(const FrameView& frame, const std::string& path);
-
   ImageFormat format_;
-  std::vector<std::uint8_t> row_;  // one PPM row, kept from frame to frame
 };
 
 }  // namespace crvtdec

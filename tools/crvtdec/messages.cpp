@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <vector>
 
 namespace crvtdec {
 
@@ -25,6 +26,19 @@ bool error(const char* format, ...) {
   va_end(args);
   std::fputc('\n', stderr);
   return false;
+}
+
+std::string format_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
 }
 
 void print_message(const std::string& message) {

@@ -17,4 +17,8 @@ namespace crvtdec {
 // empty message (a failure reported before).
 void print_message(const std::string& message);
 
+// The text error() would print after "crvtdec: ", for a failure found on a
+// worker thread and printed in frame order by the thread that writes.
+[[gnu::format(printf, 1, 2)]] std::string format_message(const char* format, ...);
+
 }  // namespace crvtdec

@@ -27,25 +27,30 @@ bool MovieSource::open(const std::string& path) {
 }
 
 bool MovieSource::read(std::size_t i, MovieFrame& frame) {
-  const std::vector<std::int64_t>& offsets = movie_.header.frame_offsets;
-  if (i >= offsets.size()) {
-    return error("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
-  }
-  if (stored_.empty()) {
+  if (stored_.empty() && i < movie_.header.frame_offsets.size()) {
     try {
       stored_.resize(frame_size());
     } catch (const std::bad_alloc&) {
       return error("not enough memory for the frames of %s", name_.c_str());
     }
   }
+  std::string why;
+  return read(i, stored_, frame, why) || error("%s", why.c_str());
+}
+
+bool MovieSource::read(std::size_t i, std::vector<std::uint8_t>& buffer, MovieFrame& frame, std::string& why) {
+  const std::vector<std::int64_t>& offsets = movie_.header.frame_offsets;
   std::ifstream& file = movie_.stream;
-  file.clear();
-  file.seekg(static_cast<std::streamoff>(offsets[i]));
-  file.read(reinterpret_cast<char*>(stored_.data()), static_cast<std::streamsize>(stored_.size()));
-  if (file.gcount() != static_cast<std::streamsize>(stored_.size())) {
-    return error("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
+  if (i < offsets.size()) {
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(offsets[i]));
+    file.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
   }
-  frame.bytes = stored_;
+  if (i >= offsets.size() || file.gcount() != static_cast<std::streamsize>(buffer.size())) {
+    why = format_message("%s: frame %zu could not be read: the file ends inside it", name_.c_str(), i);
+    return false;
+  }
+  frame.bytes = buffer;
   frame.raw = raw_;
   frame.stride = info().row_bytes;
   return true;

@@ -19,6 +19,7 @@ class MovieSource {
   // Reads the movie's header; on failure prints why and returns false.
   bool open(const std::string& path);
 
+  const std::string& name() const { return name_; }
   int width() const { return info().width; }
   int height() const { return info().height; }
   // The frames the movie claims; those past the end of the file cannot be
@@ -30,6 +31,10 @@ class MovieSource {
   // prints why and returns false. The frame buffer is taken at the first
   // frame, so that a header's claims cost nothing without frames.
   bool read(std::size_t i, MovieFrame& frame);
+  // The same into `buffer`, taken by the caller at frame_size() bytes, with
+  // what error() would print in `why` instead of printing it; calls come one
+  // at a time.
+  bool read(std::size_t i, std::vector<std::uint8_t>& buffer, MovieFrame& frame, std::string& why);
 
  private:
   const mov_info& info() const { return movie_.header.info; }

@@ -2,15 +2,16 @@
 
 #include <string_view>
 
+#include "app/frame_pipeline.h"
 #include "crvtdec/messages.h"
 
 namespace crvtdec {
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: crvtdec <in.avi> <out.avi>
-       crvtdec --frames [--png] <in.avi> <pattern>
-       crvtdec --compare <in.avi> <movie.mov>
+constexpr const char* kHelp = R"(Usage: crvtdec [-j N] <in.avi> <out.avi>
+       crvtdec [-j N] --frames [--png] <in.avi> <pattern>
+       crvtdec [-j N] --compare <in.avi> <movie.mov>
        crvtdec --info <in.avi>
 Decodes, verifies and inspects AVI files of Corvath ("CRVT") or uncompressed
 24-bit ("DIB ") video, such as quelmux writes.
@@ -30,6 +31,9 @@ Decodes, verifies and inspects AVI files of Corvath ("CRVT") or uncompressed
                 of its first differing pixel (24-bit streams only)
   --info        print the stream's size, frame rate, frame count, the count of
                 each frame type, the compressed size and the compression ratio
+  -j N, -jN     decode on N threads (1 to 256), the results and messages the
+                same for every N; the default is the number of CPUs crvtdec
+                may run on, -j 1 decodes on one thread
   --help        print this text
   --version     print the version
 
@@ -58,6 +62,7 @@ const char* version_text() { return kVersion; }
 
 bool parse_options(int argc, const char* const* argv, Options& options) {
   options = Options{};
+  options.threads = available_cpus();
   bool mode_given = false;
   bool options_done = false;
   std::string_view files[2];
@@ -77,6 +82,13 @@ bool parse_options(int argc, const char* const* argv, Options& options) {
         return true;
       } else if (arg == "--png") {
         options.png = true;
+        continue;
+      } else if (arg.starts_with("-j")) {
+        const char* count = arg.size() > 2 ? argv[i] + 2 : i + 1 < argc ? argv[++i] : "";
+        if (!parse_thread_count(count, options.threads)) {
+          error("bad thread count \"%s\": -j takes a number from 1 to %d; see crvtdec --help", count, kMaxThreads);
+          return false;
+        }
         continue;
       } else if (arg == "--frames") {
         mode = Mode::frames;

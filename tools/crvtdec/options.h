@@ -17,6 +17,7 @@ enum class Mode {
 struct Options {
   Mode mode = Mode::to_avi;
   bool png = false;    // --frames writes PNG instead of PPM
+  int threads = 1;     // -j N; by default one a CPU crvtdec may run on
   std::string input;   // the AVI file
   std::string second;  // the output AVI, the file name pattern or the movie
 };

@@ -12,6 +12,7 @@
 #include "app/stop_signals.h"
 #include "avi/avi_writer.h"
 #include "crvtdec/avi_input.h"
+#include "crvtdec/frame_stream.h"
 #include "crvtdec/messages.h"
 #include "crvtdec/modes.h"
 #include "crvtdec/progress_total.h"
@@ -34,33 +35,42 @@ void to_bitmap(const FrameView& frame, std::uint8_t* out, std::size_t stride) {
   }
 }
 
-// Returns true when every frame was written, or those before a stop that
-// was asked for (after the frame in progress).
-bool write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::size_t frame_size,
-                  const StopSignals& stop) {
+// Returns the frames written, all of them, or those before a failure or a
+// stop that was asked for (after the frame in progress); `done` says whether
+// no failure stopped them. The bitmaps are laid out on the decoding threads.
+std::size_t write_frames(AviInput& input, AviWriter& writer, std::size_t stride, std::size_t frame_size,
+                         const StopSignals& stop, int threads, bool& done) {
   Progress progress(progress_count(input.frame_count()));
-  FrameView frame;
-  std::vector<std::uint8_t> bitmap;
-  while (input.position() < input.frame_count() && !stop.requested()) {
-    if (!input.next(frame)) return false;
-    // Taken at the first frame, so that a header's claims cost nothing
-    // without frames to back them; the rows' fill stays zero.
-    if (bitmap.empty()) {
-      try {
-        bitmap.resize(frame_size + kWriterFill);
-      } catch (const std::bad_alloc&) {
-        return error("not enough memory for frames of %d x %d pixels", input.width(), input.height());
-      }
-    }
-    to_bitmap(frame, bitmap.data(), stride);
-    if (const AviStatus written = writer.write_frame(bitmap.data(), static_cast<int>(frame_size), AVIIF_KEYFRAME);
+  // Taken at the first frame, so that a header's claims cost nothing
+  // without frames to back them; the rows' fill stays zero.
+  FrameStream<std::vector<std::uint8_t>> frames(
+      input, input.frame_count(), threads,
+      [&](std::vector<std::uint8_t>& bitmap) {
+        try {
+          bitmap.resize(frame_size + kWriterFill);
+        } catch (const std::bad_alloc&) {
+          return error("not enough memory for frames of %d x %d pixels", input.width(), input.height());
+        }
+        return true;
+      },
+      nullptr,
+      [&](std::size_t, const FrameView& frame, std::vector<std::uint8_t>& bitmap, int, std::string&) {
+        to_bitmap(frame, bitmap.data(), stride);
+        return true;
+      });
+  done = false;
+  while (frames.position() < input.frame_count() && !stop.requested()) {
+    std::vector<std::uint8_t>* bitmap = frames.next();
+    if (bitmap == nullptr) return frames.position();
+    if (const AviStatus written = writer.write_frame(bitmap->data(), static_cast<int>(frame_size), AVIIF_KEYFRAME);
         !written) {
       print_message(written.message);
-      return false;
+      return frames.position() - 1;
     }
-    progress.update(progress_count(input.position()));
+    progress.update(progress_count(frames.position()));
   }
-  return true;
+  done = true;
+  return frames.position();
 }
 
 }  // namespace
@@ -106,13 +116,14 @@ int run_to_avi(const Options& options) {
     print_message(begun.message);
     return 1;
   }
-  const bool written = write_frames(input, writer, stride, frame_size, stop);
+  bool written = false;
+  const std::size_t count = write_frames(input, writer, stride, frame_size, stop, options.threads, written);
   // The frames before a failure still make a valid file; a writer that
   // failed has said so already.
   const AviStatus flushed = writer.flush();
   if (!flushed) print_message(flushed.message);
   if (!written || !flushed) return 1;
-  if (input.position() < input.frame_count()) {
+  if (count < input.frame_count()) {
     error("interrupted by %s: %d of %zu frames written to %s", StopSignals::name(stop.signal_number()),
           writer.frames_written(), input.frame_count(), out);
     return stop.exit_status();
