@@ -24,8 +24,8 @@ test_packages=(
   gstreamer1.0-plugins-good libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev mediainfo
   # the manual pages' check
   groff-base
-  # comparison benchmarks, their test images and plot (scripts/compare.sh)
-  git libcharls-dev python3-skimage webp libjxl-tools zstd gnuplot-nox
+  # comparison benchmarks, their test images, plot and memory figures (scripts/compare.sh)
+  git libcharls-dev python3-skimage webp libjxl-tools zstd gnuplot-nox time
 )
 
 packages=("${build_packages[@]}")

@@ -292,6 +292,29 @@ class Result:
         return self.raw_bytes / MB / self.decode_seconds if ok else None
 
 
+@dataclasses.dataclass
+class Scaling:
+    """The programs on one movie at several thread counts ("" is their
+    default, every CPU): best wall seconds and peak resident KiB per task
+    and count."""
+    picture: str
+    width: int
+    height: int
+    frames: int
+    raw_bytes: int
+    counts: list
+    seconds: dict = dataclasses.field(default_factory=dict)
+    peak_kb: dict = dataclasses.field(default_factory=dict)
+    cp_seconds: float = math.inf
+
+    def add(self, task: str, count: str, seconds: float, peak_kb: int) -> None:
+        self.seconds.setdefault(task, {})[count] = seconds
+        self.peak_kb.setdefault(task, {})[count] = peak_kb
+
+
+SCALING_TARGETS = (("quelmux", 1.8), ("crvtdec --compare", 1.8), ("crvtdec --frames --png", 1.8))
+
+
 METRICS = ("ratio", "encode", "decode")
 
 
@@ -499,6 +522,58 @@ class Comparison:
         movie.unlink()
         avi.unlink()
         return result
+
+    # -- thread scaling
+
+    def measure_threads(self, picture: Picture, counts: list[str]) -> "Scaling":
+        """Every program on one movie of the picture with each thread count
+        of `counts`: best wall time and peak resident size; quelmux -u also
+        against cp of the same movie."""
+        self.prepare(picture)
+        scaling = Scaling(picture.name, picture.width, picture.height, self.frames,
+                          self.frames * picture.raw_bytes, counts)
+        work = self.work / "threads"
+        work.mkdir()
+        try:
+            movie, avi, plain, copy = work / "movie.mov", work / "out.avi", work / "plain.avi", work / "copy.mov"
+            check_run([self.tool("mkmovie"), "--size", f"{picture.width}x{picture.height}", "--frames",
+                       str(self.frames), "--ppm", str(picture.ppm), "--quiet", str(movie)], "mkmovie")
+            images = work / "images"
+            images.mkdir()
+            done = f"{self.frames} frames identical"
+            for n in counts:
+                jobs = ["-j", n] if n else []
+                tasks = (("quelmux", [self.tool("quelmux"), *jobs, str(movie), str(avi)],
+                          lambda r: "Finished writing file" in r.stdout),
+                         ("quelmux -u", [self.tool("quelmux"), *jobs, "-u", str(movie), str(plain)],
+                          lambda r: "Finished writing file" in r.stdout),
+                         ("crvtdec --compare", [self.tool("crvtdec"), *jobs, "--compare", str(avi), str(movie)],
+                          lambda r: done in r.stdout),
+                         ("crvtdec --frames --png", [self.tool("crvtdec"), *jobs, "--frames", "--png", str(avi),
+                                                     str(images / "f%03d.png")], lambda r: True))
+                for task, cmd, check in tasks:
+                    # crvtdec reads the AVI that quelmux of the same count wrote.
+                    if not all(cmd[:1]):
+                        continue
+                    _, wall = self.best_wall(cmd, self.program_runs, check)
+                    scaling.add(task, n, wall, self.peak_kb(cmd) if wall != math.inf else 0)
+            _, cp_wall = self.best_wall(["cp", str(movie), str(copy)], self.program_runs, lambda r: True)
+            scaling.cp_seconds = cp_wall
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+            self.cleanup(picture)
+        return scaling
+
+    def peak_kb(self, cmd: list[str]) -> int:
+        """Peak resident size of one more run of cmd, through GNU time: a
+        child of this process would also count the Python interpreter's
+        peak, which the kernel carries across exec."""
+        if not self.tool("time"):
+            return 0
+        with tempfile.NamedTemporaryFile("r") as report:
+            r = run([self.tool("time"), "-f", "%M", "-o", report.name, *cmd], keep_stdout=False)
+            text = report.read().strip()
+            return int(text.splitlines()[-1]) if r.returncode == 0 and text else 0
 
     # -- one picture
 
@@ -815,7 +890,7 @@ def method_text(args, coders: list[Coder]) -> str:
 
 
 def summary_markdown(info: dict, pictures: list[Picture], results: dict, coders: list[Coder],
-                     tables: str, plot: str) -> str:
+                     tables: str, plot: str, threads: str = "") -> str:
     """Date, machine, targets, the summary table and the plot: what the
     README shows. `tables` names where the per-picture tables are."""
     load = info.get("load", {})
@@ -829,8 +904,64 @@ def summary_markdown(info: dict, pictures: list[Picture], results: dict, coders:
     parts.append(f"Totals over each group of pictures (per picture: {tables}):\n\n" +
                  summary_table(pictures, results, coders, "ratio") + "\n\n" +
                  summary_table(pictures, results, coders, "speed"))
+    if threads:
+        parts.append(threads)
     parts.append(plot)
     return "\n\n".join(parts)
+
+
+def thread_counts(cpus: int) -> list[str]:
+    """1, 2 and 16 threads, and the default (every CPU) where it is none of them."""
+    return ["1", "2", "16"] + ([] if cpus in (1, 2, 16) else [""])
+
+
+def count_heading(count: str, cpus: int) -> str:
+    if not count:
+        return f"every CPU ({cpus})"
+    return f"-j {count}" + (" (every CPU)" if count == str(cpus) else "")
+
+
+def all_cpus(scaling: Scaling, cpus: int) -> str:
+    return str(cpus) if str(cpus) in scaling.counts else ""
+
+
+def scaling_markdown(scaling: Optional[Scaling], cpus: int, program_runs: int) -> str:
+    if scaling is None:
+        return ""
+    counts = scaling.counts
+    heads = [count_heading(c, cpus) for c in counts]
+    every = all_cpus(scaling, cpus)
+
+    def speed(seconds: Optional[float]) -> str:
+        return "failed" if seconds is None or seconds == math.inf else fmt_speed(scaling.raw_bytes / MB / seconds)
+
+    lines = []
+    for task, factor in SCALING_TARGETS:
+        times = scaling.seconds.get(task, {})
+        one, many = times.get("1", math.inf), times.get(every, math.inf)
+        if math.inf in (one, many):
+            lines.append(f"- {task}: not measured (a program is missing or failed)")
+            continue
+        gain = one / many
+        verdict = "met" if gain >= factor else f"**missed**: {100 * (1 - gain / factor):.0f} % short"
+        lines.append(f"- {task}: {count_heading(every, cpus)} runs {gain:.2f}× as fast as -j 1 "
+                     f"(target {factor:g}×): {verdict}")
+    plain = scaling.seconds.get("quelmux -u", {}).get(every, math.inf)
+    if plain != math.inf and scaling.cp_seconds != math.inf:
+        slower = plain / scaling.cp_seconds
+        verdict = "met" if slower <= 1.1 else f"**missed**: {100 * (slower / 1.1 - 1):.0f} % over"
+        lines.append(f"- quelmux -u, {count_heading(every, cpus)}: {slower:.2f}× the time of cp of the same movie "
+                     f"({plain:.2f} against {scaling.cp_seconds:.2f} s; target 1.1×): {verdict}")
+    rows = [[task] + [speed(scaling.seconds[task].get(c)) for c in counts] for task in scaling.seconds]
+    if scaling.cp_seconds != math.inf:
+        rows.append(["cp of the movie"] + [speed(scaling.cp_seconds)] + [""] * (len(counts) - 1))
+    peaks = [[task] + [f"{scaling.peak_kb[task][c] / 1024:.0f}" if scaling.peak_kb[task].get(c) else "n/a"
+                       for c in counts] for task in scaling.peak_kb]
+    what = (f"{scaling.frames} frames of {scaling.picture} ({scaling.width} × {scaling.height}), best wall time of "
+            f"{runs(program_runs)}")
+    return (f"Threads, on {what}:\n\n" + "\n".join(lines) + "\n\n" +
+            markdown_table(["Program: MB/s of frames"] + heads, rows) + "\n\n" +
+            markdown_table(["Peak resident size, MiB"] + heads, peaks))
 
 
 def plot_markdown(plot_note: Optional[str], link: str) -> str:
@@ -838,13 +969,14 @@ def plot_markdown(plot_note: Optional[str], link: str) -> str:
 
 
 def report(args, info: dict, pictures: list[Picture], skipped: list[str], results: dict,
-           coders: list[Coder], plot_note: Optional[str]) -> str:
+           coders: list[Coder], plot_note: Optional[str], threads: str = "") -> str:
     """The full Markdown report."""
     versions = ", ".join(f"{k} {v}" for k, v in {**info.get("versions", {}), **info.get("tools", {})}.items())
     parts = [
         "# Lossless coders compared",
         "Generated by `scripts/compare.sh`; do not edit by hand.",
-        summary_markdown(info, pictures, results, coders, "the tables below", plot_markdown(plot_note, "compare.png")),
+        summary_markdown(info, pictures, results, coders, "the tables below", plot_markdown(plot_note, "compare.png"),
+                         threads),
         method_text(args, coders),
         f"Versions: {versions}.",
         "Pictures: python3-skimage's PNG files (greyscale ones as R = G = B; alpha composited on black), "
@@ -877,8 +1009,9 @@ def update_readme(readme: Path, summary: str) -> bool:
     return True
 
 
-def results_json(info, pictures, results, coders) -> dict:
+def results_json(info, pictures, results, coders, scaling: Optional["Scaling"]) -> dict:
     return {
+        "threads": dataclasses.asdict(scaling) if scaling else None,
         "machine": info,
         "coders": [{"id": c.id, "label": c.label, "what": CODER_NOTES[c.id]} for c in coders],
         "pictures": [{"name": p.name, "group": p.group, "width": p.width, "height": p.height,
@@ -892,7 +1025,7 @@ def results_json(info, pictures, results, coders) -> dict:
 
 
 OWN_PROGRAMS = ("compare_coders", "quelmux", "mkmovie", "crvtdec")
-OTHER_PROGRAMS = ("cwebp", "dwebp", "cjxl", "djxl", "zstd", "gnuplot")
+OTHER_PROGRAMS = ("cwebp", "dwebp", "cjxl", "djxl", "zstd", "gnuplot", "time")
 
 
 def codemodel_targets(build_dir: Path) -> dict[str, Path]:
@@ -1023,6 +1156,7 @@ def main(argv=None) -> int:
     info = machine_description(tools["compare_coders"])
     info["tools"] = tool_versions(tools)
     info["load"] = {"start": " ".join(f"{x:.2f}" for x in os.getloadavg())}
+    cpus = len(os.sched_getaffinity(0))  # what quelmux and crvtdec take by default
 
     results: dict[str, dict[str, Result]] = {}
     with tempfile.TemporaryDirectory(prefix="quelmux-compare-", dir=args.work_dir) as work:
@@ -1031,6 +1165,12 @@ def main(argv=None) -> int:
             results[picture.name] = comparison.measure(picture, coders)
             log(f"[{n}/{len(pictures)}] {picture.name} {picture.width}x{picture.height}: " +
                 "  ".join(f"{c.id} {brief(results[picture.name][c.id])}" for c in coders))
+        scaling = None
+        if tools.get("quelmux") and tools.get("mkmovie"):
+            # The 1080p mosaic, or the largest picture when it is left out.
+            chosen = max(pictures, key=lambda p: (p.name == "mosaic-1080p", p.width * p.height))
+            log(f"threads: {chosen.name}")
+            scaling = comparison.measure_threads(chosen, thread_counts(cpus))
     info["load"]["end"] = " ".join(f"{x:.2f}" for x in os.getloadavg())
 
     report_path, plot_path = args.out / "compare.md", args.out / "compare.png"
@@ -1041,14 +1181,16 @@ def main(argv=None) -> int:
         plotted, title = pictures, f"All pictures ({len(pictures)})"
     plot_note = write_plot(plot_points(plotted, results, coders), plot_path, tools.get("gnuplot"),
                            f"{title}: compression ratio against encode speed")
-    report_path.write_text(report(args, info, pictures, skipped, results, coders, plot_note))
-    (args.out / "compare.json").write_text(json.dumps(results_json(info, pictures, results, coders), indent=1) + "\n")
+    threads = scaling_markdown(scaling, cpus, args.program_runs)
+    report_path.write_text(report(args, info, pictures, skipped, results, coders, plot_note, threads))
+    (args.out / "compare.json").write_text(
+        json.dumps(results_json(info, pictures, results, coders, scaling), indent=1) + "\n")
     log(f"wrote {report_path}, compare.json" + ("" if plot_note else ", compare.png"))
     if args.readme and not args.quick:
         here = args.readme.parent
         tables = f"[{os.path.relpath(report_path, here)}]({os.path.relpath(report_path, here)})"
         plot = plot_markdown(plot_note, os.path.relpath(plot_path, here))
-        if update_readme(args.readme, summary_markdown(info, pictures, results, coders, tables, plot)):
+        if update_readme(args.readme, summary_markdown(info, pictures, results, coders, tables, plot, threads)):
             log(f"updated the table in {args.readme}")
         else:
             log(f"{args.readme} has no {README_BEGIN} ... {README_END} section: not updated")

@@ -191,6 +191,7 @@ class QuickRunTest(unittest.TestCase):
         self.assertIn("| tiny-noise | 37×23 |", report)
         self.assertIn("| *screen-like total* |", report)
         self.assertIn("| **all median** |", report)
+        self.assertIn("| crvtdec --frames --png |", report.split("Threads, on 3 frames of tiny-screen")[1])
         if self.expect_installed("gnuplot"):
             self.assertEqual((self.dir / "out" / "compare.png").read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
             self.assertIn("![Compression ratio against encode speed](compare.png)", report)
