@@ -141,7 +141,9 @@ std::vector<std::uint32_t> part_frames(const Bytes& f, std::uint64_t limit, cons
     EXPECT_EQ(tag(f, at + 8), at == 0 ? "AVI " : "AVIX");
     EXPECT_TRUE(at == 0 || 8 + u32(f, at + 4) <= limit) << at;
     counts.push_back(u32(f, 0xF4 + 16 * counts.size() + 12));
+    EXPECT_EQ(u32(f, 0xF4 + 16 * counts.size() - 8), 32 + 8 * counts.back());  // the size of its "ix00"
   }
+  EXPECT_EQ(f.size() % 1024, 0u);
   EXPECT_EQ(u32(f, 0x30), counts.at(0));
   EXPECT_EQ(u32(f, 0x8C), frames.size());
   EXPECT_EQ(u32(f, 0x1108), frames.size());
@@ -508,11 +510,11 @@ TEST(AviReader, UnfinishedAndShrunkenFilesKeepEveryWholeFrame) {
     const std::vector<Bytes> frames = in_parts ? many_frames() : some_frames();
     const Bytes done = in_parts ? write_in_parts(dir / "w.avi") : write_plain(dir / "w.avi");
     Bytes first_written = done;
-    std::vector<std::size_t> cuts = {100, 8203, 8204, 8205, 8211, done.size()};
+    std::vector<std::size_t> cuts = {100, 8203, 8204, 8205, 8211, u32(done, 0x2004) + 0x2008u, done.size()};
     for (std::size_t at = 0; at < done.size(); at += 8 + u32(done, at + 4)) {
       set_u32(first_written, at + 4, 0);                      // RIFF
       set_u32(first_written, at == 0 ? 0x2004 : at + 16, 0);  // "movi"
-      cuts.insert(cuts.end(), {at, at + 12, at + 20});
+      cuts.insert(cuts.end(), {at, at + 12});
     }
     avi::AviReader complete;
     ASSERT_TRUE(open_bytes(complete, done));
