@@ -29,17 +29,16 @@ TEST(LargeConversion, HeaderLastMoviePastFourGibibytesIntoFiveParts) {
                                   error, &layout))
       << error;
   ASSERT_TRUE(layout.mdat_largesize && layout.co64 && layout.moov_offset > (1ull << 32));
-  // Every buffer of GStreamer's demuxer goes through; the last ones are kept to compare.
+  // Every buffer of GStreamer's demuxer goes through; the last three are kept to compare.
   const bool gst = testsupport::need_program("gst-launch-1.0");
   const auto demux = [&](const std::string& file, const char* demuxer) {
     const auto r = testsupport::run({"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", demuxer, "!",
                                      "multifilesink", "max-files=3", "location=" + (out / "f%05d.bin").string()});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_FALSE(fs::exists(out / "f00700.bin"));
+    return testsupport::read_file(out / "f00699.bin");
   };
-  if (gst) demux(movie, "qtdemux");
-  if (gst)
-    EXPECT_EQ(testsupport::read_file(out / "f00699.bin"), movgen::stored_frame(source, movgen::DataFormat::raw, 699));
+  EXPECT_TRUE(!gst || demux(movie, "qtdemux") == movgen::stored_frame(source, movgen::DataFormat::raw, 699));
 
   const auto run = testsupport::run({QUELMUX_EXE, "-u", movie, avi});
   fs::remove(movie);
@@ -53,15 +52,15 @@ TEST(LargeConversion, HeaderLastMoviePastFourGibibytesIntoFiveParts) {
   std::vector<std::uint8_t> frame(reader.largest_frame());
   for (const std::uint32_t i : {0u, 171u, 172u, 343u, 344u, 515u, 516u, 687u, 688u, 699u}) {  // both ends of every part
     ASSERT_EQ(reader.read_frame(i, frame).message, "");
-    EXPECT_EQ(frame, testsupport::avi_frame(source, i)) << "frame " << i;
+    EXPECT_TRUE(frame == testsupport::avi_frame(source, i)) << "frame " << i;
   }
   if (testsupport::need_program("mediainfo")) {
     EXPECT_EQ(testsupport::run({"mediainfo", "--Inform=Video;%FrameCount%", avi}).out, "700\n");
   }
   if (gst) demux(avi, "avidemux");
   for (std::uint32_t i = 697; gst && i < 700; ++i) {
-    EXPECT_EQ(testsupport::read_file(out / ("f00" + std::to_string(i) + ".bin")),
-              testsupport::flip_rows(testsupport::avi_frame(source, i), kWidth * 3))
+    EXPECT_TRUE(testsupport::read_file(out / ("f00" + std::to_string(i) + ".bin")) ==
+                testsupport::flip_rows(testsupport::avi_frame(source, i), kWidth * 3))
         << "frame " << i;
   }
 }
