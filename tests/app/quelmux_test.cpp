@@ -1,6 +1,6 @@
-// The quelmux program run as a whole on real files: the frames checked
-// against those computed by the sample-movie library, read back with the AVI
-// reader and the frame decoder; what it prints; every kind of failure.
+// The quelmux program run as a whole on real files: its files against those
+// the AVI writer makes of the sample-movie library's frames, the compressed
+// ones decoded by crvtdec; what it prints; every kind of failure.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,10 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_run.h"
-#include "avi/avi_reader.h"
-#include "codec/frame_decoder.h"
-#include "mov/movie_file.h"
+#include "app/command_line.h"
+#include "app/pixel_convert.h"
+#include "avi/avi_writer.h"
 #include "mov/movie_writer.h"
 #include "mov/synthetic_frames.h"
 #include "test_support.h"
@@ -57,31 +56,20 @@ class Quelmux : public testing::Test {
     return testsupport::run(args);
   }
 
-  // The output holds exactly `frames` frames of the movie: bottom-up BGR
-  // bitmaps with rows filled to 4 bytes, or Corvath frames that decode to them.
-  void expect_frames(const MovieOptions& o, Content content, std::uint32_t frames, bool compressed) {
-    avi::AviReader reader;
-    ASSERT_EQ(reader.open(out()).message, "");
-    const avi::VideoStream& v = reader.video();
-    const std::size_t row = compressed ? 3 * o.width : (3 * static_cast<std::size_t>(o.width) + 3) & ~std::size_t{3};
-    EXPECT_TRUE(v.width == o.width && v.height == o.height && v.rate == o.time_scale && v.scale == o.sample_duration);
-    EXPECT_EQ(v.handler, avi::fourcc(compressed ? "crvt" : "DIB "));
-    EXPECT_EQ(v.compression, compressed ? avi::fourcc("CRVT") : avi::FourCC{});
-    EXPECT_EQ(v.size_image, compressed ? v.size_image : row * o.height);
-    ASSERT_EQ(reader.frames().size(), frames);
-    FrameDecoder decoder;
-    ASSERT_EQ(decoder.Begin(o.width, o.height, 24), ICERR_OK);
-    const movgen::FrameSource src(o.width, o.height, {content, 7});
+  // What "quelmux -u" writes of the first `frames` frames of the movie:
+  // bottom-up BGR bitmaps with rows filled to 4 bytes.
+  Bytes bitmaps(const MovieOptions& o, Content content, std::uint32_t frames) const {
+    const std::string path = (dir_ / "bitmaps.avi").string();
+    const std::size_t row = (3 * static_cast<std::size_t>(o.width) + 3) & ~std::size_t{3};
+    AviWriter writer;
+    EXPECT_TRUE(writer.init(path.c_str(), o.width, o.height, o.time_scale, o.sample_duration, 0));
     for (std::uint32_t i = 0; i < frames; ++i) {
-      Bytes frame(reader.frames()[i].size);
-      ASSERT_TRUE(reader.read_frame(i, frame));
-      EXPECT_EQ(reader.frames()[i].flags, 0x10u);
-      if (compressed) {
-        ASSERT_EQ(decoder.Decode(frame), ICERR_OK) << "frame " << i;
-        frame.assign(decoder.frame().begin(), decoder.frame().end());
-      }
-      EXPECT_EQ(frame, testsupport::avi_frame(src, i, row)) << "frame " << i;
+      Bytes frame = testsupport::avi_frame(movgen::FrameSource(o.width, o.height, {content, 7}), i, row);
+      frame.resize(frame.size() + 3);  // the writer's fill goes here
+      EXPECT_TRUE(writer.write_frame(frame.data(), static_cast<int>(frame.size() - 3), 0x10));
     }
+    EXPECT_TRUE(writer.flush());
+    return testsupport::read_file(path);
   }
 
   testsupport::TempDir dir_;
@@ -89,22 +77,23 @@ class Quelmux : public testing::Test {
 };
 
 // Each movie converted both ways, on 1, 2, 3 and 8 threads: the same file
-// and lines on each. A movie with padded rows, 64-bit chunk offsets or its
+// and lines on each; the compressed file decodes (through crvtdec) into the
+// uncompressed one. A movie with padded rows, 64-bit chunk offsets or its
 // header last (past the first window with 3 MB frames) converts into the
 // very file of its plain twin. A movie cut inside a frame keeps the frames
-// before it; one is converted in parts of 64 KiB (in this process, where
-// the part size can be lowered).
+// before it.
 TEST_F(Quelmux, FramesComeOutAsBitmapsOrDecodeToThemOnEveryThreadCount) {
   const struct {
     MovieOptions o;
     Content content;
     std::uint32_t kept = 0;  // frames before the one the cut reaches into
-    std::uint64_t part_limit = 0;
   } cases[] = {
       {{.width = 1, .height = 1, .frames = 0}, Content::shape},
       {{.width = 17, .height = 3, .frames = 10, .format = DataFormat::wrle, .chunking = {{1, 4}}}, Content::shape},
       {{.width = 320, .height = 240, .frames = 12, .chunking = {{1, 5}, {2, 2}, {4, 1}}}, Content::shape},
       {{.width = 1, .height = 1, .frames = 2, .chunking = {{1, 2}}}, Content::noise},
+      {{.width = 1, .height = 29, .frames = 4, .format = DataFormat::wrle}, Content::noise},
+      {{.width = 161, .height = 99, .frames = 3, .chunking = {{1, 2}}}, Content::gradient_v},
       {{.width = 7, .height = 1, .frames = 3, .format = DataFormat::wrle, .chunking = {{1, 2}}}, Content::gradient_h},
       {{.width = 160, .height = 120, .frames = 6, .format = DataFormat::wrle}, Content::screen},
       {{.width = 3, .height = 5, .frames = 5, .chunking = {{1, 2}}, .row_align = 2}, Content::noise},
@@ -115,54 +104,39 @@ TEST_F(Quelmux, FramesComeOutAsBitmapsOrDecodeToThemOnEveryThreadCount) {
        Content::shape},
       {{.width = 3840, .height = 2160, .frames = 2}, Content::shape},
       {{.width = 64, .height = 48, .frames = 40}, Content::shape, 25},
-      {{.width = 96, .height = 64, .frames = 30}, Content::noise, 0, 65536},
   };
-  for (auto [o, content, kept, part_limit] : cases) {
+  for (auto [o, content, kept] : cases) {
     SCOPED_TRACE(testing::Message() << o.width << " x " << o.height);
     o.time_scale = 2997;
     o.sample_duration = 100;
-    const std::string in = movie(o, content);
+    const std::string in = movie(o, content), decoded = (dir_ / "decoded.avi").string();
     if (kept != 0) std::filesystem::resize_file(in, std::filesystem::file_size(in) - 3 * 64 * 48 * 15 - 10);
+    const Bytes expected = bitmaps(o, content, kept != 0 ? kept : o.frames);
     for (const bool compressed : {false, true}) {
       std::vector<std::string> args{"-u", in, out()};
       if (compressed) args.erase(args.begin());
       RunResult first;
       Bytes converted;
-      for (const int threads : {1, 2, 3, 8}) {
+      for (const char* threads : {"1", "2", "3", "8"}) {
         SCOPED_TRACE(testing::Message() << "-u " << !compressed << " -j " << threads);
-        RunResult r;
-        if (part_limit == 0) {
-          std::vector<std::string> with = args;
-          with.insert(with.begin(), {"-j", std::to_string(threads)});
-          r = quelmux(with);
-        } else {
-          MovieFile movie = open_movie_file(in, [](std::string_view) {});
-          const std::string output = out();
-          testing::internal::CaptureStdout();
-          r.exit_code = run_conversion({!compressed, threads, in.c_str(), output.c_str()}, movie.header, movie.stream,
-                                       part_limit);
-          r.out = testing::internal::GetCapturedStdout();
-        }
-        if (threads == 1) {
-          first = r;
-          converted = testsupport::read_file(out());
-          continue;
-        }
-        EXPECT_EQ(r.exit_code, first.exit_code);
-        EXPECT_EQ(r.out, first.out);
+        std::vector<std::string> with = args;
+        with.insert(with.begin(), {"-j", threads});
+        const RunResult r = quelmux(with);
+        if (threads[0] == '1') first = r, converted = testsupport::read_file(out());
+        EXPECT_TRUE(r.exit_code == first.exit_code && r.out == first.out && r.err == "") << r.out << r.err;
         EXPECT_TRUE(testsupport::read_file(out()) == converted);
       }
       EXPECT_EQ(first.exit_code, kept != 0 ? 1 : 0) << first.out;
-      const std::string indexed = part_limit != 0 ? "" : std::to_string(o.frames) + " frames indexed\n";
-      EXPECT_TRUE(first.out.ends_with(
-          (kept != 0 ? "Frame 25 could not be read\n" : indexed + "Writing " + out() + ", this may take a while...\n") +
-          "Finished writing file " + out() + "\n"))
+      EXPECT_TRUE(first.out.ends_with((kept != 0 ? "Frame 25 could not be read\n"
+                                                 : std::to_string(o.frames) + " frames indexed\nWriting " + out() +
+                                                       ", this may take a while...\n") +
+                                      "Finished writing file " + out() + "\n"))
           << first.out;
-      EXPECT_EQ(first.err, "");
-      expect_frames(o, content, kept != 0 ? kept : o.frames, compressed);
-      avi::AviReader reader;
-      ASSERT_TRUE(reader.open(out()));
-      EXPECT_EQ(reader.parts() > 3u, part_limit != 0);
+      if (compressed) ASSERT_EQ(testsupport::run({CRVTDEC_EXE, out(), decoded}).exit_code, 0);
+      EXPECT_TRUE(testsupport::read_file(compressed ? decoded : out()) == expected);
+      if (kept == 0)  // and crvtdec agrees
+        EXPECT_EQ(testsupport::run({CRVTDEC_EXE, "--compare", out(), in}).out,
+                  std::to_string(o.frames) + " frames identical\n");
       if (o.row_align == 1 && !o.co64 && !o.moov_last) continue;
       MovieOptions plain = o;
       plain.row_align = 1, plain.co64 = false, plain.moov_last = false;
@@ -259,6 +233,65 @@ TEST_F(Quelmux, UsageHelpVersionAndProgress) {
       testsupport::run({"script", "-qec", std::string(QUELMUX_EXE) + " " + in + " " + out(), "/dev/null"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("\rFrame 3 of 3 (100%)\r\033[KFinished writing file"), std::string::npos) << r.out;
+}
+
+const std::string usage =
+    "Usage: quelmux [-u] <.mov file> <output filename>\n"
+    "Use -u if you want to produce an uncomressed avi instead of a\nCorvath compressed avi.\n";
+
+// Two file names, after options: a minus and a "u" in either case, -j N or
+// -jN; a third name without options is ignored. Options are looked at before
+// the file names are counted; once -u is given, two arguments left are names.
+TEST(CommandLine, FileNamesTheOptionAndRefusals) {
+  const struct {
+    std::vector<const char*> args;
+    int result;  // 2: -u
+    std::string out;
+    int threads = 0;
+  } cases[] = {
+      {{"in.mov", "out.avi", "c"}, 1, ""},
+      {{"-U", "in.mov", "out.avi"}, 2, ""},
+      {{"-j", "3", "in.mov", "out.avi"}, 1, "", 3},
+      {{"-j256", "-u", "in.mov", "out.avi"}, 2, "", 256},
+      {{"-u", "-j", "2", "in.mov", "out.avi"}, 2, "", 2},
+      {{"-j", "0", "in.mov", "out.avi"}, 0, "Invalid thread count: \"0\" (-j takes a number from 1 to 256)\n"},
+      {{"-j257", "in.mov", "out.avi"}, 0, "Invalid thread count: \"257\" (-j takes a number from 1 to 256)\n"},
+      {{"-j", "2x", "in.mov", "out.avi"}, 0, "Invalid thread count: \"2x\" (-j takes a number from 1 to 256)\n"},
+      {{"-", "in.mov", "out.avi"}, 0, "Unknown option: \"-\"\n"},
+      {{"in.mov"}, 0, usage},
+      {{"a", "b", "c", "d"}, 0, usage},
+      {{"-j2", "a", "b", "c"}, 0, usage},
+      {{"-u", "-u", "a", "b"}, 0, usage},
+  };
+  for (auto c : cases) {
+    c.args.insert(c.args.begin(), "quelmux");
+    CommandLine line;
+    testing::internal::CaptureStdout();
+    const bool ok = parse_command_line(static_cast<int>(c.args.size()), c.args.data(), line);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.args.size();
+    EXPECT_EQ(ok ? 1 + line.uncompressed : 0, c.result) << c.out;
+    if (ok)
+      EXPECT_EQ(line.input + (line.output + std::to_string(line.threads)), "in.movout.avi" + std::to_string(c.threads));
+  }
+}
+
+// The chosen path and the plain one against a reference, guard bytes around.
+TEST(RawToBgr, FlipsRowsAndSwapsRedAndBlueAtEveryWidth) {
+  unsigned seed = 3;
+  for (int width : {0, 1, 2, 3, 5, 6, 7, 15, 16, 17, 31, 64, 333}) {
+    for (int height : {0, 1, 2, 9}) {
+      const std::size_t row = 3 * static_cast<std::size_t>(width), size = row * height;
+      std::vector<unsigned char> source(size), expected(size + 32, 0xEE);
+      for (auto& b : source) b = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+      for (std::size_t k = 0; k < size; ++k)
+        expected[16 + k] = source[(height - 1 - k / row) * row + k % row / 3 * 3 + 2 - k % 3];
+      for (const bool scalar : {false, true}) {
+        std::vector<unsigned char> out(size + 32, 0xEE);
+        (scalar ? pixel_convert_detail::raw_to_BGR_scalar : raw_to_BGR)(source.data(), out.data() + 16, width, height);
+        EXPECT_EQ(out, expected) << width << " x " << height << (scalar ? " scalar" : "");
+      }
+    }
+  }
 }
 
 }  // namespace
