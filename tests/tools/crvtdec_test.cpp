@@ -63,11 +63,13 @@ Bytes ppm(int width, int height, const Bytes& pixels) {
 Bytes read_png(const std::string& path, bool alpha) {
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
-  Bytes pixels;
-  EXPECT_TRUE(png_image_begin_read_from_file(&png, path.c_str())) << path;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) {
+    ADD_FAILURE() << path << ": " << png.message;
+    return {};
+  }
   EXPECT_EQ((png.format & PNG_FORMAT_FLAG_ALPHA) != 0, alpha) << path;
   png.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-  pixels.resize(PNG_IMAGE_SIZE(png));
+  Bytes pixels(PNG_IMAGE_SIZE(png));
   EXPECT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) << path << png.message;
   return pixels;
 }
@@ -101,9 +103,10 @@ void write_avi(const std::string& path, int width, int height, bool compressed, 
   ASSERT_TRUE(writer.flush());
 }
 
-// Sets the little-endian field of `bytes` bytes at `at`.
-void put(Bytes& b, std::size_t at, std::uint32_t value, int bytes = 4) {
+// `b` with the little-endian field of `bytes` bytes at `at` set to `value`.
+Bytes put(Bytes b, std::size_t at, std::uint32_t value, int bytes = 4) {
   for (int k = 0; k < bytes; ++k) b.at(at + k) = static_cast<std::uint8_t>(value >> (8 * k));
+  return b;
 }
 
 constexpr std::size_t kBiHeight = 0xB4, kBiBitCount = 0xBA, kBiCompression = 0xBC;  // in AviWriter's files
@@ -198,9 +201,7 @@ TEST_F(Crvtdec, ThirtyTwoBitFrames) {
     if (k % 4 == 3) pictures[3][k] = 77;
   }
   write_avi(path("x.avi"), w, h, true, encode(w, h, 32, pictures));
-  Bytes file = read_file(path("x.avi"));
-  put(file, kBiBitCount, 32, 2);
-  testsupport::write_file(path("x.avi"), file);
+  file(put(read_file(path("x.avi")), kBiBitCount, 32, 2));
   ASSERT_EQ(crvtdec({"--frames", "--png", path("x.avi"), path("f%d.png")}).exit_code, 0);
   ASSERT_EQ(crvtdec({"--frames", path("x.avi"), path("f%d.ppm")}).exit_code, 0);
   for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -218,15 +219,14 @@ TEST_F(Crvtdec, ThirtyTwoBitFrames) {
 
 // Every kind of frame once (info reads the type bytes and decodes nothing).
 TEST_F(Crvtdec, Info) {
-  write_avi(path("x.avi"), 4, 2, true,
-            {{},
-             {5, 9},
-             {6, 1, 2, 3},
-             {4, 9, 0, 0, 0, 9, 0, 0, 0},
-             {8, 13, 0, 0, 0, 14, 0, 0, 0, 15, 0, 0, 0},
-             {9, 1, 2, 3, 4},
-             {7}},
-            1ull << 30, 30000, 1001);
+  const std::vector<Bytes> kinds = {{},
+                                    {5, 9},
+                                    {6, 1, 2, 3},
+                                    {4, 9, 0, 0, 0, 9, 0, 0, 0},
+                                    {8, 13, 0, 0, 0, 14, 0, 0, 0, 15, 0, 0, 0},
+                                    {9, 1, 2, 3, 4},
+                                    {7}};
+  write_avi(path("x.avi"), 4, 2, true, kinds, 1ull << 30, 30000, 1001);
   const RunResult r = crvtdec({"--info", path("x.avi")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "File: " + path("x.avi") +
@@ -276,13 +276,6 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
   ASSERT_EQ(quelmux({"-u", path("in.mov"), path("u.avi")}).exit_code, 0);
   const std::string missing = path("missing.avi"), nowhere = path("no/such/dir");
   const Bytes avi = read_file(path("a.avi")), bitmaps = read_file(path("u.avi"));
-  Bytes mjpg = avi, bits16 = avi, bits32 = bitmaps, huge = avi, taller = bitmaps;
-  std::copy_n("MJPG", 4, mjpg.begin() + kBiCompression);
-  put(bits16, kBiBitCount, 16, 2);
-  put(bits32, kBiBitCount, 32, 2);
-  put(huge, 0xB0, 50000);
-  put(huge, kBiHeight, 50000);
-  put(taller, kBiHeight, 9);
   Bytes cut = read_file(path("in.mov"));
   cut.resize(static_cast<std::size_t>(layout.frame_offsets[2]) + 10);
   write_avi(path("long.avi"), 1, 1, true, {Bytes(5000, FRAME_FULL24)});  // no 1 x 1 frame is that long
@@ -299,13 +292,15 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
       {{"--info", "--", "-x.avi"}, "cannot open -x.avi: No such file or directory"},
       {{missing, path("b.avi")}, "cannot open " + missing + ": No such file or directory"},
       {{"--info", path("in.mov")}, path("in.mov") + ": not an AVI file"},
-      {{"--info", file(mjpg, "mjpg.avi")}, path("mjpg.avi") + ": unsupported video format \"MJPG\""},
-      {{"--info", file(bits16, "16.avi")}, "Corvath stream of 16 bits a pixel"},
-      {{"--info", file(bits32, "32.avi")}, "uncompressed stream of 32 bits a pixel"},
-      {{file(huge, "huge.avi"), path("b.avi")}, path("huge.avi") + ": frames of 50000 x 50000 pixels are too large"},
+      {{"--info", file(put(avi, kBiCompression, 0x47504A4D), "mjpg.avi")},
+       path("mjpg.avi") + ": unsupported video format \"MJPG\""},
+      {{"--info", file(put(avi, kBiBitCount, 16, 2), "16.avi")}, "Corvath stream of 16 bits a pixel"},
+      {{"--info", file(put(bitmaps, kBiBitCount, 32, 2), "32.avi")}, "uncompressed stream of 32 bits a pixel"},
+      {{file(put(put(avi, 0xB0, 50000), kBiHeight, 50000), "huge.avi"), path("b.avi")},
+       path("huge.avi") + ": frames of 50000 x 50000 pixels are too large"},
       {{"--info", path("long.avi")},
        path("long.avi") + ": frame 0 holds 5000 bytes, more than any Corvath frame of 1 x 1 pixels"},
-      {{"--compare", file(taller, "taller.avi"), path("in.mov")},
+      {{"--compare", file(put(bitmaps, kBiHeight, 9), "taller.avi"), path("in.mov")},
        path("taller.avi") + ": frame 0 holds 384 bytes, a 24-bit bitmap of 16 x 9 pixels takes 432"},
       {{path("a.avi"), nowhere + "/b.avi"}, "Unable to open output file " + nowhere + "/b.avi"},
       {{"--frames", path("a.avi"), nowhere + "/f%d.ppm"}, "cannot write " + nowhere + "/f0.ppm: No such file"},
