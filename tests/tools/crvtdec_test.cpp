@@ -10,39 +10,24 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "avi/avi_reader.h"
-#include "avi/avi_writer.h"
 #include "codec/codec_inst.h"
 #include "codec/frame_format.h"
-#include "mov/movie_writer.h"
-#include "mov/synthetic_frames.h"
-#include "test_support.h"
+#include "crvtdec_test_util.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace crvtdec_test;
 using movgen::Content;
 using movgen::DataFormat;
 using movgen::MovieOptions;
 using testsupport::read_file;
-using testsupport::RunResult;
 namespace fs = std::filesystem;
-
-RunResult run(const char* program, std::vector<std::string> args) {
-  args.insert(args.begin(), program);
-  return testsupport::run(args);
-}
-RunResult crvtdec(const std::vector<std::string>& args) { return run(CRVTDEC_EXE, args); }
-RunResult quelmux(const std::vector<std::string>& args) { return run(QUELMUX_EXE, args); }
-
-movgen::FrameSource source(int width, int height, Content content = Content::noise) {
-  return movgen::FrameSource(width, height, {content, 7});
-}
 
 // The picture of frame `i` as crvtdec's images hold it: top row first, R G B.
 Bytes rgb(const movgen::FrameSource& src, std::uint32_t i) {
@@ -90,26 +75,11 @@ std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vecto
   return frames;
 }
 
-// An AVI file of `frames` through AviWriter: "CRVT" or bitmaps, a negative
-// height for a stream whose top row comes first.
-void write_avi(const std::string& path, int width, int height, bool compressed, const std::vector<Bytes>& frames,
-               std::uint64_t part_limit = 1ull << 30, int rate = 30, int scale = 1) {
-  AviWriter writer(part_limit);
-  ASSERT_TRUE(writer.init(path.c_str(), width, height, rate, scale, compressed ? 1 : 0));
-  for (Bytes chunk : frames) {
-    chunk.resize(chunk.size() + 3);  // the writer's fill goes here
-    ASSERT_TRUE(writer.write_frame(chunk.data(), static_cast<int>(chunk.size() - 3), 0x10));
-  }
-  ASSERT_TRUE(writer.flush());
-}
-
 // `b` with the little-endian field of `bytes` bytes at `at` set to `value`.
 Bytes put(Bytes b, std::size_t at, std::uint32_t value, int bytes = 4) {
   for (int k = 0; k < bytes; ++k) b.at(at + k) = static_cast<std::uint8_t>(value >> (8 * k));
   return b;
 }
-
-constexpr std::size_t kBiHeight = 0xB4, kBiBitCount = 0xBA, kBiCompression = 0xBC;  // in AviWriter's files
 
 class Crvtdec : public testing::Test {
  protected:
@@ -119,10 +89,7 @@ class Crvtdec : public testing::Test {
     return path(name);
   }
   movgen::MovieLayout movie(const std::string& name, const MovieOptions& o, Content content = Content::noise) {
-    std::string error;
-    movgen::MovieLayout layout;
-    EXPECT_TRUE(movgen::write_movie(path(name), o, source(o.width, o.height, content), error, &layout)) << error;
-    return layout;
+    return write_movie(path(name), o, source(o.width, o.height, content));
   }
   static void expect_failure(const RunResult& r, const std::string& message) {
     EXPECT_EQ(r.exit_code, 1);
@@ -169,16 +136,17 @@ TEST_F(Crvtdec, PicturesAsGstreamerDecodesThem) {
 // both in OpenDML parts. Both give the bitmaps of "quelmux -u".
 TEST_F(Crvtdec, OtherStreamLayouts) {
   constexpr int w = 37, h = 9;  // rows of 111 bytes, filled to 112
+  const movgen::FrameSource src = source(w, h, Content::noise);
   movie("in.mov", {.width = w, .height = h, .frames = 4, .time_scale = 30, .sample_duration = 1});
   ASSERT_EQ(quelmux({"-u", path("in.mov"), path("u.avi")}).exit_code, 0);
   std::vector<Bytes> filled, packed;  // top down, B G R
   for (std::uint32_t i = 0; i < 4; ++i) {
-    packed.push_back(testsupport::flip_rows(testsupport::avi_frame(source(w, h), i), 3 * w));
-    filled.push_back(testsupport::flip_rows(testsupport::avi_frame(source(w, h), i, 112), 112));
+    packed.push_back(testsupport::flip_rows(bgr_frame(src, i), 3 * w));
+    filled.push_back(testsupport::flip_rows(testsupport::avi_frame(src, i, 112), 112));
   }
   for (const bool compressed : {false, true}) {
     SCOPED_TRACE(compressed ? "Corvath" : "bitmaps");
-    write_avi(path("x.avi"), w, -h, compressed, compressed ? encode(w, h, 24, packed) : filled, 12288);
+    write_avi(path("x.avi"), {w, -h, compressed, 30, 1, 12288}, compressed ? encode(w, h, 24, packed) : filled);
     avi::AviReader reader;
     ASSERT_TRUE(reader.open(path("x.avi")));
     EXPECT_GT(reader.parts(), 1u);
@@ -187,7 +155,7 @@ TEST_F(Crvtdec, OtherStreamLayouts) {
     EXPECT_EQ(read_file(path("c.avi")), read_file(path("u.avi")));
     EXPECT_EQ(crvtdec({"--frames", path("x.avi"), path("f%%%+03d.ppm")}).out,
               "4 frames written as " + path("f%%%+03d.ppm") + "\n");
-    EXPECT_EQ(read_file(path("f%+03.ppm")), ppm(w, h, rgb(source(w, h), 3)));
+    EXPECT_EQ(read_file(path("f%+03.ppm")), ppm(w, h, rgb(src, 3)));
   }
 }
 
@@ -200,7 +168,7 @@ TEST_F(Crvtdec, ThirtyTwoBitFrames) {
     for (std::size_t i = 0; i < 3; ++i) pictures[i][k] = static_cast<std::uint8_t>(k * 31 + i * 5 + (k >> 3));
     if (k % 4 == 3) pictures[3][k] = 77;
   }
-  write_avi(path("x.avi"), w, h, true, encode(w, h, 32, pictures));
+  write_avi(path("x.avi"), {w, h}, encode(w, h, 32, pictures));
   file(put(read_file(path("x.avi")), kBiBitCount, 32, 2));
   ASSERT_EQ(crvtdec({"--frames", "--png", path("x.avi"), path("f%d.png")}).exit_code, 0);
   ASSERT_EQ(crvtdec({"--frames", path("x.avi"), path("f%d.ppm")}).exit_code, 0);
@@ -226,7 +194,7 @@ TEST_F(Crvtdec, Info) {
                                     {8, 13, 0, 0, 0, 14, 0, 0, 0, 15, 0, 0, 0},
                                     {9, 1, 2, 3, 4},
                                     {7}};
-  write_avi(path("x.avi"), 4, 2, true, kinds, 1ull << 30, 30000, 1001);
+  write_avi(path("x.avi"), {4, 2, true, 30000, 1001}, kinds);
   const RunResult r = crvtdec({"--info", path("x.avi")});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, "File: " + path("x.avi") +
@@ -278,7 +246,7 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
   const Bytes avi = read_file(path("a.avi")), bitmaps = read_file(path("u.avi"));
   Bytes cut = read_file(path("in.mov"));
   cut.resize(static_cast<std::size_t>(layout.frame_offsets[2]) + 10);
-  write_avi(path("long.avi"), 1, 1, true, {Bytes(5000, FRAME_FULL24)});  // no 1 x 1 frame is that long
+  write_avi(path("long.avi"), {1, 1}, {Bytes(5000, FRAME_FULL24)});  // no 1 x 1 frame is that long
   fs::copy_file(path("a.avi"), path("a0.avi"));
   fs::create_symlink("/dev/full", dir_ / "f1.ppm");
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -337,22 +305,22 @@ TEST_F(Crvtdec, CommandLinesInputsAndOutputsRefused) {
 // differs from frame 17 on.
 TEST_F(Crvtdec, EveryThreadCountGivesWhatOneThreadGives) {
   constexpr int w = 40, h = 24;
-  const movgen::FrameSource src = source(w, h);
+  const movgen::FrameSource src = source(w, h, Content::noise);
   const movgen::MovieLayout layout = movie("in.mov", {.width = w, .height = h, .frames = 30});
   ASSERT_EQ(quelmux({path("in.mov"), path("q.avi")}).exit_code, 0);
   Bytes bytes = read_file(path("in.mov"));
   bytes[layout.frame_offsets[17] + 100] ^= 1;
   file(bytes, "other.mov");
   std::vector<Bytes> pictures;
-  for (std::uint32_t i = 0; i < 12; ++i) pictures.push_back(testsupport::avi_frame(src, i));
+  for (std::uint32_t i = 0; i < 12; ++i) pictures.push_back(bgr_frame(src, i));
   std::vector<Bytes> frames = encode(w, h, 24, pictures);
   frames.resize(8);
   for (const std::size_t at : {0, 3, 3, 11, 12}) frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), {});
-  write_avi(path("null.avi"), w, h, true, frames);
+  write_avi(path("null.avi"), {w, h}, frames);
   frames = encode(w, h, 24, pictures);
   ASSERT_EQ(frames[6][0], FRAME_FULL24);
   frames[6][0] = 99;  // no such frame type
-  write_avi(path("bad.avi"), w, h, true, frames);
+  write_avi(path("bad.avi"), {w, h}, frames);
   // Every file a run may write, in order; an empty one where there is none.
   const auto written = [&] {
     std::vector<Bytes> files;
@@ -430,7 +398,7 @@ class NothingLost : public Crvtdec {
     const std::vector<Bytes> demuxed = testsupport::demux(file, "avidemux");
     ASSERT_EQ(demuxed.size(), static_cast<std::size_t>(frames));
     for (std::uint32_t i = 0; bitmaps && i < demuxed.size(); ++i)
-      EXPECT_TRUE(demuxed[i] == testsupport::flip_rows(testsupport::avi_frame(src_, i), 3 * kWidth)) << i;
+      EXPECT_TRUE(demuxed[i] == testsupport::flip_rows(bgr_frame(src_, i), 3 * kWidth)) << i;
   }
 
   const movgen::FrameSource src_ = source(kWidth, 120, Content::shape);
@@ -537,7 +505,7 @@ TEST_F(NothingLost, MoviesAreNeverWrittenOverAndClaimsCostNothing) {
   EXPECT_TRUE(
       r.out.ends_with("Output file " + path("b.mov") + " is a QuickTime movie: quelmux does not write over it\n"));
   EXPECT_EQ(quelmux({"-u", path("in.mov"), path("b.mov")}).exit_code, 1);
-  write_avi(path("a.avi"), kWidth, 120, false, {testsupport::avi_frame(src_, 0)});
+  write_avi(path("a.avi"), {kWidth, 120, false}, {bgr_frame(src_, 0)});
   r = crvtdec({path("a.avi"), path("b.mov")});
   EXPECT_EQ(r.err, "crvtdec: " + path("b.mov") + " is a QuickTime movie: crvtdec does not write over it\n");
   r = crvtdec({"--frames", path("a.avi"), path("b%d.mov")});
@@ -547,7 +515,7 @@ TEST_F(NothingLost, MoviesAreNeverWrittenOverAndClaimsCostNothing) {
     EXPECT_EQ(crvtdec({path("a.avi"), other}).exit_code, 0) << other;
 
   for (const bool compressed : {true, false}) {
-    write_avi(path("huge.avi"), 26754, 26754, compressed, {});
+    write_avi(path("huge.avi"), {26754, 26754, compressed}, {});
     for (const std::vector<std::string>& args : {std::vector<std::string>{path("huge.avi"), path("o.avi")},
                                                  {"--frames", path("huge.avi"), path("f%d.ppm")},
                                                  {"--info", path("huge.avi")},
