@@ -59,15 +59,16 @@ class Quelmux : public testing::Test {
   // bottom-up BGR bitmaps with rows filled to 4 bytes.
   Bytes bitmaps(const MovieOptions& o, Content content, std::uint32_t frames) const {
     const std::size_t row = (3 * static_cast<std::size_t>(o.width) + 3) & ~std::size_t{3};
+    const std::string name = path("bitmaps.avi");  // the writer keeps it
     AviWriter writer;
-    EXPECT_TRUE(writer.init(path("bitmaps.avi").c_str(), o.width, o.height, o.time_scale, o.sample_duration, 0));
+    EXPECT_TRUE(writer.init(name.c_str(), o.width, o.height, o.time_scale, o.sample_duration, 0));
     for (std::uint32_t i = 0; i < frames; ++i) {
       Bytes frame = testsupport::avi_frame(movgen::FrameSource(o.width, o.height, {content, 7}), i, row);
       frame.resize(frame.size() + 3);  // the writer's fill goes here
       EXPECT_TRUE(writer.write_frame(frame.data(), static_cast<int>(frame.size() - 3), 0x10));
     }
     EXPECT_TRUE(writer.flush());
-    return testsupport::read_file(path("bitmaps.avi"));
+    return testsupport::read_file(name);
   }
 
   testsupport::TempDir dir_;
@@ -108,7 +109,7 @@ TEST_F(Quelmux, FramesComeOutAsBitmapsOrDecodeToThemOnEveryThreadCount) {
     o.time_scale = 2997;
     o.sample_duration = 100;
     const std::string in = movie(o, content), decoded = path("decoded.avi");
-    if (kept != 0) std::filesystem::resize_file(in, std::filesystem::file_size(in) - 3 * 64 * 48 * 15 - 10);
+    if (kept != 0) std::filesystem::resize_file(in, std::filesystem::file_size(in) - (3 * 64 * 48 * 15 - 10));
     const Bytes expected = bitmaps(o, content, kept != 0 ? kept : o.frames);
     for (const bool compressed : {false, true}) {
       std::vector<std::string> args{"-u", in, out()};
@@ -130,11 +131,10 @@ TEST_F(Quelmux, FramesComeOutAsBitmapsOrDecodeToThemOnEveryThreadCount) {
                                                        ", this may take a while...\n") +
                                       "Finished writing file " + out() + "\n"))
           << first.out;
-      if (compressed) ASSERT_EQ(testsupport::run({CRVTDEC_EXE, out(), decoded}).exit_code, 0);
+      ASSERT_TRUE(!compressed || testsupport::run({CRVTDEC_EXE, out(), decoded}).exit_code == 0);
       EXPECT_TRUE(testsupport::read_file(compressed ? decoded : out()) == expected);
-      if (kept == 0)  // and crvtdec agrees
-        EXPECT_EQ(testsupport::run({CRVTDEC_EXE, "--compare", out(), in}).out,
-                  std::to_string(o.frames) + " frames identical\n");
+      EXPECT_TRUE(kept != 0 || testsupport::run({CRVTDEC_EXE, "--compare", out(), in}).out ==
+                                   std::to_string(o.frames) + " frames identical\n");  // crvtdec agrees
       if (o.row_align == 1 && !o.co64 && !o.moov_last) continue;
       MovieOptions plain = o;
       plain.row_align = 1, plain.co64 = false, plain.moov_last = false;
@@ -266,8 +266,8 @@ TEST(CommandLine, FileNamesTheOptionAndRefusals) {
     const bool ok = parse_command_line(static_cast<int>(c.args.size()), c.args.data(), line);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out) << c.args.size();
     EXPECT_EQ(ok ? 1 + line.uncompressed : 0, c.result) << c.out;
-    if (ok)
-      EXPECT_EQ(line.input + (line.output + std::to_string(line.threads)), "in.movout.avi" + std::to_string(c.threads));
+    EXPECT_EQ(ok ? line.input + (line.output + std::to_string(line.threads)) : "",
+              ok ? "in.movout.avi" + std::to_string(c.threads) : "");
   }
 }
 

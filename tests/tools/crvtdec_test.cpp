@@ -89,6 +89,13 @@ class Crvtdec : public testing::Test {
     testsupport::write_file(dir_ / name, bytes);
     return path(name);
   }
+  // Image `i` of --frames "f%d<extension>" (appended: g++ 12 warns falsely of "f" + a string).
+  std::string image(std::size_t i, const char* extension) const {
+    std::string name = "f";
+    name += std::to_string(i);
+    name += extension;
+    return path(name);
+  }
   movgen::MovieLayout movie(const std::string& name, const MovieOptions& o, Content content = Content::noise) {
     return write_movie(path(name), o, source(o.width, o.height, content));
   }
@@ -126,8 +133,8 @@ TEST_F(Crvtdec, PicturesAsGstreamerDecodesThem) {
     ASSERT_EQ(crvtdec({"--frames", path("a.avi"), path("f%d.ppm")}).exit_code, 0);
     ASSERT_EQ(crvtdec({"--frames", "--png", path("a.avi"), path("f%d.png")}).exit_code, 0);
     for (std::uint32_t i = 0; i < 3; ++i) {
-      EXPECT_EQ(read_file(path("f" + std::to_string(i) + ".ppm")), ppm(w, h, pictures[i])) << i;
-      EXPECT_EQ(read_png(path("f" + std::to_string(i) + ".png"), false), pictures[i]) << i;
+      EXPECT_EQ(read_file(image(i, ".ppm")), ppm(w, h, pictures[i])) << i;
+      EXPECT_EQ(read_png(image(i, ".png"), false), pictures[i]) << i;
     }
   }
 }
@@ -164,11 +171,10 @@ TEST_F(Crvtdec, OtherStreamLayouts) {
 // lose it in PPM ones; the 24-bit outputs refuse them.
 TEST_F(Crvtdec, ThirtyTwoBitFrames) {
   constexpr int w = 9, h = 4;
-  std::vector<Bytes> pictures(4, Bytes(4 * w * h, 0));  // bottom-up B, G, R, A; the last of one colour
-  for (std::size_t k = 0; k < pictures[0].size(); ++k) {
-    for (std::size_t i = 0; i < 3; ++i) pictures[i][k] = static_cast<std::uint8_t>(k * 31 + i * 5 + (k >> 3));
-    if (k % 4 == 3) pictures[3][k] = 77;
-  }
+  // Bottom-up B, G, R, A: noise, and one colour (a flat 32-bit frame).
+  std::vector<Bytes> pictures{rgb(source(12, 4, Content::noise), 0), rgb(source(12, 4, Content::noise), 1),
+                              Bytes(4 * w * h, 0)};
+  for (std::size_t k = 3; k < pictures[2].size(); k += 4) pictures[2][k] = 77;
   write_avi(path("x.avi"), {w, h}, encode(w, h, 32, pictures));
   file(put(read_file(path("x.avi")), kBiBitCount, 32, 2));
   ASSERT_EQ(crvtdec({"--frames", "--png", path("x.avi"), path("f%d.png")}).exit_code, 0);
@@ -178,8 +184,8 @@ TEST_F(Crvtdec, ThirtyTwoBitFrames) {
     Bytes rgba(top.size()), rgb3;
     for (std::size_t k = 0; k < top.size(); ++k) rgba[k] = top[k % 4 == 3 ? k : k - k % 4 + 2 - k % 4];
     std::copy_if(rgba.begin(), rgba.end(), std::back_inserter(rgb3), [&, k = 0](auto) mutable { return k++ % 4 != 3; });
-    EXPECT_EQ(read_png(path("f" + std::to_string(i) + ".png"), true), rgba) << i;
-    EXPECT_EQ(read_file(path("f" + std::to_string(i) + ".ppm")), ppm(w, h, rgb3)) << i;
+    EXPECT_EQ(read_png(image(i, ".png"), true), rgba) << i;
+    EXPECT_EQ(read_file(image(i, ".ppm")), ppm(w, h, rgb3)) << i;
   }
   expect_failure(crvtdec({path("x.avi"), path("c.avi")}), path("x.avi") + ": 32-bit Corvath frames do not fit");
   EXPECT_FALSE(fs::exists(path("c.avi")));
@@ -316,7 +322,7 @@ TEST_F(Crvtdec, EveryThreadCountGivesWhatOneThreadGives) {
   for (std::uint32_t i = 0; i < 12; ++i) pictures.push_back(bgr_frame(src, i));
   std::vector<Bytes> frames = encode(w, h, 24, pictures);
   frames.resize(8);
-  for (const std::size_t at : {0, 3, 3, 11, 12}) frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), {});
+  for (const std::size_t at : {0, 3, 3, 11, 12}) frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), Bytes{});
   write_avi(path("null.avi"), {w, h}, frames);
   frames = encode(w, h, 24, pictures);
   ASSERT_EQ(frames[6][0], FRAME_FULL24);
@@ -327,7 +333,7 @@ TEST_F(Crvtdec, EveryThreadCountGivesWhatOneThreadGives) {
     std::vector<Bytes> files;
     for (std::size_t i = 0; i < 20; ++i) {
       for (const char* extension : {".ppm", ".png"}) {
-        const std::string f = path("f" + std::to_string(i) + extension);
+        const std::string f = image(i, extension);
         files.push_back(fs::exists(f) ? read_file(f) : Bytes{});
         fs::remove(f);
       }
@@ -467,8 +473,8 @@ TEST_F(NothingLost, KilledRunIsSalvaged) {
                        " was not completed (its RIFF size is 0): " + std::to_string(whole) + " whole frames found\n");
   EXPECT_NE(r.out.find("Frames: " + std::to_string(whole) + " (the stream header says 0)\n"), std::string::npos);
   EXPECT_EQ(crvtdec({"--frames", path("killed.avi"), path("f%d.ppm")}).exit_code, 1);
-  EXPECT_TRUE(fs::exists(path("f" + std::to_string(whole - 1) + ".ppm")));
-  EXPECT_FALSE(fs::exists(path("f" + std::to_string(whole) + ".ppm")));
+  EXPECT_TRUE(fs::exists(image(whole - 1, ".ppm")));
+  EXPECT_FALSE(fs::exists(image(whole, ".ppm")));
   r = crvtdec({path("killed.avi"), path("saved.avi")});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, std::to_string(whole) + " frames written to " + path("saved.avi") + "\n");
