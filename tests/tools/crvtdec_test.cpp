@@ -322,7 +322,8 @@ TEST_F(Crvtdec, EveryThreadCountGivesWhatOneThreadGives) {
   for (std::uint32_t i = 0; i < 12; ++i) pictures.push_back(bgr_frame(src, i));
   std::vector<Bytes> frames = encode(w, h, 24, pictures);
   frames.resize(8);
-  for (const std::size_t at : {0, 3, 3, 11, 12}) frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), Bytes{});
+  for (const std::size_t at : {0, 3, 3, 11, 12})
+    frames.insert(frames.begin() + static_cast<std::ptrdiff_t>(at), Bytes{});
   write_avi(path("null.avi"), {w, h}, frames);
   frames = encode(w, h, 24, pictures);
   ASSERT_EQ(frames[6][0], FRAME_FULL24);
