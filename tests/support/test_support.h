@@ -44,12 +44,8 @@ class SmallFileSystem {
  public:
   explicit SmallFileSystem(std::size_t bytes);
   ~SmallFileSystem();
-  SmallFileSystem(const SmallFileSystem&) = delete;
-  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
   bool mounted() const { return mounted_; }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::uint64_t available() const;
   // Takes all space but `free` bytes (a whole number of pages).
   bool leave_free(std::uint64_t free);
 
@@ -66,9 +62,6 @@ class Started {
  public:
   explicit Started(const std::vector<std::string>& argv);
   ~Started();  // kills and reaps it if it still runs
-  Started(const Started&) = delete;
-  Started& operator=(const Started&) = delete;
-
   // Lets it run, up to a minute, until `done()` holds (it is stopped then)
   // or it has ended; returns whether `done()` holds.
   bool run_until(const std::function<bool()>& done);
@@ -79,8 +72,6 @@ class Started {
   RunResult finish();
 
  private:
-  bool reap(int options);
-
   TempDir dir_;
   int pid_ = -1;  // -1 once reaped
   int status_ = 0;
@@ -101,7 +92,7 @@ std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std:
 
 // Every picture, `width` pixels wide, that GStreamer decodes from `file`
 // through `demuxer` and videoconvert: top row first, R, G, B, rows packed
-// (GStreamer's fill to 4 bytes is left out).
+// (GStreamer's fill to 4 bytes is left out). Width 0: the demuxed buffers.
 std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width);
 
 // A packed picture of rows of `row` bytes, its last row first.

@@ -1,5 +1,5 @@
-// Helpers of crvtdec's tests: the real programs, sample movies, AVI files
-// built frame by frame, and the images crvtdec writes read back.
+// Helpers of the tests that run crvtdec (here and in tests/plugins): the real
+// programs, sample movies, AVI files built frame by frame, PPM images.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +30,6 @@ movgen::MovieLayout write_movie(const std::filesystem::path& path, const movgen:
 // bottom-up B, G, R rows, packed.
 Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index);
 
-// Corvath frames of the given pictures (bit_depth / 8 bytes a pixel, rows
-// packed in memory order), from one encoder that keeps a fourth byte.
-std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures);
-
 struct AviSpec {
   int width = 0;
   int height = 0;          // negative for a stream whose top row comes first
@@ -45,19 +41,13 @@ struct AviSpec {
 // Writes an AVI file of `frames` through AviWriter.
 void write_avi(const std::filesystem::path& path, const AviSpec& spec, const std::vector<Bytes>& frames);
 
-// Little-endian fields of a file held in memory.
-std::uint32_t get_u32(const Bytes& bytes, std::size_t at);
-void put_u32(Bytes& bytes, std::size_t at, std::uint32_t value);
-void put_u16(Bytes& bytes, std::size_t at, std::uint16_t value);
+void put_u16(Bytes& bytes, std::size_t at, std::uint16_t value);  // little-endian
 
 // Field offsets in the files AviWriter writes.
-inline constexpr std::size_t kBiHeight = 0xB4;
-inline constexpr std::size_t kBiBitCount = 0xBA;
-inline constexpr std::size_t kBiCompression = 0xBC;
-inline constexpr std::size_t kFirstChunk = 0x200C;
+inline constexpr std::size_t kBiHeight = 0xB4, kBiBitCount = 0xBA, kBiCompression = 0xBC;
 
-// An image file read back: width, height, and the pixels top row first, in
-// R, G, B (, A) order.
+// A PPM image file read back: width, height, and the pixels top row first,
+// R, G, B.
 struct Image {
   int width = 0;
   int height = 0;
@@ -65,6 +55,5 @@ struct Image {
   Bytes pixels;
 };
 Image read_ppm(const std::filesystem::path& path);
-Image read_png(const std::filesystem::path& path);
 
 }  // namespace crvtdec_test
