@@ -19,6 +19,14 @@ std::size_t bytes_of(int width, int height, int pixel_size) {
 const char* const kPhotos[] = {"astronaut.png",       "coffee.png", "chelsea.png",
                                "motorcycle_left.png", "ihc.png",    "color.png"};
 
+// One photograph in blue, green, red (and alpha for pixel size 4: the image's
+// own where it has one, else 255); empty when it cannot be read.
+struct Image {
+  int width = 0;
+  int height = 0;
+  Bytes pixels;
+};
+
 }  // namespace
 
 Bytes noise(int width, int height, int pixel_size, std::uint32_t seed) {
@@ -72,6 +80,8 @@ std::string photo_dir() {
   return dir != nullptr ? dir : "/usr/lib/python3/dist-packages/skimage/data";
 }
 
+namespace {
+
 Image photo(const std::string& name, int pixel_size) {
   Image image;
 #if defined(QUELMUX_HAVE_PNG)
@@ -94,7 +104,7 @@ Image photo(const std::string& name, int pixel_size) {
   return image;
 }
 
-bool photos_available() { return !photo(kPhotos[0], 3).pixels.empty(); }
+}  // namespace
 
 Bytes photo_mosaic(int width, int height, int pixel_size) {
   std::vector<Image> tiles;

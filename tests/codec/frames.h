@@ -22,18 +22,8 @@ Bytes solid(int width, int height, const std::vector<unsigned char>& pixel);
 // Flat regions, sharp edges, text-like strokes and a few noisy spots.
 Bytes screen(int width, int height, int pixel_size, std::uint32_t seed);
 
-// The folder of the photographs, and whether they can be read here.
+// The folder of the photographs.
 std::string photo_dir();
-bool photos_available();
-
-// One photograph in blue, green, red (and alpha for pixel size 4: the image's
-// own where it has one, else 255); empty when it cannot be read.
-struct Image {
-  int width = 0;
-  int height = 0;
-  Bytes pixels;
-};
-Image photo(const std::string& name, int pixel_size);
 
 // A width x height mosaic of the colour photographs, tiled in rows; empty when
 // they cannot be read.

@@ -1,15 +1,11 @@
 #include "entropy/compress.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <array>
-#include <cstdlib>
-#include <numeric>
 #include <random>
 #include <vector>
 
-#include "reference_coder.h"
 #include "test_data.h"
 
 namespace {
@@ -85,16 +81,6 @@ TEST(Compact, RoundTrips) {
       EXPECT_EQ(restore(compact(plane), n), plane) << content.name << " " << n;
     }
   }
-  // Skewed tables: rare values need several renormalisation steps, and long
-  // runs of 0xFF in the output carry carries.
-  std::mt19937 rng(5);
-  for (int round = 0; round < 200; ++round) {
-    const auto common = static_cast<unsigned char>(1 + rng() % 255);
-    const unsigned odds = 2 + rng() % 2000;
-    const Bytes plane =
-        testdata::make(1 + rng() % 5000, rng(), [&](std::mt19937& r) { return r() % odds ? common : r(); });
-    EXPECT_EQ(restore(compact(plane), plane.size()), plane);
-  }
   for (int run : {255, 256, 257, 258, 259, 513, 514, 515, 516, 1000}) {
     for (std::size_t gap : {1, 2, 3, 40}) {
       Bytes plane = testdata::residual_like(300, 1.0, static_cast<std::uint32_t>(run));
@@ -116,13 +102,11 @@ TEST(Compact, RoundTripsLargePlanes) {
   }
 }
 
-// Prefixes and bit flips: a refusal or the plane, never an access outside
-// the buffers (the sanitizer build checks). The decoder may not need the
-// coder's last few bytes, but every earlier prefix is refused. The method
+// Every prefix is refused but the last few bytes, which the decoder may not
+// need (damage anywhere is the fuzz target's). The method
 // byte, R (against the plane and the run-length buffer) and the table's count
 // sum (against the plane) are each checked.
 TEST(UncompactChecked, RefusesBadStreams) {
-  std::mt19937 rng(31);
   Bytes out(5001);
   auto accepted = [&](const Bytes& s, std::size_t length, Compress& c = coder()) {
     return c.uncompact_checked(s.data(), s.size(), out.data(), static_cast<std::uint32_t>(length));
@@ -132,11 +116,6 @@ TEST(UncompactChecked, RefusesBadStreams) {
     const Bytes stream = compact(plane);
     for (std::size_t cut = 0; cut + 4 < stream.size() - 1; ++cut) {
       EXPECT_FALSE(accepted(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut)), plane.size()));
-    }
-    for (int round = 0; round < 300; ++round) {
-      Bytes damaged(stream.begin(), stream.end() - 1);
-      damaged[rng() % damaged.size()] ^= 1u << (rng() % 8);
-      accepted(damaged, plane.size());
     }
   }
   Bytes plane = testdata::sparse_bytes(5000, 20, 4);
@@ -160,48 +139,11 @@ TEST(UncompactChecked, RefusesBadStreams) {
   EXPECT_FALSE(accepted(stream, 5000, none) || accepted(stream, 5000, small));
 }
 
-// Orders a plane of nearly equal counts greedily so that after each byte
-// the coder's range lies just below a multiple of r * total: the most that
-// the unit r can waste, which the bound has to allow for.
-Bytes worst_order(std::size_t n) {
-  std::array<std::uint32_t, 256> counts{};
-  for (int v = 0; v < 256; ++v) counts[v] = static_cast<std::uint32_t>(n / 256 * (0.9 + 0.2 * v / 255));
-  counts[0] += static_cast<std::uint32_t>(n - std::accumulate(counts.begin(), counts.end(), std::size_t{0}));
-  const reference::Table table = reference::scale(counts);
-  auto next_range = [&](std::uint32_t range, int v) {
-    const std::uint32_t r = range >> table.shift;
-    std::uint32_t x = v == 255 ? range - r * table.cum[255] : r * (table.cum[v + 1] - table.cum[v]);
-    while (x <= 0x800000u) x <<= 8;
-    return x;
-  };
-  Bytes plane;
-  std::uint32_t range = 0x80000000u;
-  for (std::size_t i = 0; i < n; ++i) {
-    int best = 0;
-    double most = -1;
-    for (int v = 0; v < 256; ++v) {
-      const std::uint32_t x = next_range(range, v);
-      const double waste = static_cast<double>(x) / static_cast<double>((x >> table.shift) << table.shift);
-      if (counts[v] != 0 && waste > most) {
-        most = waste;
-        best = v;
-      }
-    }
-    --counts[best];
-    plane.push_back(static_cast<unsigned char>(best));
-    range = next_range(range, best);
-  }
-  return plane;
-}
-
-TEST(CompactBound, HoldsForTheWorstPlanes) {
+// (The codec's tests check the frame's bound on noise at every size.)
+TEST(CompactBound, HoldsForRandomPlanes) {
   for (std::size_t n : {0, 1, 2, 3, 100, 1000, 4097, 65536, 65537, 200000, (1 << 20) + 1, (1 << 22) + 1}) {
     EXPECT_LE(compact(testdata::random_bytes(n, static_cast<std::uint32_t>(n))).size(), compact_bound(n)) << n;
   }
-  const std::size_t n = std::size_t{1} << 18;
-  const std::size_t coded = compact(worst_order(n)).size();
-  EXPECT_LE(coded, compact_bound(n));
-  EXPECT_GT(coded, n + 700);  // the order does cost what it should
   EXPECT_LE(compact_bound(1000), 1000u + 1400u);
   EXPECT_LE(compact_bound(kLargest), kLargest + kLargest / 8 + (1u << 16));
   for (std::size_t m = 1; m < (std::size_t{1} << 26); m = m * 3 + 1) EXPECT_LE(compact_bound(m), compact_bound(m + 1));
@@ -209,61 +151,46 @@ TEST(CompactBound, HoldsForTheWorstPlanes) {
 
 // Planes compacted together give the bytes of compact calls one after the
 // other, the byte behind each stream included, whatever their number (groups
-// of three and the rest), lengths, methods and contents; the streams restore
-// exactly, together and alone. Shared coders, mismatched spans and a cut
-// stream are refused.
+// of three and the rest; the codec's tests take three and four planes of
+// every frame through them), and restore exactly. Shared coders, mismatched
+// spans and a cut stream are refused.
 TEST(CompactTogether, GivesTheBytesOfSeparateCompactsAndRestores) {
-  std::mt19937 rng(41);
-  std::vector<Bytes> planes = {Bytes{}, Bytes{7}, Bytes{0}, Bytes(20, 0), Bytes(1000, 0), Bytes(10, 5)};
-  for (std::size_t n : {3, 999, 4096, 65537}) {
-    for (const auto& content : testdata::contents()) planes.push_back(content.make(n, rng()));
-  }
+  std::vector<Bytes> planes = {Bytes{}, Bytes{7}, Bytes(1000, 0), Bytes(10, 5)};
+  for (const auto& content : testdata::contents()) planes.push_back(content.make(4096, 5));
   std::vector<Compress> coders(7);
   std::vector<Compress*> pointers;
-  for (Compress& c : coders) {
-    ASSERT_EQ(c.InitCompressBuffers(70000), 1);
-    pointers.push_back(&c);
-  }
-  for (int round = 0; round < 80; ++round) {
-    const std::size_t count = 1 + rng() % coders.size();
+  for (Compress& c : coders) pointers.push_back(c.InitCompressBuffers(70000) == 1 ? &c : nullptr);
+  for (std::size_t count = 1; count <= coders.size(); ++count) {
     const auto some = std::span(pointers.data(), count);
     std::vector<PlaneInput> inputs;
     Bytes expected;
-    std::size_t room = 0;
     for (std::size_t k = 0; k < count; ++k) {
-      const Bytes& p = planes[rng() % planes.size()];
+      const Bytes &p = planes[(3 * count + k) % planes.size()], stream = compact(p);
       inputs.push_back({p.data(), static_cast<std::uint32_t>(p.size())});
-      const Bytes stream = compact(p);
       expected.insert(expected.end(), stream.begin(), stream.end());
-      room += compact_bound(p.size());
     }
-    Bytes out(room, 0xAA);
+    Bytes out(expected.size() + 64 * 1024, 0xAA);
     std::vector<std::uint32_t> reported(count);
     ASSERT_TRUE(compact_together(some, inputs, out.data(), reported));
     ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
-
     std::vector<Bytes> back;
     std::vector<PlaneStream> jobs;
-    const unsigned char* at = out.data();
-    for (std::size_t k = 0; k < count; ++k) back.emplace_back(inputs[k].length, 0x55);
-    for (std::size_t k = 0; k < count; ++k) {
-      jobs.push_back({at, reported[k] - 1u, back[k].data(), inputs[k].length});
-      at += reported[k];
+    for (std::size_t k = 0, at = 0; k < count; at += reported[k++]) {
+      back.emplace_back(inputs[k].length, 0x55);
+      jobs.push_back({out.data() + at, reported[k] - 1u, nullptr, inputs[k].length});
     }
+    for (std::size_t k = 0; k < count; ++k) jobs[k].out = back[k].data();
     ASSERT_TRUE(uncompact_checked_together(some, jobs));
-    for (std::size_t k = 0; k < count; ++k) {
-      EXPECT_EQ(back[k], Bytes(inputs[k].in, inputs[k].in + inputs[k].length));
-      EXPECT_EQ(restore(Bytes(jobs[k].in, jobs[k].in + reported[k]), inputs[k].length), back[k]);
-    }
+    for (std::size_t k = 0; k < count; ++k) EXPECT_EQ(back[k], Bytes(inputs[k].in, inputs[k].in + inputs[k].length));
     if (count < 2) continue;
     Compress* shared[] = {pointers[0], pointers[0]};
     EXPECT_FALSE(uncompact_checked_together(shared, std::span(jobs.data(), 2)));
     EXPECT_FALSE(uncompact_checked_together(std::span(pointers.data(), 1), jobs));
-    Bytes spare(room, 0xAA);
+    Bytes spare(out.size(), 0xAA);
     EXPECT_FALSE(compact_together(shared, std::span(inputs.data(), 2), spare.data(), reported));
     EXPECT_FALSE(compact_together(some, inputs, spare.data(), std::span(reported.data(), 1)));
     EXPECT_FALSE(compact_together(std::span(pointers.data(), 1), inputs, spare.data(), reported));
-    EXPECT_EQ(spare, Bytes(room, 0xAA));
+    EXPECT_EQ(spare, Bytes(out.size(), 0xAA));
     jobs[1].available /= 2;
     EXPECT_EQ(uncompact_checked_together(some, jobs), jobs[1].length == 0);
   }
@@ -271,7 +198,7 @@ TEST(CompactTogether, GivesTheBytesOfSeparateCompactsAndRestores) {
 
 // Buffers acquired, replaced and released (harmlessly twice); a plane longer
 // than the run-length buffer is coded without run-length coding rather than
-// overrunning it.
+// overrunning it. (Failing to acquire them is the codec's death test's.)
 TEST(CompressBuffers, AcquireReleaseAndOverlongPlanes) {
   Compress c;
   c.FreeCompressBuffers();
@@ -285,29 +212,7 @@ TEST(CompressBuffers, AcquireReleaseAndOverlongPlanes) {
   EXPECT_EQ(back, zeros);
   c.FreeCompressBuffers();
   c.FreeCompressBuffers();
-  EXPECT_EQ(c.cum, nullptr);
-  EXPECT_EQ(c.rle_buffer, nullptr);
-}
-
-// Memory that cannot be had gives 0 and no buffers, not a crash: a child
-// process asks for more than its address-space limit (which the sanitizers'
-// allocator does not allow).
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define __SANITIZE_ADDRESS__ 1
-#endif
-#endif
-TEST(CompressBuffersDeathTest, FailedAcquisitionReturnsZero) {
-#ifndef __SANITIZE_ADDRESS__
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto acquire = [] {
-    const rlimit limit{std::size_t{512} << 20, std::size_t{512} << 20};
-    setrlimit(RLIMIT_AS, &limit);
-    Compress c;
-    std::exit(c.InitCompressBuffers(0xFFFFFFFFu) == 0 && c.cum == nullptr && c.rle_buffer == nullptr ? 0 : 1);
-  };
-  EXPECT_EXIT(acquire(), ::testing::ExitedWithCode(0), "");
-#endif
+  EXPECT_TRUE(c.cum == nullptr && c.rle_buffer == nullptr);
 }
 
 }  // namespace

@@ -51,6 +51,12 @@ inline const std::vector<Content>& contents() {
       {"high_half",
        [](std::size_t n, std::uint32_t s) { return make(n, s, [](std::mt19937& r) { return 0x80 | r(); }); }},
       {"zeros", [](std::size_t n, std::uint32_t) { return Bytes(n, 0); }},
+      // Rare values need several renormalisation steps, and long runs of 0xFF
+      // in the output carry carries.
+      {"skewed",
+       [](std::size_t n, std::uint32_t s) {
+         return make(n, s, [s](std::mt19937& r) { return r() % (2 + s % 2000) ? 1 + s % 255 : r(); });
+       }},
   };
   return all;
 }

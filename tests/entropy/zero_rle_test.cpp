@@ -33,24 +33,6 @@ int checked(const Bytes& coded, Bytes& out, int level, Scan scan) {
   return ok ? static_cast<int>(consumed) : -1;
 }
 
-// The reading rules one unit at a time, bounded: the bytes used, or -1 when
-// they run out.
-int model_expand(const Bytes& in, Bytes& out, int level) {
-  std::size_t j = 0, o = 0;
-  auto at = [&](std::size_t k) { return j + k < in.size() ? in[j + k] : -1; };
-  auto put = [&](int count, unsigned char b) {
-    for (; count > 0 && o < out.size(); --count) out[o++] = b;
-  };
-  while (o < out.size()) {
-    int zeros = 0;
-    while (zeros < level && at(zeros) == 0) ++zeros;
-    if (at(zeros) < 0) return -1;
-    zeros == level ? put(zero::run_length_of_code(in[j + level]) + level, 0) : (put(zeros, 0), put(1, in[j + zeros]));
-    j += zeros + 1;
-  }
-  return static_cast<int>(j);
-}
-
 TEST(ZeroRle, WorkedExamples) {
   const int n[] = {0, 1, 2, 3, 4, 127, 128, 253, 254, 255};
   const int q[] = {0x00, 0xFF, 0x01, 0xFE, 0x02, 0xC0, 0x40, 0x81, 0x7F, 0x80};
@@ -83,11 +65,6 @@ TEST(ZeroRle, WorkedExamples) {
               static_cast<int>(c.coded.size()));
     EXPECT_EQ(out, c.in);
   }
-  // testRLE: the level of the largest tally (8, 12, 16 for 1000 zeros; 18,
-  // 17, 16 for 20), none below the threshold.
-  const std::pair<Bytes, int> tests[] = {{Bytes(1000, 0), 3}, {Bytes(20, 0), 1}, {zeros_then(17, {9}), 0}, {{1, 2}, 0}};
-  for (const auto& [in, level] : tests) EXPECT_EQ(zero::testRLE(in.data(), static_cast<int>(in.size()), 16), level);
-  EXPECT_EQ(zero::testRLE(tests[0].first.data(), 1000, 17), 0);
   // Bad arguments write nothing.
   Bytes in{0, 0, 1}, out(8, 0xAA);
   std::size_t consumed = 0;
@@ -144,30 +121,6 @@ TEST(ZeroRle, RoundTripsWithBothScans) {
         const Bytes truncated(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(cut));
         for (Scan scan : {Scan::kPortable, Scan::kVector}) ASSERT_EQ(checked(truncated, out, level, scan), -1) << cut;
       }
-    }
-  }
-}
-
-// On arbitrary coded bytes the checked expansion consumes and writes what
-// the unit-by-unit rules do, and fails where they run out of bytes.
-TEST(ZeroRle, CheckedExpansionMatchesTheRulesOnAnyInput) {
-  std::mt19937 rng(5);
-  for (int round = 0; round < 4000; ++round) {
-    Bytes coded(rng() % (round % 8 == 0 ? 3000 : 700));
-    const unsigned zero_odds = 1 + rng() % 4;
-    for (auto& b : coded) b = rng() % zero_odds == 0 ? 0 : static_cast<unsigned char>(rng());
-    const int level = 1 + static_cast<int>(rng() % 3);
-    Bytes expected(1 + rng() % 2000, 0xAA);
-    const int model = model_expand(coded, expected, level);
-    for (Scan scan : {Scan::kPortable, Scan::kVector}) {
-      Bytes out(expected.size(), 0xAA);
-      ASSERT_EQ(checked(coded, out, level, scan), model);
-      if (model >= 0) {
-        EXPECT_EQ(out, expected) << round;
-      }
-      if (model < 0 || scan == Scan::kVector) continue;
-      EXPECT_EQ(zero::deRLE(coded.data(), out.data(), static_cast<int>(out.size()), level), model);
-      EXPECT_EQ(out, expected) << round;
     }
   }
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,53 +46,40 @@ struct Decoder {
 };
 
 // Streams of every kind of frame (starting from all 128, as the decoder
-// does; full, one-colour, repeated) on many sizes, at 24 and 32 bits, with
-// null frames for repeats or without.
+// does; full, one-colour, repeated, empty) at 24 and 32 bits (all four bytes
+// kept), with null frames for repeats or without. (The codec's own tests take
+// many more sizes and contents through every instruction-set level.)
 TEST(CorvathApi, RoundTrips) {
-  const std::pair<int, int> sizes[] = {{0, 0}, {0, 5}, {1, 1},  {3, 2},   {7, 1},
-                                       {8, 1}, {1, 9}, {13, 7}, {64, 48}, {161, 100}};
-  std::uint32_t seed = 1;
-  for (const auto& [w, h] : sizes) {
-    for (int depth : {24, 32}) {
-      for (unsigned flags : {0u, unsigned{CRVT_SKIP_UNCHANGED}}) {
-        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + "x" + std::to_string(depth) + " " +
-                     std::to_string(flags));
-        const int ps = depth / 8;
-        std::vector<Bytes> frames = {Bytes(crvt_frame_size(w, h, depth), 128),
-                                     testframes::noise(w, h, ps, seed++),
-                                     testframes::gradient(w, h, ps),
-                                     testframes::screen(w, h, ps, seed),
-                                     Bytes(crvt_frame_size(w, h, depth), 77),
-                                     testframes::solid(w, h, ps == 3 ? Bytes{1, 2, 3} : Bytes{1, 2, 3, 4})};
-        frames.insert(frames.end(), {frames.back(), frames[1], frames[1]});
-        if (const Bytes photo = testframes::photo_mirrored(w, h, ps); !photo.empty()) frames.push_back(photo);
-        Encoder enc(w, h, depth, flags);
-        Decoder dec(w, h, depth);
-        Bytes previous(frames[0]);
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-          const Bytes packet = enc.encode(frames[i]);
-          // Null frames only when asked for, and only for a repeated frame.
-          EXPECT_EQ(packet.empty(), flags != 0 && frames[i] == previous) << "frame " << i;
-          previous = frames[i];
-          ASSERT_EQ(dec.decode(packet), CRVT_OK) << "frame " << i;
-          ASSERT_TRUE(dec.last == frames[i]) << "frame " << i;
-        }
-      }
+  for (const auto& [w, h, depth, flags] : {std::tuple{13, 7, 24, 0u},
+                                           {13, 7, 32, unsigned{CRVT_SKIP_UNCHANGED}},
+                                           {161, 100, 32, 0u},
+                                           {0, 5, 24, unsigned{CRVT_SKIP_UNCHANGED}}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h << "x" << depth << " " << flags);
+    const int ps = depth / 8;
+    const Bytes start(crvt_frame_size(w, h, depth), 128),
+        noise = testframes::noise(w, h, ps, 1),
+        flat = testframes::solid(w, h, ps == 3 ? Bytes{1, 2, 3} : Bytes{1, 2, 3, 4});
+    std::vector<Bytes> frames = {start, noise, testframes::gradient(w, h, ps), flat, flat, noise, noise};
+    if (const Bytes photo = testframes::photo_mirrored(w, h, ps); !photo.empty()) frames.push_back(photo);
+    Encoder enc(w, h, depth, flags);
+    Decoder dec(w, h, depth);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const Bytes packet = enc.encode(frames[i]);
+      // Null frames only when asked for, and only for a repeated frame.
+      EXPECT_EQ(packet.empty(), flags != 0 && frames[i] == (i == 0 ? start : frames[i - 1])) << "frame " << i;
+      ASSERT_EQ(dec.decode(packet), CRVT_OK) << "frame " << i;
+      ASSERT_TRUE(dec.last == frames[i]) << "frame " << i;
     }
   }
   Decoder dec(4, 4, 24);
   size_t size = 0;
   EXPECT_EQ(crvt_decode(dec.handle, nullptr, 0, dec.out.data(), dec.out.size(), &size), CRVT_OK);
   EXPECT_EQ(dec.out, Bytes(48, 128));
-}
-
-TEST(CorvathApi, ThirtyTwoBitStreamsKeepTheFourthByteOrThreeBytePixels) {
-  Encoder enc(5, 3, 32);
+  // 32-bit streams keep the fourth byte; a 32-bit decoder gives the 3-byte
+  // frames of a 24-bit encoder back as such.
+  Encoder enc(5, 3, 32), enc24(9, 4, 24);
   EXPECT_EQ(enc.encode(testframes::solid(5, 3, Bytes{9, 8, 7, 6})), (Bytes{9, 9, 8, 7, 6}));
-  const Bytes frame = testframes::gradient(5, 3, 4);
-  EXPECT_EQ(enc.encode(frame).at(0), 8);  // four planes
-  // An encoder of 24 bits writes 3-byte frames; a 32-bit decoder gives them back as such.
-  Encoder enc24(9, 4, 24);
+  EXPECT_EQ(enc.encode(testframes::gradient(5, 3, 4)).at(0), 8);  // four planes
   Decoder dec32(9, 4, 32);
   const Bytes frame24 = testframes::gradient(9, 4, 3);
   ASSERT_EQ(dec32.decode(enc24.encode(frame24)), CRVT_OK);
@@ -104,8 +90,10 @@ TEST(CorvathApi, SizesAndBadArguments) {
   EXPECT_EQ(crvt_frame_size(3, 2, 24), 18u);
   EXPECT_EQ(crvt_frame_size(3, 2, 32), 24u);
   EXPECT_GT(crvt_encode_bound(0, 0, 32), crvt_encode_bound(0, 0, 24));
-  for (const auto& g :
-       {std::array{-1, 4, 24}, {4, -1, 24}, {4, 4, 0}, {4, 4, 8}, {4, 4, 16}, {4, 4, 33}, {65535, 65535, 32}}) {
+  const std::array<int, 3> refused[] = {{-1, 4, 24},        {4, -1, 24},        {4, 4, 0},
+                                        {4, 4, 8},          {4, 4, 16},         {4, 4, 33},
+                                        {65535, 65535, 32}, {65536, 65536, 24}, {40000, 30000, 32}};
+  for (const auto& g : refused) {
     SCOPED_TRACE(testing::Message() << g[0] << "x" << g[1] << "x" << g[2]);
     EXPECT_EQ(crvt_frame_size(g[0], g[1], g[2]), 0u);
     EXPECT_EQ(crvt_encode_bound(g[0], g[1], g[2]), 0u);
@@ -116,11 +104,8 @@ TEST(CorvathApi, SizesAndBadArguments) {
     EXPECT_EQ(crvt_decoder_create(g[0], g[1], g[2], &dec), CRVT_ERROR_GEOMETRY);
     EXPECT_TRUE(enc == nullptr && dec == nullptr);
   }
-  // Noise does not compress: the bound must still hold it.
-  for (int depth : {24, 32}) {
-    Encoder enc(97, 41, depth);
-    EXPECT_GT(enc.encode(testframes::noise(97, 41, depth / 8, 5)).size(), crvt_frame_size(97, 41, depth));
-  }
+  crvt_encoder* huge = nullptr;  // frames that fit the format but not the encoder's buffers
+  EXPECT_TRUE(crvt_encoder_create(1, 1 << 30, 24, 0, &huge) == CRVT_ERROR_GEOMETRY && huge == nullptr);
 
   // Refused calls change nothing: not the output, not the size, not the stream.
   const int w = 16, h = 8;
@@ -173,36 +158,25 @@ TEST(CorvathApi, SizesAndBadArguments) {
 }
 
 // A corrupted frame is refused, the caller's buffer is left alone, and the
-// decoder still holds the frame before it. Damage anywhere in a frame gives
-// a status, never a crash or a read outside the frame (the sanitizer build
-// checks that), and a frame that still decodes has the stream's size.
+// decoder still holds the frame before it. (Damage anywhere is the frame
+// decoder's fuzz target's.)
 TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
-  const int w = 23, h = 11;
-  std::mt19937 rng(7);
   for (int depth : {24, 32}) {
     SCOPED_TRACE(depth);
     const int ps = depth / 8;
-    Encoder enc(w, h, depth);
-    Decoder dec(w, h, depth);
-    const Bytes first = testframes::screen(w, h, ps, 3);
+    Encoder enc(23, 11, depth);
+    Decoder dec(23, 11, depth);
+    const Bytes first = testframes::screen(23, 11, ps, 3), full = enc.encode(testframes::noise(23, 11, ps, 4));
     ASSERT_EQ(dec.decode(enc.encode(first)), CRVT_OK);
-    const Bytes photo = testframes::photo_mirrored(w, h, ps);
-    const Bytes full = enc.encode(photo.empty() ? testframes::noise(w, h, ps, 4) : photo);
-    const std::size_t header = depth == 24 ? 9 : 13;
-    std::vector<Bytes> bad;
-    for (std::size_t n = 1; n < header; ++n) bad.emplace_back(full.begin(), full.begin() + static_cast<long>(n));
-    for (int type = 0; type < 256; ++type) {
-      if (type == 4 || type == 5 || type == 6 || (depth == 32 && (type == 8 || type == 9))) continue;
+    std::vector<Bytes> bad = {{5}, {6, 1, 2}, {9, 1, 2, 3}, Bytes(full.begin(), full.begin() + ps * 4 - 4)};
+    for (int type : {0, 3, 7, 10, 255, depth == 24 ? 8 : 0}) {
       bad.push_back(full);
       bad.back()[0] = static_cast<unsigned char>(type);
     }
     bad.push_back(full);  // plane 1 starting past the end
-    bad.back()[1] = 0xFF;
     bad.back()[4] = 0x7F;
     bad.push_back(full);  // plane 2 before plane 1
     std::copy_n(full.begin() + 1, 4, bad.back().begin() + 5);
-    bad.insert(bad.end(), {{5}, {6, 1, 2}});
-    if (depth == 32) bad.push_back({9, 1, 2, 3});
     for (std::size_t i = 0; i < bad.size(); ++i) {
       std::fill(dec.out.begin(), dec.out.end(), 0xEE);
       EXPECT_EQ(dec.decode(bad[i]), CRVT_ERROR_CORRUPT) << "case " << i;
@@ -210,21 +184,7 @@ TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
     }
     ASSERT_EQ(dec.decode({}), CRVT_OK);
     EXPECT_EQ(dec.last, first);
-
-    for (int trial = 0; trial < 400; ++trial) {
-      Bytes b = full;
-      for (int f = 0; f <= trial % 4; ++f) b[rng() % b.size()] ^= static_cast<unsigned char>(1 + rng() % 255);
-      if (trial % 3 == 0) b.resize(1 + rng() % b.size());
-      const crvt_status s = dec.decode(b);
-      ASSERT_TRUE(s == CRVT_OK || s == CRVT_ERROR_CORRUPT) << crvt_status_message(s);
-      // A type byte turned into that of a 3-byte frame gives 3-byte pixels.
-      EXPECT_TRUE(s != CRVT_OK || dec.last.size() == dec.out.size() || dec.last.size() == w * h * 3u);
-    }
   }
-  // Four-plane frames belong to 32-bit streams only.
-  Encoder enc32(4, 4, 32);
-  Decoder dec24(4, 4, 24);
-  EXPECT_EQ(dec24.decode(enc32.encode(testframes::noise(4, 4, 4, 9))), CRVT_ERROR_CORRUPT);
 }
 
 // Handles on distinct threads at the same time (the CI runs this under

@@ -8,7 +8,7 @@
 #include "test_support.h"
 
 TEST(PluginLargeTest, SinkGoesOnInOpenDmlParts) {
-  if (!testsupport::need_program("gst-launch-1.0") || !testsupport::need_program("gst-discoverer-1.0")) GTEST_SKIP();
+  if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
   setenv("GST_PLUGIN_PATH", QUELMUX_GST_PLUGIN_DIR, 1);
   setenv("GST_REGISTRY", QUELMUX_GST_REGISTRY, 1);
   testsupport::TempDir dir;
@@ -26,8 +26,6 @@ TEST(PluginLargeTest, SinkGoesOnInOpenDmlParts) {
   const auto info = crvtdec_test::crvtdec({"--info", file});
   EXPECT_NE(info.out.find("Frames: 180\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("RIFF parts: 2\n"), std::string::npos) << info.out;
-  const auto discovered = testsupport::run({"gst-discoverer-1.0", file});
-  EXPECT_NE(discovered.out.find("Duration: 0:00:07.200000000"), std::string::npos) << discovered.out;
   // Every frame of both parts decodes; the last one is the picture.
   const auto played = testsupport::run({"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", "decodebin", "!",
                                         "multifilesink", "location=" + (dir / "shown.bgr").string(), "max-files=1"});
