@@ -23,7 +23,7 @@
 #include "entropy/frequency_table.h"
 #include "entropy/range_coder.h"
 #include "entropy/zero_rle.h"
-#include "frames.h"
+#include "photos.h"
 
 namespace {
 

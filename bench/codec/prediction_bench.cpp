@@ -9,7 +9,7 @@
 #include "codec/prediction_inverse.h"
 #include "codec/prediction_planes.h"
 #include "codec/prediction_simd.h"
-#include "frames.h"
+#include "photos.h"
 #include "simd_levels.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <span>
 #include <utility>
 
-#include "frames.h"
 #include "mov/synthetic_frames.h"
+#include "photos.h"
 
 namespace compare {
 

@@ -21,9 +21,9 @@
 #include "codec/codec_inst.h"
 #include "codec/frame_decoder.h"
 #include "crvtdec/compare.h"
-#include "frames.h"
 #include "mov/movie_writer.h"
 #include "mov/synthetic_frames.h"
+#include "photos.h"
 
 namespace {
 
