@@ -59,8 +59,8 @@ TEST(CorvathApi, RoundTrips) {
     const Bytes start(crvt_frame_size(w, h, depth), 128),
         noise = testframes::noise(w, h, ps, 1),
         flat = testframes::solid(w, h, ps == 3 ? Bytes{1, 2, 3} : Bytes{1, 2, 3, 4});
-    std::vector<Bytes> frames = {start, noise, testframes::gradient(w, h, ps), flat, flat, noise, noise};
-    if (const Bytes photo = testframes::photo_mirrored(w, h, ps); !photo.empty()) frames.push_back(photo);
+    const std::vector<Bytes> frames = {start, noise, testframes::gradient(w, h, ps), flat, flat,
+                                       noise, noise, testframes::screen(w, h, ps, 2)};
     Encoder enc(w, h, depth, flags);
     Decoder dec(w, h, depth);
     for (std::size_t i = 0; i < frames.size(); ++i) {
