@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "avi/avi_reader.h"
-#include "codec/codec_inst.h"
 #include "codec/frame_format.h"
 #include "crvtdec_test_util.h"
 
@@ -58,22 +57,6 @@ Bytes read_png(const std::string& path, bool alpha) {
   Bytes pixels(PNG_IMAGE_SIZE(png));
   EXPECT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr)) << path << png.message;
   return pixels;
-}
-
-// Corvath frames of the given pictures (bit_depth / 8 bytes a pixel, rows
-// packed in memory order), from one encoder that keeps a fourth byte.
-std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures) {
-  CodecInst codec;
-  codec.keep_alpha = 1;
-  EXPECT_EQ(codec.CompressBegin(width, height, bit_depth), ICERR_OK);
-  Bytes out(max_frame_size(width, height, bit_depth));
-  std::vector<Bytes> frames;
-  for (const Bytes& picture : pictures) {
-    ICCOMPRESS record{0, 0, out.data(), picture.data()};
-    codec.CompressContinue(&record, 0);
-    frames.emplace_back(out.begin(), out.begin() + record.dwCompressedSize);
-  }
-  return frames;
 }
 
 // `b` with the little-endian field of `bytes` bytes at `at` set to `value`.

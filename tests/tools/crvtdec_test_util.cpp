@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "avi/avi_writer.h"
+#include "codec/codec_inst.h"
+#include "codec/frame_format.h"
 
 namespace crvtdec_test {
 
@@ -65,6 +67,20 @@ Image read_ppm(const std::filesystem::path& path) {
   }
   image.pixels.assign(bytes.begin() + end + 1, bytes.end());
   return image;
+}
+
+std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures) {
+  CodecInst codec;
+  codec.keep_alpha = 1;
+  EXPECT_EQ(codec.CompressBegin(width, height, bit_depth), ICERR_OK);
+  Bytes out(max_frame_size(width, height, bit_depth));
+  std::vector<Bytes> frames;
+  for (const Bytes& picture : pictures) {
+    ICCOMPRESS record{0, 0, out.data(), picture.data()};
+    codec.CompressContinue(&record, 0);
+    frames.emplace_back(out.begin(), out.begin() + record.dwCompressedSize);
+  }
+  return frames;
 }
 
 }  // namespace crvtdec_test

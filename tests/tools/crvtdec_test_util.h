@@ -41,6 +41,10 @@ struct AviSpec {
 // Writes an AVI file of `frames` through AviWriter.
 void write_avi(const std::filesystem::path& path, const AviSpec& spec, const std::vector<Bytes>& frames);
 
+// Corvath frames of the given pictures (bit_depth / 8 bytes a pixel, rows
+// packed in memory order), from one encoder that keeps a fourth byte.
+std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures);
+
 void put_u16(Bytes& bytes, std::size_t at, std::uint16_t value);  // little-endian
 
 // Field offsets in the files AviWriter writes.
