@@ -5,17 +5,15 @@
 #include <cstdio>
 
 #include "avi/avi_writer.h"
+#include "codec/codec_inst.h"
+#include "codec/frame_format.h"
 
 namespace crvtdec_test {
 
-namespace {
-
-RunResult run(const char* program, std::vector<std::string> args) {
+static RunResult run(const char* program, std::vector<std::string> args) {
   args.insert(args.begin(), program);
   return testsupport::run(args);
 }
-
-}  // namespace
 
 RunResult crvtdec(const std::vector<std::string>& args) { return run(CRVTDEC_EXE, args); }
 
@@ -33,8 +31,18 @@ movgen::MovieLayout write_movie(const std::filesystem::path& path, const movgen:
   return layout;
 }
 
-Bytes bgr_frame(const movgen::FrameSource& source, std::uint32_t index) {
-  return testsupport::avi_frame(source, index);
+std::vector<Bytes> encode(int width, int height, int bit_depth, const std::vector<Bytes>& pictures) {
+  CodecInst codec;
+  codec.keep_alpha = 1;
+  EXPECT_EQ(codec.CompressBegin(width, height, bit_depth), ICERR_OK);
+  Bytes out(max_frame_size(width, height, bit_depth));
+  std::vector<Bytes> frames;
+  for (const Bytes& picture : pictures) {
+    ICCOMPRESS record{0, 0, out.data(), picture.data()};
+    codec.CompressContinue(&record, 0);
+    frames.emplace_back(out.begin(), out.begin() + record.dwCompressedSize);
+  }
+  return frames;
 }
 
 void write_avi(const std::filesystem::path& path, const AviSpec& spec, const std::vector<Bytes>& frames) {
@@ -47,8 +55,9 @@ void write_avi(const std::filesystem::path& path, const AviSpec& spec, const std
   ASSERT_TRUE(writer.flush());
 }
 
-void put_u16(Bytes& b, std::size_t at, std::uint16_t v) {
-  for (int k = 0; k < 2; ++k) b.at(at + k) = static_cast<std::uint8_t>(v >> (8 * k));
+Bytes put(Bytes b, std::size_t at, std::uint32_t value, int bytes) {
+  for (int k = 0; k < bytes; ++k) b.at(at + k) = static_cast<std::uint8_t>(value >> (8 * k));
+  return b;
 }
 
 Image read_ppm(const std::filesystem::path& path) {
@@ -56,7 +65,7 @@ Image read_ppm(const std::filesystem::path& path) {
   // crvtdec writes the header in one form, "P6\n<w> <h>\n255\n".
   const std::string head(bytes.begin(),
                          bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), 32)));
-  Image image{0, 0, 3, {}};
+  Image image;
   int end = 0;
   if (std::sscanf(head.c_str(), "P6\n%d %d\n255%n", &image.width, &image.height, &end) != 2 || end == 0 ||
       head[static_cast<std::size_t>(end)] != '\n') {
