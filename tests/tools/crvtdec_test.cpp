@@ -33,11 +33,10 @@ namespace fs = std::filesystem;
 Bytes rgb(const movgen::FrameSource& src, std::uint32_t i) { return movgen::stored_frame(src, DataFormat::raw, i); }
 
 // A PPM image file as crvtdec writes it.
-Bytes ppm(int width, int height, const Bytes& pixels) {
+Bytes ppm(int width, int height, Bytes pixels) {
   const std::string head = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  Bytes file(head.begin(), head.end());
-  file.insert(file.end(), pixels.begin(), pixels.end());
-  return file;
+  pixels.insert(pixels.begin(), head.begin(), head.end());
+  return pixels;
 }
 
 // The pixels of a PNG image, R, G, B (, A where it has alpha), top row first.

@@ -19,10 +19,6 @@ RunResult crvtdec(const std::vector<std::string>& args) { return run(CRVTDEC_EXE
 
 RunResult quelmux(const std::vector<std::string>& args) { return run(QUELMUX_EXE, args); }
 
-movgen::FrameSource source(int width, int height, movgen::Content content, std::uint64_t seed) {
-  return movgen::FrameSource(width, height, {content, seed});
-}
-
 movgen::MovieLayout write_movie(const std::filesystem::path& path, const movgen::MovieOptions& options,
                                 const movgen::FrameSource& source) {
   std::string error;

@@ -20,7 +20,9 @@ using testsupport::RunResult;
 RunResult crvtdec(const std::vector<std::string>& args);
 RunResult quelmux(const std::vector<std::string>& args);
 
-movgen::FrameSource source(int width, int height, movgen::Content content, std::uint64_t seed = 7);
+inline movgen::FrameSource source(int width, int height, movgen::Content content, std::uint64_t seed = 7) {
+  return movgen::FrameSource(width, height, {content, seed});
+}
 
 // Writes a movie of `source`'s frames to `path`; its layout tells where the
 // frames lie.
