@@ -46,8 +46,9 @@ struct Decoder {
 };
 
 // Streams of every kind of frame (starting from all 128, as the decoder
-// does; full, one-colour, repeated, empty) at 24 and 32 bits (all four bytes
-// kept), with null frames for repeats or without. (The codec's own tests take
+// does, so that a first null frame decodes to it; full, one-colour, repeated,
+// empty) at 24 and 32 bits (all four bytes kept), with null frames for
+// repeats or without. Handles on threads: quelmux's and crvtdec's -j tests. (The codec's own tests take
 // many more sizes and contents through every instruction-set level.)
 TEST(CorvathApi, RoundTrips) {
   for (const auto& [w, h, depth, flags] : {std::tuple{13, 7, 24, 0u},
@@ -71,15 +72,8 @@ TEST(CorvathApi, RoundTrips) {
       ASSERT_TRUE(dec.last == frames[i]) << "frame " << i;
     }
   }
-  Decoder dec(4, 4, 24);
-  size_t size = 0;
-  EXPECT_EQ(crvt_decode(dec.handle, nullptr, 0, dec.out.data(), dec.out.size(), &size), CRVT_OK);
-  EXPECT_EQ(dec.out, Bytes(48, 128));
-  // 32-bit streams keep the fourth byte; a 32-bit decoder gives the 3-byte
-  // frames of a 24-bit encoder back as such.
-  Encoder enc(5, 3, 32), enc24(9, 4, 24);
-  EXPECT_EQ(enc.encode(testframes::solid(5, 3, Bytes{9, 8, 7, 6})), (Bytes{9, 9, 8, 7, 6}));
-  EXPECT_EQ(enc.encode(testframes::gradient(5, 3, 4)).at(0), 8);  // four planes
+  // A 32-bit decoder gives the 3-byte frames of a 24-bit encoder back as such.
+  Encoder enc24(9, 4, 24);
   Decoder dec32(9, 4, 32);
   const Bytes frame24 = testframes::gradient(9, 4, 3);
   ASSERT_EQ(dec32.decode(enc24.encode(frame24)), CRVT_OK);
@@ -87,9 +81,6 @@ TEST(CorvathApi, RoundTrips) {
 }
 
 TEST(CorvathApi, SizesAndBadArguments) {
-  EXPECT_EQ(crvt_frame_size(3, 2, 24), 18u);
-  EXPECT_EQ(crvt_frame_size(3, 2, 32), 24u);
-  EXPECT_GT(crvt_encode_bound(0, 0, 32), crvt_encode_bound(0, 0, 24));
   const std::array<int, 3> refused[] = {{-1, 4, 24},        {4, -1, 24},        {4, 4, 0},
                                         {4, 4, 8},          {4, 4, 16},         {4, 4, 33},
                                         {65535, 65535, 32}, {65536, 65536, 24}, {40000, 30000, 32}};
@@ -158,8 +149,9 @@ TEST(CorvathApi, SizesAndBadArguments) {
 }
 
 // A corrupted frame is refused, the caller's buffer is left alone, and the
-// decoder still holds the frame before it. (Damage anywhere is the frame
-// decoder's fuzz target's.)
+// decoder still holds the frame before it. (Plane offsets out of order or
+// past the end are FrameDecoder's tests', damage anywhere the frame decoder's
+// fuzz target's.)
 TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
   for (int depth : {24, 32}) {
     SCOPED_TRACE(depth);
@@ -173,10 +165,6 @@ TEST(CorvathApi, CorruptFramesAreRefusedWithoutHarm) {
       bad.push_back(full);
       bad.back()[0] = static_cast<unsigned char>(type);
     }
-    bad.push_back(full);  // plane 1 starting past the end
-    bad.back()[4] = 0x7F;
-    bad.push_back(full);  // plane 2 before plane 1
-    std::copy_n(full.begin() + 1, 4, bad.back().begin() + 5);
     for (std::size_t i = 0; i < bad.size(); ++i) {
       std::fill(dec.out.begin(), dec.out.end(), 0xEE);
       EXPECT_EQ(dec.decode(bad[i]), CRVT_ERROR_CORRUPT) << "case " << i;

@@ -147,10 +147,6 @@ bool need_program(const std::string& name) {
   return false;
 }
 
-std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer) {
-  return decode_rgb(file, demuxer, 0);
-}
-
 std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width) {
   TempDir out;
   std::vector<std::string> argv{"gst-launch-1.0", "-q", "filesrc", "location=" + file, "!", demuxer};

@@ -86,14 +86,16 @@ void write_file(const std::filesystem::path& path, const std::vector<std::uint8_
 // Use as: if (!testsupport::need_program("gst-launch-1.0")) GTEST_SKIP();
 bool need_program(const std::string& name);
 
-// Every buffer that GStreamer's `demuxer` ("avidemux", "qtdemux") hands out
-// for `file`, in order; the run must succeed.
-std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer);
-
 // Every picture, `width` pixels wide, that GStreamer decodes from `file`
 // through `demuxer` and videoconvert: top row first, R, G, B, rows packed
 // (GStreamer's fill to 4 bytes is left out). Width 0: the demuxed buffers.
 std::vector<std::vector<std::uint8_t>> decode_rgb(const std::string& file, const std::string& demuxer, int width);
+
+// Every buffer that GStreamer's `demuxer` ("avidemux", "qtdemux") hands out
+// for `file`, in order; the run must succeed.
+inline std::vector<std::vector<std::uint8_t>> demux(const std::string& file, const std::string& demuxer) {
+  return decode_rgb(file, demuxer, 0);
+}
 
 // A packed picture of rows of `row` bytes, its last row first.
 std::vector<std::uint8_t> flip_rows(const std::vector<std::uint8_t>& picture, std::size_t row);
