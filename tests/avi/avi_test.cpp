@@ -333,12 +333,12 @@ TEST(AviWriterFailure, RefusalsAndFailuresAreReported) {
 // A file system with a few KiB left: the header area takes 8204 bytes, and
 // a frame past a part break, or in a later part, fails when the file,
 // completed after it, would not fit (a frame of a plain file: crvtdec_test's
-// NothingLost.FullDisk). The file left behind holds
-// every frame written before, for our reader and GStreamer's, with every
-// index. Where no disk space is reserved, a write fails at a frame, at the
-// index, at the closing chunk or at a later part's "ix00"; the indexes that
-// do not fit are left out, and readers scan (GStreamer finds the frames of
-// the first part then, and of the others only through their indexes).
+// NothingLost.FullDisk). The file left behind holds every frame written
+// before, for our reader and GStreamer's, with every index. Where no disk
+// space is reserved, a write fails at a frame, at the index, at the closing
+// chunk or at a later part's "ix00"; the indexes that do not fit are left
+// out, and readers scan (GStreamer finds the frames of the first part then,
+// and of the others only through their indexes).
 TEST(AviWriterFailure, FullFileSystem) {
   struct Case {
     const char* what;

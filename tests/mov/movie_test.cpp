@@ -166,28 +166,22 @@ TEST(MovieHeader, HandBuiltHeaders) {
 // byte is found, one that needs bytes behind it is not, whatever they hold,
 // unless it ends in zeros. The position moves to the tag, the window shrinks.
 TEST(FindTag, FindsTheFirstOccurrenceWithinTheWindow) {
-  const struct {
-    std::string text;
-    const char* tag;
-    int window;
-    bool found;
-    int moved;
-  } cases[] = {
-      {"....mvhd....mvhd....", "mvhd", 20, true, 4},
-      {"stsd....", "stsd", 8, true, 0},
-      {"stsc....stcxstc", "stco", 15, false, 0},
-      {"mvhd", "mvhd", -1, false, 0},
-      {"xxxxstco", "stco", 8, true, 4},
-      {"xxxxstco", "stco", 7, false, 0},
-      {std::string("ab\0\0", 4), "b\0\0\0", 2, true, 1},
+  // Where the tag was found, -1 where it was not (the position unmoved).
+  const auto find = [](std::string text, const char* tag, int window) {
+    auto* position = reinterpret_cast<unsigned char*>(text.data());
+    const int before = window;
+    const bool found = findtag(position, tag, window);
+    const auto moved = static_cast<int>(reinterpret_cast<char*>(position) - text.data());
+    EXPECT_EQ(window, before - moved) << text;
+    return found ? moved : -1 - moved;
   };
-  for (auto c : cases) {
-    auto* position = reinterpret_cast<unsigned char*>(c.text.data());
-    int window = c.window;
-    EXPECT_EQ(findtag(position, c.tag, window), c.found) << c.text << " / " << c.window;
-    EXPECT_EQ(reinterpret_cast<char*>(position) - c.text.data(), c.moved) << c.text;
-    EXPECT_EQ(window, c.window - c.moved) << c.text;
-  }
+  EXPECT_EQ(find("....mvhd....mvhd....", "mvhd", 20), 4);
+  EXPECT_EQ(find("stsd....", "stsd", 8), 0);
+  EXPECT_EQ(find("stsc....stcxstc", "stco", 15), -1);
+  EXPECT_EQ(find("mvhd", "mvhd", -1), -1);
+  EXPECT_EQ(find("xxxxstco", "stco", 8), 4);
+  EXPECT_EQ(find("xxxxstco", "stco", 7), -1);
+  EXPECT_EQ(find(std::string("ab\0\0", 4), "b\0\0\0", 2), 1);
 }
 
 // The offsets hold the claimed frames that the file holds, up to the first it
@@ -298,23 +292,18 @@ TEST(SyntheticFrames, FormsAndContents) {
 }
 
 TEST(PpmImage, ParsesBinaryImagesOnly) {
-  const struct {
-    std::string text;
-    Bytes rgb;  // empty: refused
-  } cases[] = {
-      {"P6\n# made by hand\n2 1 # size\n255\n\x01\x02\x03\x04\x05\x06", {1, 2, 3, 4, 5, 6}},
-      {std::string("P6 1 1 65535 \xFF\xFF\x80\x00\x00\x00", 19), {255, 128, 0}},  // scaled to 8 bits
-      {std::string("P6 1 1 1\n\x01\x00\x01", 12), {255, 0, 255}},
-      {"P3\n1 1\n255\n1 2 3", {}},
-      {"P6\n2 2\n255\n\x01\x02\x03", {}},
-      {"P6\n2", {}},
-  };
-  for (const auto& c : cases) {
+  // The pixels, none where the image is refused.
+  const auto parse = [](const std::string& text) {
     movgen::PpmImage img;
     std::string error;
-    EXPECT_EQ(movgen::parse_ppm(Bytes(c.text.begin(), c.text.end()), img, error), !c.rgb.empty()) << c.text;
-    EXPECT_EQ(img.rgb, c.rgb.empty() ? img.rgb : c.rgb);
-  }
+    return movgen::parse_ppm(Bytes(text.begin(), text.end()), img, error) ? img.rgb : Bytes{};
+  };
+  EXPECT_EQ(parse("P6\n# made by hand\n2 1 # size\n255\n\x01\x02\x03\x04\x05\x06"), (Bytes{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(parse(std::string("P6 1 1 65535 \xFF\xFF\x80\x00\x00\x00", 19)), (Bytes{255, 128, 0}));  // scaled to 8 bits
+  EXPECT_EQ(parse(std::string("P6 1 1 1\n\x01\x00\x01", 12)), (Bytes{255, 0, 255}));
+  EXPECT_EQ(parse("P3\n1 1\n255\n1 2 3"), Bytes{});
+  EXPECT_EQ(parse("P6\n2 2\n255\n\x01\x02\x03"), Bytes{});
+  EXPECT_EQ(parse("P6\n2"), Bytes{});
 }
 
 // mkmovie with `args`, split at spaces.
