@@ -180,7 +180,6 @@ TEST_F(Quelmux, FailuresExitWithOne) {
       {{dir_.path(), out()}, "Unable to read the input file.\n", true},
       {{file(Bytes{}), out()}, unfound, true},  // searched like any file: the window is all zeros
       {{mdat(0x7FFFFFF0, 0), out()}, unfound, true},
-      {{mdat(0, 0), out()}, unfound, true},
       {{mdat(4, 0), out()}, unfound, true},
       {{mdat(1, 0xFFFFFFFFFFFFFFF0ull), out()}, unfound, true},
       {{mdat(1, 8), out()}, unfound, true},

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <random>
 #include <vector>
 
 #include "test_data.h"
