@@ -3,7 +3,7 @@
 # zstd) on python3-skimage's pictures and generated frames: builds the Release
 # tree, measures every coder in one run, and writes bench/results/compare.md,
 # compare.png and compare.json and the table in the README's Performance
-# section. Takes a few minutes; the machine should be otherwise idle.
+# section. Takes about 20 minutes on 2 CPUs; the machine should be otherwise idle.
 #
 #   scripts/compare.sh                     everything
 #   scripts/compare.sh --only astronaut    some pictures (names, comma-separated)
