@@ -44,8 +44,7 @@ std::string text(const std::filesystem::path& path) {
 // Waits until `pid` stops or ends; true, with `pid` set to -1, once it has ended.
 bool reap(int& pid, int& status) {
   pid_t r = 0;
-  while (pid > 0 && (r = waitpid(pid, &status, WUNTRACED)) < 0 && errno == EINTR) {
-  }
+  while (pid > 0 && (r = waitpid(pid, &status, WUNTRACED)) < 0 && errno == EINTR) continue;
   if (pid > 0 && (r != pid || WIFSTOPPED(status))) return false;
   pid = -1;
   return true;
@@ -59,11 +58,14 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input) {
   const int pid = spawn(argv, dir / "in", dir.path());
   if (pid < 0) return {-1, "", "cannot start " + argv[0]};
   int status = 0;
-  struct rusage usage {};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
+  struct rusage usage {
+  }, self{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) continue;
+  // The kernel carries our own peak into the child's across exec: a peak no
+  // higher than ours says nothing of the child's (0: unknown).
+  getrusage(RUSAGE_SELF, &self);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text(dir / "out"), text(dir / "err"),
-          usage.ru_maxrss};
+          usage.ru_maxrss > self.ru_maxrss ? usage.ru_maxrss : 0};
 }
 
 TempDir::TempDir() {

@@ -16,7 +16,7 @@ struct RunResult {
   int exit_code = -1;   // the program's exit status; 128 + signal if it was killed
   std::string out;      // everything it wrote to standard output
   std::string err;      // everything it wrote to standard error
-  long max_rss_kb = 0;  // its peak resident memory
+  long max_rss_kb = 0;  // its peak resident memory; 0 when no higher than the test's own
 };
 
 // Runs argv[0] (a path, or a name looked up in PATH) with the given arguments,
