@@ -11,10 +11,6 @@ namespace testframes {
 
 namespace {
 
-std::size_t bytes_of(int width, int height, int pixel_size) {
-  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(pixel_size);
-}
-
 const char* const kPhotos[] = {"astronaut.png",       "coffee.png", "chelsea.png",
                                "motorcycle_left.png", "ihc.png",    "color.png"};
 

@@ -551,12 +551,12 @@ class Comparison:
                           lambda r: done in r.stdout),
                          ("crvtdec --frames --png", [self.tool("crvtdec"), *jobs, "--frames", "--png", str(avi),
                                                      str(images / "f%03d.png")], lambda r: True))
+                # In this order: crvtdec reads the AVI that quelmux of the same count wrote.
                 for task, cmd, check in tasks:
-                    # crvtdec reads the AVI that quelmux of the same count wrote.
-                    if not all(cmd[:1]):
+                    if cmd[0] is None:  # not built
                         continue
-                    _, wall = self.best_wall(cmd, self.program_runs, check)
-                    scaling.add(task, n, wall, self.peak_kb(cmd) if wall != math.inf else 0)
+                    wall, peak = self.best_wall_and_peak(cmd, check)
+                    scaling.add(task, n, wall, peak)
             _, cp_wall = self.best_wall(["cp", str(movie), str(copy)], self.program_runs, lambda r: True)
             scaling.cp_seconds = cp_wall
         finally:
@@ -564,16 +564,16 @@ class Comparison:
             self.cleanup(picture)
         return scaling
 
-    def peak_kb(self, cmd: list[str]) -> int:
-        """Peak resident size of one more run of cmd, through GNU time: a
-        child of this process would also count the Python interpreter's
-        peak, which the kernel carries across exec."""
-        if not self.tool("time"):
-            return 0
+    def best_wall_and_peak(self, cmd: list[str], check: Callable[[Run], bool]) -> tuple[float, int]:
+        """best_wall of cmd, and the peak resident size (KiB) of its last run,
+        run through GNU time: as a child of this process, its peak would
+        count the Python interpreter's, which the kernel carries across exec
+        (0 without GNU time)."""
         with tempfile.NamedTemporaryFile("r") as report:
-            r = run([self.tool("time"), "-f", "%M", "-o", report.name, *cmd], keep_stdout=False)
+            timed = [self.tool("time"), "-f", "%M", "-o", report.name, *cmd] if self.tool("time") else cmd
+            _, wall = self.best_wall(timed, self.program_runs, check)
             text = report.read().strip()
-            return int(text.splitlines()[-1]) if r.returncode == 0 and text else 0
+            return wall, int(text.splitlines()[-1]) if wall != math.inf and text else 0
 
     # -- one picture
 

@@ -4,14 +4,6 @@
 
 namespace testframes {
 
-namespace {
-
-std::size_t bytes_of(int width, int height, int pixel_size) {
-  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(pixel_size);
-}
-
-}  // namespace
-
 Bytes noise(int width, int height, int pixel_size, std::uint32_t seed) {
   Bytes b(bytes_of(width, height, pixel_size));
   std::mt19937 rng(seed);

@@ -10,6 +10,11 @@ namespace testframes {
 
 using Bytes = std::vector<unsigned char>;
 
+// The bytes of a frame of packed rows.
+inline std::size_t bytes_of(int width, int height, int pixel_size) {
+  return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(pixel_size);
+}
+
 Bytes noise(int width, int height, int pixel_size, std::uint32_t seed);
 
 // Smooth ramps in every byte, each with its own slope.
